@@ -1,0 +1,28 @@
+// The subcommands of vantor; each returns the process exit code.
+#pragma once
+
+#include <string>
+
+namespace vantor::cli {
+
+enum ExitCode {
+  kExitOk = 0,
+  kExitFailed = 1,    // a reader step failed
+  kExitUsage = 2,     // usage or file error
+  kExitNoReader = 3,  // no reader found
+  kExitDeclined = 4,  // firmware download not confirmed
+};
+
+int List();
+int Version();
+int Apdu(const std::string& hex, int slot);
+int Reset(int slot);
+int Powerdown(int slot);
+int Led(int value);
+int Beep(int value);
+
+int Check(const std::string& file);
+int Download(const std::string& file, bool assumeYes);
+int Info(bool json);
+
+}  // namespace vantor::cli

@@ -1,0 +1,71 @@
+// vantor: the reader on the command line.
+#include <CLI/CLI.hpp>
+#include <clocale>
+#include <string>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  using namespace vantor::cli;
+
+  CLI::App app{
+      "vantor - download scripts and firmware into the reader and query it.\n"
+      "Set VANTOR_READER_SIM=<state.json> to use the emulated reader instead of\n"
+      "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (10000).\n\n"
+      "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
+      "3 no reader found, 4 firmware download not confirmed."};
+  app.require_subcommand(1);
+  app.set_version_flag("--tool-version", "vantor 1.0.0.6");
+
+  int slot = 0;
+  int value = 0;
+  std::string hex;
+  std::string file;
+  bool yes = false;
+  bool json = false;
+
+  auto* list = app.add_subcommand("list", "List attached readers and whether you may open them");
+  auto* version = app.add_subcommand("version", "Print the reader's firmware version");
+  auto* apdu = app.add_subcommand("apdu", "Send a command APDU to the card and print the response");
+  apdu->add_option("hex", hex, "The APDU in hex, e.g. 00A4040000")->required();
+  apdu->add_option("--slot", slot, "Card slot")->capture_default_str();
+  auto* reset = app.add_subcommand("reset", "Reset the card and print its answer to reset");
+  reset->add_option("--slot", slot, "Card slot")->capture_default_str();
+  auto* powerdown = app.add_subcommand("powerdown", "Power the card down");
+  powerdown->add_option("--slot", slot, "Card slot")->capture_default_str();
+  auto* led = app.add_subcommand("led", "Send a value to the reader's LED");
+  led->add_option("value", value, "0-255")->required()->check(CLI::Range(0, 255));
+  auto* beep = app.add_subcommand("beep", "Sound the buzzer (0 = success signal, 1 = failure signal)");
+  beep->add_option("value", value, "0-255")->required()->check(CLI::Range(0, 255));
+
+  auto* check = app.add_subcommand(
+      "check", "Load and check a download file without a reader (exit 0 if it would download)");
+  check->add_option("file", file, "The download file")->required();
+  auto* download = app.add_subcommand(
+      "download", "Download a file into the reader, as the window's \"Download To  Device\"");
+  download->add_option("file", file, "The download file")->required();
+  download->add_flag("-y,--yes", yes, "Confirm a firmware download without asking");
+  auto* info = app.add_subcommand(
+      "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
+  info->add_flag("--json", json, "Print the result as JSON");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? kExitOk : kExitUsage;
+  }
+
+  if (*list) return List();
+  if (*version) return Version();
+  if (*apdu) return Apdu(hex, slot);
+  if (*reset) return Reset(slot);
+  if (*powerdown) return Powerdown(slot);
+  if (*led) return Led(value);
+  if (*beep) return Beep(value);
+  if (*check) return Check(file);
+  if (*download) return Download(file, yes);
+  if (*info) return Info(json);
+  return kExitUsage;
+}

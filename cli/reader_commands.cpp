@@ -1,0 +1,154 @@
+// Reader-level subcommands: straight calls of the exported functions.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/errors.h"
+#include "reader/discovery.h"
+#include "vantor/reader.h"
+
+namespace vantor::cli {
+namespace {
+
+std::string Hex(const unsigned char* p, std::size_t n) {
+  std::string out;
+  char pair[3];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(pair, sizeof pair, "%02X", p[i]);
+    out += pair;
+  }
+  return out;
+}
+
+// Opens the reader, runs one command, closes it, and reports failures.
+int WithReader(const char* what, const std::function<int(int)>& command) {
+  const int handle = DllOpenReader();
+  if (handle == VANTOR_ERR_NO_READER) {
+    std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
+    return kExitNoReader;
+  }
+  const int result = command(handle);
+  DllCloseReader(handle);
+  if (result != 0) {
+    std::fprintf(stderr, "vantor: %s failed: %s\n", what, DescribeError(result).c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int List() {
+  if (const char* sim = std::getenv("VANTOR_READER_SIM"); sim && *sim) {
+    std::printf("emulated reader  %04X:%04X v%04X  state file %s\n", VANTOR_VENDOR_ID,
+                VANTOR_PRODUCT_ID, VANTOR_VERSION, sim);
+    return kExitOk;
+  }
+  int readers = 0;
+  bool denied = false;
+  for (const auto& node : ListHidrawNodes(kSysHidrawRoot, kDevRoot, true)) {
+    if (!node.isReader) continue;
+    ++readers;
+    std::string access = "ok";
+    if (node.openError != 0) {
+      access = "cannot open: " + DescribeError(node.openError);
+      denied = true;
+    }
+    std::printf("%s  %04X:%04X v%04X  %s\n", node.devicePath.c_str(), node.vendor,
+                node.product, node.version, access.c_str());
+  }
+  if (readers == 0) {
+    std::fprintf(stderr, "vantor: no reader attached (looking for %04X:%04X v%04X)\n",
+                 VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID, VANTOR_VERSION);
+    return kExitNoReader;
+  }
+  if (denied) {
+    std::fprintf(stderr,
+                 "vantor: install the udev rule 70-vantor-reader.rules (cmake --install, "
+                 "or copy res/70-vantor-reader.rules to /etc/udev/rules.d/), then replug "
+                 "the reader\n");
+  }
+  return kExitOk;
+}
+
+int Version() {
+  return WithReader("version", [](int handle) {
+    char version[VANTOR_ROOM_VERSION];
+    unsigned length = 0, trailer = 0;
+    const int result = DllGetFirmwareVersion(handle, version, &length, &trailer);
+    if (result == 0) {
+      std::printf("%.*s\n", static_cast<int>(length), version);
+      std::printf("trailer: %04X\n", trailer);
+    }
+    return result;
+  });
+}
+
+int Apdu(const std::string& text, int slot) {
+  std::string digits;
+  for (char c : text) {
+    if (c == ' ' || c == ':') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+      std::fprintf(stderr, "vantor: APDU must be hex digits, got '%c'\n", c);
+      return kExitUsage;
+    }
+    digits += c;
+  }
+  if (digits.empty() || digits.size() % 2 != 0 || digits.size() / 2 > VANTOR_MAX_COMMAND_DATA) {
+    std::fprintf(stderr, "vantor: APDU must be 1 to %d whole bytes of hex\n",
+                 VANTOR_MAX_COMMAND_DATA);
+    return kExitUsage;
+  }
+  std::vector<unsigned char> apdu;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    apdu.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  }
+  return WithReader("apdu", [&](int handle) {
+    unsigned char response[VANTOR_MAX_RESPONSE_DATA];
+    int length = 0;
+    const int result = Dll7816CardAPDU(handle, slot, apdu.data(),
+                                       static_cast<int>(apdu.size()), response, &length);
+    if (result == 0) std::printf("%s\n", Hex(response, static_cast<std::size_t>(length)).c_str());
+    return result;
+  });
+}
+
+int Reset(int slot) {
+  return WithReader("reset", [slot](int handle) {
+    unsigned char atr[VANTOR_ROOM_ATR];
+    int length = 0;
+    const int result = DllReset7816Card(handle, slot, atr, &length);
+    if (result == 0) std::printf("%s\n", Hex(atr, static_cast<std::size_t>(length)).c_str());
+    return result;
+  });
+}
+
+int Powerdown(int slot) {
+  return WithReader("powerdown", [slot](int handle) {
+    const int result = Dll7816CardPowerdown(handle, slot);
+    if (result == 0) std::printf("ok\n");
+    return result;
+  });
+}
+
+int Led(int value) {
+  return WithReader("led", [value](int handle) {
+    const int result = DllLedControl(handle, static_cast<unsigned char>(value));
+    if (result == 0) std::printf("ok\n");
+    return result;
+  });
+}
+
+int Beep(int value) {
+  return WithReader("beep", [value](int handle) {
+    const int result = DllSpeakerControl(handle, static_cast<unsigned char>(value));
+    if (result == 0) std::printf("ok\n");
+    return result;
+  });
+}
+
+}  // namespace vantor::cli

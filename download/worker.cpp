@@ -1,0 +1,193 @@
+// The download worker: sends the line table to the reader on a thread of
+// its own, as a firmware image or as an offline-data script.
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "download/codepage.h"
+#include "download/format.h"
+#include "reader/os.h"
+#include "ui/VantorToolDlg.h"
+#include "vantor/reader.h"
+
+namespace vantor {
+namespace {
+
+constexpr int kFailure = -1;  // the failure signal
+constexpr std::size_t kMaxLineBytes = 521;
+constexpr std::size_t kMaxRecordBytes = 255;
+constexpr auto kStartToFirstPause = std::chrono::milliseconds(200);
+
+// Blanks and tabs removed wherever they stand.
+std::wstring WithoutBlanks(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    if (c != L' ' && c != L'\t') out += c;
+  }
+  return out;
+}
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+unsigned CVantorToolDlg::DownloadThreadProc(void* param) {
+  static_cast<CVantorToolDlg*>(param)->RunDownload();
+  return 0;
+}
+
+void CVantorToolDlg::ShowPane(const std::wstring& text) {
+  m_host.RunOnWindowThread([&] { m_host.SetPaneText(text); });
+}
+
+void CVantorToolDlg::AppendStatus(const std::wstring& text) {
+  m_statusText += text;
+  ShowPane(m_statusText);
+}
+
+void CVantorToolDlg::FailWith(const std::wstring& text) {
+  AppendStatus(text);
+  throw kFailure;
+}
+
+void CVantorToolDlg::ShowProgress(std::uint32_t key) {
+  const std::uint32_t entries = static_cast<std::uint32_t>(m_lines.size());
+  const int percent = static_cast<int>(static_cast<double>(key) /
+                                       static_cast<double>(entries) * 100.0);
+  const std::wstring pane = m_statusText + std::to_wstring(percent) + L"%";
+  m_host.RunOnWindowThread([&] {
+    m_host.SetPaneText(pane);
+    m_host.OnProgress(percent);
+  });
+}
+
+void CVantorToolDlg::SetControls(bool enable) {
+  for (int id : {kIdFilePath, kIdOpenFile, kIdGetInfo}) {
+    m_host.RunOnWindowThread([&] { m_host.EnableControl(id, enable); });
+  }
+  // "Download To  Device" too, so a second download cannot start meanwhile;
+  // the last operation also ends the run for the window thread.
+  m_host.RunOnWindowThread([&] {
+    m_host.EnableControl(kIdDownload, enable);
+    if (enable) m_workerRunning = false;
+  });
+}
+
+std::wstring CVantorToolDlg::FileName() const {
+#ifdef _WIN32
+  const std::size_t slash = m_filePath.find_last_of(L"\\/");
+#else
+  const std::size_t slash = m_filePath.find_last_of(L'/');
+#endif
+  return slash == std::wstring::npos ? m_filePath : m_filePath.substr(slash + 1);
+}
+
+bool CVantorToolDlg::PrepareData(const std::wstring& text, std::int32_t* count) {
+  const std::string ansi = download::ToAnsi(text);
+  if (ansi.size() > kMaxLineBytes) return false;
+  std::memcpy(m_lineBuffer, ansi.c_str(), ansi.size() + 1);
+  download::DecodeHexPairs(m_lineBuffer,
+                           static_cast<std::uint32_t>(std::strlen(m_lineBuffer)),
+                           m_dataBuffer, count);
+  return true;
+}
+
+void CVantorToolDlg::RunDownload() {
+  bool succeeded = false;
+  try {
+    SetControls(false);
+    m_statusText.clear();
+    if (!OpenReaderIfNeeded()) {
+      ShowPane(L"Open Device Error!");
+      m_host.RunOnWindowThread(
+          [&] { m_host.ShowMessageBox(L"Open Device Error!", L"Info", kMbOk); });
+      m_outcome = Outcome::kNoReader;
+      throw kFailure;
+    }
+    AppendStatus(L"Loading...\r\n");
+    if (m_downloadMode == 1) {
+      DownloadFirmware();
+    } else if (m_downloadMode != 2) {
+      DownloadOfflineData();
+    }
+    succeeded = true;
+  } catch (int signal) {
+    if (signal == kFailure) DllSpeakerControl(m_readerHandle, 1);
+  } catch (const std::exception&) {
+    // Out of memory while building a text: end as after a failure.
+  }
+  if (succeeded) {
+    m_outcome = m_downloadMode == 2 ? Outcome::kNothingSent : Outcome::kSuccess;
+  } else if (m_outcome != Outcome::kNoReader) {
+    m_outcome = Outcome::kReaderStepFailed;
+  }
+  CloseReader();
+  SetControls(true);
+}
+
+void CVantorToolDlg::DownloadFirmware() {
+  std::memcpy(m_dataBuffer, m_headerBytes, 3);
+  if (DllDownloadFirmwareStart(m_readerHandle, m_dataBuffer, 3) != 0) {
+    FailWith(L"Erase Vantor File Flash Error! \r\n");
+  }
+  std::this_thread::sleep_for(kStartToFirstPause);
+  DllDownloadFirmwareFirst(m_readerHandle, m_dataBuffer, 3);
+  for (const auto& [key, entry] : m_lines) {
+    const std::wstring line = WithoutBlanks(entry);
+    if (line.empty() || line[0] == L';') continue;
+    std::int32_t count = 0;
+    if (!PrepareData(line, &count) ||
+        DllDownloadFirmware(m_readerHandle, m_dataBuffer, count) != 0) {
+      FailWith(line + L"Loading Error!\r\n");
+    }
+    ShowProgress(key);
+  }
+  m_statusText = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
+  ShowPane(m_statusText);
+}
+
+void CVantorToolDlg::DownloadOfflineData() {
+  if (DllEraseOfflineData(m_readerHandle) != 0) {
+    FailWith(L"Erase Offline File Flash Error! \r\n");
+  }
+  if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_START, m_dataBuffer, 0) != 0) {
+    FailWith(L"Loading COMMAND_START Error!\r\n");
+  }
+  for (const auto& [key, entry] : m_lines) {
+    const std::wstring line = WithoutBlanks(entry);
+    if (line.empty() || line[0] == L';') continue;
+    unsigned char type = VANTOR_RECORD_APDU;
+    std::wstring text = line;
+    if (StartsWith(line, L"C-APDU")) {
+      text = line.substr(6);
+    } else if (StartsWith(line, L"RESET")) {
+      type = VANTOR_RECORD_RESET;
+      text = line.substr(5);
+    }
+    std::int32_t count = 0;
+    if (!PrepareData(text, &count) || count > static_cast<std::int32_t>(kMaxRecordBytes) ||
+        DllWriteOfflineData(m_readerHandle, type, m_dataBuffer,
+                            static_cast<unsigned char>(count)) != 0) {
+      FailWith(text + L"Loading Error!\r\n");
+    }
+    ShowProgress(key);
+  }
+  if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_END, m_dataBuffer, 0) != 0) {
+    FailWith(L"Loading COMMAND_END Error!\r\n");
+  }
+  const std::string name = download::ToAnsi(FileName());
+  if (name.size() > 255 ||
+      DllSetOfflineFileName(m_readerHandle, const_cast<char*>(name.c_str()),
+                            static_cast<unsigned int>(name.size())) != 0) {
+    FailWith(L"Set Offline File Name Error!\r\n");
+  }
+  m_statusText = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
+  ShowPane(m_statusText);
+  DllSpeakerControl(m_readerHandle, 0);
+}
+
+}  // namespace vantor

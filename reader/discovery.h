@@ -1,0 +1,36 @@
+// Finding the reader among the hidraw nodes of a Linux system: vendor and
+// product from the HID device's uevent, the version from the bcdDevice of
+// the USB device above it. The roots are parameters so that tests can walk
+// a fake tree.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+struct HidrawNode {
+  std::string name;        // hidrawN
+  std::string devicePath;  // <devRoot>/hidrawN
+  unsigned vendor = 0;
+  unsigned product = 0;
+  unsigned version = 0;    // 0 when no USB device with bcdDevice was found
+  bool isReader = false;   // all three match the reader identity
+  int openError = 0;       // errno of a trial open (0: could be opened)
+};
+
+constexpr const char* kSysHidrawRoot = "/sys/class/hidraw";
+constexpr const char* kDevRoot = "/dev";
+
+// Every hidraw node in enumeration order (hidraw0, hidraw1, ...). When
+// tryOpen is set, each reader node is opened once to learn whether this
+// user may use it.
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
+                                        const std::string& devRoot,
+                                        bool tryOpen);
+
+// Opens the first node that is the reader, skipping nodes that cannot be
+// opened; returns the descriptor (never 0) or -1.
+int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot);
+
+}  // namespace vantor

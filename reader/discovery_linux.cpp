@@ -1,0 +1,107 @@
+#include "discovery.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "vantor/reader.h"
+
+namespace fs = std::filesystem;
+
+namespace vantor {
+namespace {
+
+// HID_ID=0003:00000755:00000001 (bus:vendor:product) from the HID uevent.
+bool ReadHidId(const fs::path& ueventPath, unsigned* vendor, unsigned* product) {
+  std::ifstream in(ueventPath);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("HID_ID=", 0) != 0) continue;
+    unsigned bus = 0;
+    std::istringstream fields(line.substr(7));
+    char colon1 = 0, colon2 = 0;
+    fields >> std::hex >> bus >> colon1 >> *vendor >> colon2 >> *product;
+    return !fields.fail() && colon1 == ':' && colon2 == ':';
+  }
+  return false;
+}
+
+// bcdDevice of the nearest ancestor that has one (the USB device).
+unsigned ReadUsbVersion(const fs::path& hidDevice) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(hidDevice, ec);
+  if (ec) return 0;
+  for (int depth = 0; depth < 8 && dir.has_relative_path(); ++depth) {
+    std::ifstream in(dir / "bcdDevice");
+    unsigned version = 0;
+    if (in >> std::hex >> version) return version;
+    dir = dir.parent_path();
+  }
+  return 0;
+}
+
+// Numeric order of hidrawN, as the kernel numbers them.
+long NodeNumber(const std::string& name) {
+  return std::strtol(name.c_str() + std::min<std::size_t>(6, name.size()),
+                     nullptr, 10);
+}
+
+int OpenNode(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd == 0) {  // 0 means "not open" to our callers
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    fd = moved;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
+                                        const std::string& devRoot,
+                                        bool tryOpen) {
+  std::vector<HidrawNode> nodes;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(sysRoot, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("hidraw", 0) != 0) continue;
+    HidrawNode node;
+    node.name = name;
+    node.devicePath = devRoot + "/" + name;
+    const fs::path device = entry.path() / "device";
+    if (!ReadHidId(device / "uevent", &node.vendor, &node.product)) continue;
+    node.version = ReadUsbVersion(device);
+    node.isReader = node.vendor == VANTOR_VENDOR_ID &&
+                    node.product == VANTOR_PRODUCT_ID &&
+                    node.version == VANTOR_VERSION;
+    if (tryOpen && node.isReader) {
+      const int fd = OpenNode(node.devicePath);
+      node.openError = fd < 0 ? errno : 0;
+      if (fd >= 0) ::close(fd);
+    }
+    nodes.push_back(node);
+  }
+  std::sort(nodes.begin(), nodes.end(),
+            [](const HidrawNode& a, const HidrawNode& b) {
+              return NodeNumber(a.name) < NodeNumber(b.name);
+            });
+  return nodes;
+}
+
+int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot) {
+  for (const auto& node : ListHidrawNodes(sysRoot, devRoot, false)) {
+    if (!node.isReader) continue;
+    const int fd = OpenNode(node.devicePath);
+    if (fd >= 0) return fd;  // the first match that opens wins
+  }
+  return -1;
+}
+
+}  // namespace vantor

@@ -1,0 +1,123 @@
+#include "frame.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vantor/reader.h"
+
+namespace vantor {
+
+std::uint8_t XorChecksum(const std::uint8_t* p, std::size_t n) {
+  std::uint8_t x = 0;
+  for (std::size_t i = 0; i < n; ++i) x ^= p[i];
+  return x;
+}
+
+std::size_t BuildCommandFrame(std::uint8_t slot, std::uint8_t code,
+                              const std::uint8_t* data, std::size_t n,
+                              std::uint8_t* out) {
+  out[0] = slot;
+  out[1] = code;
+  out[2] = static_cast<std::uint8_t>(n & 0xFF);
+  out[3] = static_cast<std::uint8_t>((n >> 8) & 0xFF);
+  if (n) std::memcpy(out + 4, data, n);
+  out[4 + n] = XorChecksum(out + 1, n + 3);
+  return n + 5;
+}
+
+std::size_t BuildResponseFrame(std::uint8_t b0, std::uint8_t b1,
+                               std::uint8_t status, const std::uint8_t* data,
+                               std::size_t n, std::uint8_t* out) {
+  out[0] = b0;
+  out[1] = b1;
+  out[2] = status;
+  out[3] = static_cast<std::uint8_t>(n & 0xFF);
+  out[4] = static_cast<std::uint8_t>((n >> 8) & 0xFF);
+  if (n) std::memcpy(out + 5, data, n);
+  out[5 + n] = XorChecksum(out + 1, n + 4);
+  return n + 6;
+}
+
+std::size_t ReportCount(std::size_t frameLength) {
+  return (frameLength + kReportPayload - 1) / kReportPayload;
+}
+
+void CutReport(const std::uint8_t* frame, std::size_t frameLength,
+               std::size_t index, std::uint8_t reportId,
+               std::uint8_t report[kReportSize]) {
+  std::memset(report, 0, kReportSize);
+  report[0] = reportId;
+  const std::size_t at = index * kReportPayload;
+  if (at < frameLength) {
+    std::memcpy(report + 1, frame + at,
+                std::min(kReportPayload, frameLength - at));
+  }
+}
+
+int MapDeviceStatus(std::uint8_t status) {
+  switch (status) {
+    case 0: return VANTOR_OK;
+    case 1: return VANTOR_ERR_CHECKSUM;
+    case 3: return VANTOR_ERR_STATUS_3;
+    case 4: return VANTOR_ERR_STATUS_4;
+    case 5:
+    case 6: return VANTOR_ERR_STATUS_5_6;
+    case 8: return VANTOR_ERR_STATUS_8;
+    case 9: return VANTOR_ERR_STATUS_9;
+    case 10: return VANTOR_ERR_STATUS_10;
+    case 11: return VANTOR_ERR_STATUS_11;
+    case 12: return VANTOR_ERR_STATUS_12;
+    case 254: return VANTOR_ERR_STATUS_254;
+    default: return VANTOR_ERR_STATUS;
+  }
+}
+
+ResponseAssembler::Result ResponseAssembler::Feed(const std::uint8_t* report,
+                                                  std::size_t bytesRead) {
+  const std::size_t payload = bytesRead > 0 ? bytesRead - 1 : 0;
+  if (held_ == 0) {
+    // First report: the status is tested before anything else.
+    if (report[3] != 0) {
+      error_ = MapDeviceStatus(report[3]);
+      return kFailed;
+    }
+    frameLength_ = (static_cast<std::size_t>(report[5]) << 8 | report[4]) + 6;
+    if (frameLength_ > kResponseFrameBuffer) {
+      error_ = VANTOR_ERR_LENGTH;
+      const std::size_t missing = frameLength_ - std::min(payload, frameLength_);
+      drain_ = (missing + kReportPayload - 1) / kReportPayload;
+      return kFailed;
+    }
+  }
+  const std::size_t take = std::min(payload, frameLength_ - held_);
+  std::memcpy(frame_ + held_, report + 1, take);
+  held_ += take;
+  if (held_ < frameLength_) return kNeedMore;
+
+  if (XorChecksum(frame_ + 1, frameLength_ - 2) != frame_[frameLength_ - 1]) {
+    error_ = VANTOR_ERR_CHECKSUM;
+    return kFailed;
+  }
+  dataLength_ = static_cast<std::size_t>(frame_[4]) << 8 | frame_[3];
+  return kDone;
+}
+
+CommandAssembler::Result CommandAssembler::Feed(const std::uint8_t* report,
+                                                std::size_t bytesRead) {
+  const std::size_t payload = bytesRead > 0 ? bytesRead - 1 : 0;
+  if (held_ == 0) {
+    if (payload < 4) return kFailed;
+    frameLength_ = (static_cast<std::size_t>(report[4]) << 8 | report[3]) + 5;
+    if (frameLength_ > kCommandFrameBuffer) return kFailed;
+  }
+  const std::size_t take = std::min(payload, frameLength_ - held_);
+  std::memcpy(frame_ + held_, report + 1, take);
+  held_ += take;
+  if (held_ < frameLength_) return kNeedMore;
+  dataLength_ = frameLength_ - 5;
+  checksumOk_ =
+      XorChecksum(frame_ + 1, frameLength_ - 2) == frame_[frameLength_ - 1];
+  return kDone;
+}
+
+}  // namespace vantor

@@ -1,0 +1,34 @@
+// The one seam between the reader link and the operating system: find the
+// reader, write and read one 64-byte report, close, last OS error. One
+// implementation file per OS (os_linux.cpp, os_win32.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantor::os {
+
+constexpr int kInvalidHandle = -1;
+
+// Opens the first attached reader (or the emulated one when
+// VANTOR_READER_SIM names a state file); kInvalidHandle when none is found.
+int FindReaderDevice();
+
+// Writes one whole 64-byte report. false: LastError() tells why.
+bool WriteReport(int handle, const std::uint8_t report[64]);
+
+// Reads one report into report[0..63]; *bytesRead gets the count the OS
+// delivered. Waits at most VANTOR_READ_TIMEOUT_MS (default 10 s); a timeout
+// fails with ETIMEDOUT (Windows: WAIT_TIMEOUT). false: LastError() tells why.
+bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead);
+
+// Closes the handle; true on success.
+bool CloseHandle(int handle);
+
+// The OS error code of the last failed call of this thread (positive).
+int LastError();
+
+// The read time-out in milliseconds (VANTOR_READ_TIMEOUT_MS or 10000).
+int ReadTimeoutMs();
+
+}  // namespace vantor::os

@@ -1,0 +1,85 @@
+// Linux side of the OS seam: the reader handle is the descriptor of the
+// opened /dev/hidrawN node (or of the emulated reader's socket), one
+// report per write and per read.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "discovery.h"
+#include "emulator/sim_link.h"
+#include "os.h"
+
+namespace vantor::os {
+namespace {
+thread_local int t_lastError = 0;
+
+bool Fail(int error) {
+  t_lastError = error;
+  return false;
+}
+}  // namespace
+
+int ReadTimeoutMs() {
+  const char* value = std::getenv("VANTOR_READ_TIMEOUT_MS");
+  if (value && *value) {
+    char* end = nullptr;
+    const long ms = std::strtol(value, &end, 10);
+    if (*end == '\0' && ms > 0 && ms <= 3600000) return static_cast<int>(ms);
+  }
+  return 10000;
+}
+
+int FindReaderDevice() {
+  const char* sim = std::getenv("VANTOR_READER_SIM");
+  if (sim && *sim) {
+    const int handle = sim::OpenLink(sim);
+    return handle < 0 ? kInvalidHandle : handle;
+  }
+  const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot);
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
+bool WriteReport(int handle, const std::uint8_t report[64]) {
+  // send() keeps a vanished socket peer from raising SIGPIPE; hidraw nodes
+  // are not sockets and take write().
+  ssize_t n;
+  do {
+    n = ::send(handle, report, 64, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::write(handle, report, 64);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return Fail(errno);
+  if (n != 64) return Fail(EIO);
+  return true;
+}
+
+bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
+  pollfd p{handle, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, ReadTimeoutMs());
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) return Fail(errno);
+  if (ready == 0) return Fail(ETIMEDOUT);
+  if (p.revents & POLLNVAL) return Fail(EBADF);
+  ssize_t n;
+  do {
+    n = ::read(handle, report, 64);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return Fail(errno);
+  if (n == 0) return Fail(EIO);  // the reader is gone
+  *bytesRead = static_cast<std::size_t>(n);
+  return true;
+}
+
+bool CloseHandle(int handle) {
+  bool closed = false;
+  if (sim::CloseLink(handle, &closed)) return closed;
+  return ::close(handle) == 0;
+}
+
+int LastError() { return t_lastError; }
+
+}  // namespace vantor::os

@@ -1,0 +1,63 @@
+// Helpers shared by the tests: temporary folders, environment overrides and
+// a socket pair on which a test plays the reader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantor::test {
+
+// A fresh folder below the system's temp folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  void Write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::string path_;
+};
+
+// Sets (or with nullptr unsets) an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+using Report = std::vector<std::uint8_t>;
+
+// AF_UNIX SOCK_SEQPACKET pair: host() is a reader handle for the link
+// functions, the test plays the reader on the other end.
+class ReaderPeer {
+ public:
+  ReaderPeer();
+  ~ReaderPeer();
+  int host() const { return host_; }
+  // Reports the host wrote so far (each 64 bytes), without waiting long.
+  std::vector<Report> TakeWritten();
+  // Queues input reports for the host to read.
+  void Answer(const std::vector<Report>& reports);
+  // Cuts a response frame into input reports and queues them.
+  void AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data,
+                   std::uint8_t b0 = 0, std::uint8_t b1 = 0);
+  void CloseReaderSide();
+
+ private:
+  int host_ = -1;
+  int reader_ = -1;
+};
+
+std::vector<std::uint8_t> Hex(const std::string& hex);
+std::string ToHex(const std::uint8_t* p, std::size_t n);
+std::string ReadFile(const std::string& path);
+
+}  // namespace vantor::test

@@ -1,0 +1,113 @@
+// The main window's state and handlers, free of any toolkit: the Download
+// command, the download worker, the device information query and the file
+// choice. Front ends forward their buttons here and implement WindowHost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "download/loader.h"
+#include "ui/WindowHost.h"
+
+namespace vantor {
+
+// How the last operation ended, for front ends that report it (the command
+// line's exit code, --json).
+enum class Outcome {
+  kNone,
+  kRunning,           // a worker was started and has not ended
+  kSuccess,           // "Download SUCCESS!" or the device information shown
+  kNothingSent,       // download mode 2: the run ended without sending
+  kReaderStepFailed,  // a reader command failed
+  kNoReader,          // "Open Device Error!"
+  kNoFile,            // "Please Open File !"
+  kFileError,         // the file could not be opened or read, or its name is too long
+  kLineError,         // "File %d Line Error,Please Check!"
+  kDeclined,          // firmware download not confirmed
+};
+
+class CVantorToolDlg {
+ public:
+  explicit CVantorToolDlg(WindowHost& host);
+  CVantorToolDlg(const CVantorToolDlg&) = delete;
+  CVantorToolDlg& operator=(const CVantorToolDlg&) = delete;
+
+  // Window start: reader handle and download mode 0, path field filled.
+  void OnInitDialog();
+
+  // Button handlers, window thread.
+  void OnOpenFile();
+  void OnDownload();
+  void OnGetDeviceInfo();
+
+  // The header line to the download mode; sets the header bytes.
+  std::uint8_t ParseHeaderLine(std::wstring line);
+
+  // Worker thread entry; param is the dialog. Returns 0 on every path.
+  static unsigned DownloadThreadProc(void* param);
+
+  // Whether the window may close now: not while a download worker runs.
+  bool CanClose() const { return !m_workerRunning; }
+  bool WorkerRunning() const { return m_workerRunning; }
+
+  // Data exchange: true copies the path field into the file path.
+  void UpdateData(bool saveAndValidate);
+
+  // Read access for front ends and tests.
+  const std::wstring& FilePath() const { return m_filePath; }
+  int ReaderHandle() const { return m_readerHandle; }
+  const std::wstring& StatusText() const { return m_statusText; }
+  std::uint8_t DownloadMode() const { return m_downloadMode; }
+  const std::uint8_t* HeaderBytes() const { return m_headerBytes; }
+  const download::LineTable& Lines() const { return m_lines; }
+  Outcome LastOutcome() const { return m_outcome; }
+  const download::LineError& LastLineError() const { return m_lineError; }
+  // The last version and file name the query read ("" when none).
+  const std::wstring& LastVersion() const { return m_lastVersion; }
+  const std::wstring& LastOfflineName() const { return m_lastName; }
+  bool HaveVersion() const { return m_haveVersion; }
+
+  // Closes a reader that an ended command left open (see OnDownload).
+  void CloseReader();
+
+ private:
+  void RunDownload();
+  void DownloadFirmware();
+  void DownloadOfflineData();
+  // Status text += text, then the pane shows the status text.
+  void AppendStatus(const std::wstring& text);
+  void FailWith(const std::wstring& text);
+  void ShowPane(const std::wstring& text);
+  void ShowProgress(std::uint32_t key);
+  void SetControls(bool enable);
+  // Converts a line for sending into m_data; false when it cannot be held.
+  bool PrepareData(const std::wstring& text, std::int32_t* count);
+  std::wstring FileName() const;
+  bool OpenReaderIfNeeded();
+
+  WindowHost& m_host;
+
+  // Shared window state.
+  std::wstring m_filePath;
+  int m_readerHandle = 0;
+  std::wstring m_statusText;
+  std::uint8_t m_downloadMode = 0;
+  std::uint8_t m_headerBytes[3] = {0, 0, 0};
+  download::LineTable m_lines;
+
+  // Window thread only: set before a worker starts, cleared by its last
+  // control operation.
+  bool m_workerRunning = false;
+
+  // The worker's buffers.
+  char m_lineBuffer[522] = {};
+  std::uint8_t m_dataBuffer[512] = {};
+
+  Outcome m_outcome = Outcome::kNone;
+  download::LineError m_lineError{};
+  std::wstring m_lastVersion;
+  std::wstring m_lastName;
+  bool m_haveVersion = false;
+};
+
+}  // namespace vantor
