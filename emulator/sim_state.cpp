@@ -1,0 +1,300 @@
+#include "emulator/sim_state.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+namespace vantor::sim {
+namespace {
+
+// Longest byte string one response frame can carry (16-bit length field).
+constexpr std::size_t kMaxAnswer = 0xFFFF;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+[[noreturn]] void Bad(const std::string& field, const std::string& what) {
+  throw StateError("field \"" + field + "\" " + what);
+}
+
+// Integer in [lo, hi]; floats, booleans and strings are refused.
+std::int64_t IntIn(const Json& v, std::int64_t lo, std::int64_t hi,
+                   const std::string& field) {
+  const std::string range =
+      "must be an integer " + std::to_string(lo) + ".." + std::to_string(hi);
+  if (v.is_number_unsigned()) {
+    const auto u = v.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(hi)) Bad(field, range);
+    if (static_cast<std::int64_t>(u) < lo) Bad(field, range);
+    return static_cast<std::int64_t>(u);
+  }
+  if (!v.is_number_integer()) Bad(field, range);
+  const auto i = v.get<std::int64_t>();
+  if (i < lo || i > hi) Bad(field, range);
+  return i;
+}
+
+Bytes HexIn(const Json& v, const std::string& field,
+            std::size_t maxBytes = std::numeric_limits<std::size_t>::max()) {
+  if (!v.is_string()) Bad(field, "must be a hex string");
+  auto bytes = ParseHex(v.get<std::string>());
+  if (!bytes) Bad(field, "must be a hex string without blanks");
+  if (bytes->size() > maxBytes) {
+    Bad(field, "is longer than " + std::to_string(maxBytes) + " bytes");
+  }
+  return *bytes;
+}
+
+std::string HexTextIn(const Json& v, const std::string& field) {
+  return ToHex(HexIn(v, field));
+}
+
+Bytes ByteArrayIn(const Json& v, const std::string& field) {
+  if (!v.is_array()) Bad(field, "must be an array of integers 0..255");
+  Bytes out;
+  out.reserve(v.size());
+  for (const auto& e : v) out.push_back(static_cast<std::uint8_t>(IntIn(e, 0, 255, field)));
+  return out;
+}
+
+const Json* Find(const Json& obj, const char* name) {
+  const auto it = obj.find(name);
+  return it == obj.end() ? nullptr : &*it;
+}
+
+FaultAction ActionIn(const Json& v, const std::string& field) {
+  static const std::pair<const char*, FaultAction> kActions[] = {
+      {"status", FaultAction::kStatus},
+      {"bad_checksum", FaultAction::kBadChecksum},
+      {"no_answer", FaultAction::kNoAnswer},
+      {"disconnect", FaultAction::kDisconnect},
+      {"oversize", FaultAction::kOversize},
+  };
+  if (v.is_string()) {
+    for (const auto& [name, action] : kActions) {
+      if (v.get<std::string>() == name) return action;
+    }
+  }
+  Bad(field, "must be one of status, bad_checksum, no_answer, disconnect, oversize");
+}
+
+void ReadFaults(const Json& v, SimState& s) {
+  if (!v.is_array()) Bad("faults", "must be an array");
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const Json& f = v[i];
+    const std::string at = "faults[" + std::to_string(i) + "]";
+    if (!f.is_object()) Bad(at, "must be an object");
+    const Json* code = Find(f, "code");
+    const Json* nth = Find(f, "nth");
+    const Json* action = Find(f, "action");
+    const Json* status = Find(f, "status");
+    if (!code || !nth || !action) Bad(at, "needs code, nth and action");
+    Fault fault;
+    fault.code = static_cast<std::uint8_t>(IntIn(*code, 0, 255, at + ".code"));
+    fault.nth = static_cast<std::uint64_t>(
+        IntIn(*nth, 1, std::numeric_limits<std::int64_t>::max(), at + ".nth"));
+    fault.action = ActionIn(*action, at + ".action");
+    if (fault.action == FaultAction::kStatus && !status) Bad(at, "needs status");
+    if (status) {
+      fault.status = static_cast<std::uint8_t>(IntIn(*status, 0, 255, at + ".status"));
+    }
+    s.faults.push_back(fault);
+  }
+}
+
+void ReadApduResponses(const Json& v, SimState& s) {
+  if (!v.is_object()) Bad("apdu_responses", "must be an object");
+  for (const auto& [key, value] : v.items()) {
+    const std::string field = "apdu_responses." + key;
+    const auto command = ParseHex(key);
+    if (!command) Bad(field, "must be keyed by a hex command APDU");
+    if (!s.apduResponses.emplace(ToHex(*command), HexIn(value, field, kMaxAnswer)).second) {
+      Bad(field, "repeats a command APDU");
+    }
+  }
+}
+
+void ReadFirmware(const Json& v, SimState& s) {
+  if (!v.is_object()) Bad("firmware", "must be an object");
+  if (const Json* p = Find(v, "start")) s.firmware.start = HexTextIn(*p, "firmware.start");
+  if (const Json* p = Find(v, "first")) s.firmware.first = HexTextIn(*p, "firmware.first");
+  if (const Json* p = Find(v, "complete")) {
+    s.firmware.complete = HexTextIn(*p, "firmware.complete");
+  }
+  if (const Json* p = Find(v, "blocks")) {
+    if (!p->is_array()) Bad("firmware.blocks", "must be an array of hex strings");
+    for (const auto& b : *p) s.firmware.blocks.push_back(HexTextIn(b, "firmware.blocks"));
+  }
+}
+
+void ReadOfflineRecords(const Json& v, SimState& s) {
+  if (!v.is_array()) Bad("offline_records", "must be an array");
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const std::string at = "offline_records[" + std::to_string(i) + "]";
+    const Json& r = v[i];
+    if (!r.is_object()) Bad(at, "must be an object");
+    const Json* type = Find(r, "type");
+    const Json* data = Find(r, "data");
+    if (!type || !data) Bad(at, "needs type and data");
+    OfflineRecord record;
+    record.type = static_cast<std::uint8_t>(IntIn(*type, 0, 255, at + ".type"));
+    record.data = HexIn(*data, at + ".data");
+    s.offlineRecords.push_back(std::move(record));
+  }
+}
+
+void ReadFields(SimState& s) {
+  const Json& d = s.document;
+  if (const Json* p = Find(d, "firmware_version")) {
+    if (!p->is_string()) Bad("firmware_version", "must be a string");
+    s.firmwareVersion = p->get<std::string>();
+    // The answer carries the text plus four bytes in one frame.
+    if (s.firmwareVersion.size() > kMaxAnswer - 4) Bad("firmware_version", "is too long");
+  }
+  if (const Json* p = Find(d, "version_trailer")) {
+    s.versionTrailer = static_cast<std::uint16_t>(IntIn(*p, 0, 0xFFFF, "version_trailer"));
+  }
+  if (const Json* p = Find(d, "atr")) s.atr = HexIn(*p, "atr", kMaxAnswer);
+  if (const Json* p = Find(d, "apdu_responses")) ReadApduResponses(*p, s);
+  if (const Json* p = Find(d, "faults")) ReadFaults(*p, s);
+  if (const Json* p = Find(d, "link_ms_per_report")) {
+    s.linkMsPerReport = static_cast<int>(
+        IntIn(*p, 0, std::numeric_limits<int>::max(), "link_ms_per_report"));
+  }
+  if (const Json* p = Find(d, "offline_file_name")) {
+    s.offlineFileName = HexIn(*p, "offline_file_name", kMaxAnswer);
+  }
+  if (const Json* p = Find(d, "offline_records")) ReadOfflineRecords(*p, s);
+  if (const Json* p = Find(d, "firmware")) ReadFirmware(*p, s);
+  if (const Json* p = Find(d, "led")) s.led = ByteArrayIn(*p, "led");
+  if (const Json* p = Find(d, "buzzer")) s.buzzer = ByteArrayIn(*p, "buzzer");
+  if (const Json* p = Find(d, "log")) {
+    if (!p->is_array()) Bad("log", "must be an array");
+    s.log = *p;
+  }
+}
+
+Json ByteArrayOut(const Bytes& bytes) {
+  Json out = Json::array();
+  for (const auto b : bytes) out.push_back(b);
+  return out;
+}
+
+}  // namespace
+
+std::string ToHex(const std::uint8_t* p, std::size_t n) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out(2 * n, '0');
+  for (std::size_t i = 0; i < n; ++i) {
+    out[2 * i] = kDigits[p[i] >> 4];
+    out[2 * i + 1] = kDigits[p[i] & 0x0F];
+  }
+  return out;
+}
+
+std::optional<Bytes> ParseHex(const std::string& hex) {
+  if (hex.size() % 2 != 0) return std::nullopt;
+  Bytes out(hex.size() / 2);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const int hi = HexDigit(hex[2 * i]);
+    const int lo = HexDigit(hex[2 * i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+  }
+  return out;
+}
+
+SimState LoadState(const std::string& path) {
+  SimState state;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return state;
+  if (ec) throw StateError("cannot be read: " + ec.message());
+  if (std::filesystem::is_directory(status)) throw StateError("is a directory");
+
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) throw StateError("cannot be opened");
+  std::stringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw StateError("cannot be read");
+  try {
+    state.document = Json::parse(text.str());
+  } catch (const Json::parse_error& e) {
+    throw StateError("is not valid JSON (error at byte " + std::to_string(e.byte) + ")");
+  }
+  if (!state.document.is_object()) throw StateError("must hold a JSON object");
+  ReadFields(state);
+  return state;
+}
+
+bool SaveState(const std::string& path, const SimState& state, std::string* error) {
+  Json doc = state.document;
+  // Fields the emulator never changes keep their written form.
+  if (!doc.contains("firmware_version")) doc["firmware_version"] = state.firmwareVersion;
+  if (!doc.contains("version_trailer")) doc["version_trailer"] = state.versionTrailer;
+  if (!doc.contains("atr")) doc["atr"] = ToHex(state.atr);
+  if (!doc.contains("apdu_responses")) {
+    Json responses = Json::object();
+    for (const auto& [command, response] : state.apduResponses) {
+      responses[command] = ToHex(response);
+    }
+    doc["apdu_responses"] = std::move(responses);
+  }
+  doc["offline_file_name"] = ToHex(state.offlineFileName);
+  Json records = Json::array();
+  for (const auto& r : state.offlineRecords) {
+    records.push_back(Json{{"type", r.type}, {"data", ToHex(r.data)}});
+  }
+  doc["offline_records"] = std::move(records);
+  doc["firmware"] = Json{{"start", state.firmware.start},
+                         {"first", state.firmware.first},
+                         {"blocks", state.firmware.blocks},
+                         {"complete", state.firmware.complete}};
+  doc["led"] = ByteArrayOut(state.led);
+  doc["buzzer"] = ByteArrayOut(state.buzzer);
+  if (!doc.contains("faults")) doc["faults"] = Json::array();
+  if (!doc.contains("link_ms_per_report")) doc["link_ms_per_report"] = state.linkMsPerReport;
+  doc["log"] = state.log;
+
+  std::string text;
+  try {
+    text = doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  } catch (const std::exception& e) {
+    *error = e.what();
+    return false;
+  }
+
+  std::random_device random;
+  const std::string temp =
+      path + ".tmp" + std::to_string(random()) + std::to_string(random());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temp, ignored);
+      *error = "cannot write " + temp;
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(temp, ignored);
+    *error = "cannot replace it: " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vantor::sim

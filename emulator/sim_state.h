@@ -1,0 +1,82 @@
+// The emulated reader's persistent state: what it answers and everything it
+// was told, kept in a JSON file between links. Byte strings are stored as
+// upper-case hex without blanks.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace vantor::sim {
+
+using Bytes = std::vector<std::uint8_t>;
+using Json = nlohmann::ordered_json;
+
+std::string ToHex(const std::uint8_t* p, std::size_t n);
+inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+// Hex digits of either case, no blanks; nullopt when malformed.
+std::optional<Bytes> ParseHex(const std::string& hex);
+
+struct OfflineRecord {
+  std::uint8_t type = 0;
+  Bytes data;
+};
+
+// Firmware download as received, each part as hex.
+struct FirmwareImage {
+  std::string start;
+  std::string first;
+  std::vector<std::string> blocks;
+  std::string complete;
+};
+
+enum class FaultAction { kStatus, kBadChecksum, kNoAnswer, kDisconnect, kOversize };
+
+// Replaces the normal handling of the nth frame (1-based) carrying code.
+struct Fault {
+  std::uint8_t code = 0;
+  std::uint64_t nth = 0;
+  FaultAction action = FaultAction::kStatus;
+  std::uint8_t status = 0;
+};
+
+struct SimState {
+  // Kept untouched by the emulator; written back only when absent.
+  std::string firmwareVersion = "VR-0205 V2.05";
+  std::uint16_t versionTrailer = 0;
+  Bytes atr = {0x3B, 0x68, 0x00, 0x00, 0x00, 0x73, 0xC8, 0x40, 0x13, 0x00, 0x90, 0x00};
+  std::map<std::string, Bytes> apduResponses;  // keyed by upper-case hex
+  std::vector<Fault> faults;
+  int linkMsPerReport = 0;
+
+  // Changed by the host's commands.
+  Bytes offlineFileName;
+  std::vector<OfflineRecord> offlineRecords;
+  FirmwareImage firmware;
+  Bytes led;
+  Bytes buzzer;
+  Json log = Json::array();  // {"code", "slot", "data"} per received frame
+
+  // The file as read, so fields this program does not know survive.
+  Json document = Json::object();
+};
+
+// Thrown when a state file cannot be read or does not hold a valid state.
+class StateError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads the state file; a missing file is a factory-fresh reader.
+SimState LoadState(const std::string& path);
+
+// Writes the state file atomically (temp file, then rename). false with
+// *error set when it could not be written.
+bool SaveState(const std::string& path, const SimState& state, std::string* error);
+
+}  // namespace vantor::sim
