@@ -264,7 +264,7 @@ TEST_F(ReaderLink, RequestBytesOfEachCommand) {
       {"start record", [&] { return DllWriteOfflineData(h(), 2, data, 0); }, "007D020002007D", 1},
       {"end record", [&] { return DllWriteOfflineData(h(), 3, data, 0); }, "007D020003007C", 1},
       {"255-byte record", [&] { return DllWriteOfflineData(h(), 0x11, data, 255); }, "007D0101" "11FF0001", 5},
-      {"buzzer", [&] { return DllSpeakerControl(h(), 1); }, "00790100017" "8", 1},
+      {"buzzer", [&] { return DllSpeakerControl(h(), 1); }, "007901000179", 1},
       {"led", [&] { return DllLedControl(h(), 7); }, "0078010007", 1},
       {"apdu slot 1", [&] { unsigned char r[600]; int n; return Dll7816CardAPDU(h(), 1, apdu, 4, r, &n); }, "016F040000A40400", 1},
       {"power down", [&] { return Dll7816CardPowerdown(h(), 0x101); }, "0163000063", 1},
