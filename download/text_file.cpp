@@ -1,0 +1,151 @@
+#include "download/text_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include <sys/stat.h>
+
+namespace vantor::download {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr char kEndOfText = 0x1A;
+
+void AppendWidened(std::wstring& line, const char* begin, const char* end) {
+  const std::size_t old = line.size();
+  line.resize(old + static_cast<std::size_t>(end - begin));
+  wchar_t* out = &line[old];
+  for (const char* p = begin; p != end; ++p) {
+    *out++ = static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  }
+}
+
+}  // namespace
+
+TextFile::TextFile() = default;
+
+TextFile::~TextFile() { Close(); }
+
+bool TextFile::Open(const std::string& path) {
+  Close();
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+#ifdef _WIN32
+  struct _stat64 st;
+  const bool is_dir = _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
+#else
+  struct stat st;
+  const bool is_dir = fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+  if (is_dir) {
+    std::fclose(f);
+    return false;
+  }
+  // Reads go straight into our own buffer.
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  file_ = f;
+  buffer_.reset(new char[kBufferSize]);
+  ResetReading();
+  return true;
+}
+
+bool TextFile::OpenMemory(const char* data, std::size_t size) {
+  Close();
+  memory_ = data;
+  memory_size_ = data != nullptr ? size : 0;
+  memory_open_ = true;
+  ResetReading();
+  return true;
+}
+
+bool TextFile::IsOpen() const { return file_ != nullptr || memory_open_; }
+
+void TextFile::Close() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  buffer_.reset();
+  memory_ = nullptr;
+  memory_size_ = 0;
+  memory_open_ = false;
+  ResetReading();
+}
+
+void TextFile::ResetReading() {
+  pos_ = end_ = nullptr;
+  memory_served_ = false;
+  text_ended_ = false;
+  physical_line_ = 0;
+}
+
+void TextFile::SeekToBegin() {
+  if (file_ != nullptr) {
+    if (std::fseek(file_, 0, SEEK_SET) != 0) {
+      throw std::runtime_error(std::string("cannot rewind the download file: ") +
+                               std::strerror(errno));
+    }
+    std::clearerr(file_);
+  }
+  ResetReading();
+}
+
+bool TextFile::Fill() {
+  if (memory_open_) {
+    if (memory_served_ || memory_size_ == 0) return false;
+    memory_served_ = true;
+    pos_ = memory_;
+    end_ = memory_ + memory_size_;
+    return true;
+  }
+  if (file_ == nullptr) return false;
+  const std::size_t got = std::fread(buffer_.get(), 1, kBufferSize, file_);
+  if (std::ferror(file_)) {
+    const int err = errno;
+    throw std::runtime_error(std::string("cannot read the download file: ") +
+                             std::strerror(err));
+  }
+  if (got == 0) return false;
+  pos_ = buffer_.get();
+  end_ = pos_ + got;
+  return true;
+}
+
+bool TextFile::ReadString(std::wstring& line) {
+  line.clear();
+  if (!IsOpen() || text_ended_) return false;
+  bool line_break = false;
+  for (;;) {
+    if (pos_ == end_ && !Fill()) {
+      text_ended_ = true;
+      break;
+    }
+    const std::size_t avail = static_cast<std::size_t>(end_ - pos_);
+    const char* lf = static_cast<const char*>(std::memchr(pos_, '\n', avail));
+    const char* stop = lf != nullptr ? lf : end_;
+    const char* eot =
+        static_cast<const char*>(std::memchr(pos_, kEndOfText, static_cast<std::size_t>(stop - pos_)));
+    if (eot != nullptr) {
+      AppendWidened(line, pos_, eot);
+      pos_ = end_;
+      text_ended_ = true;
+      break;
+    }
+    AppendWidened(line, pos_, stop);
+    if (lf != nullptr) {
+      pos_ = lf + 1;
+      line_break = true;
+      break;
+    }
+    pos_ = end_;
+  }
+  if (line_break) {
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+  } else if (line.empty()) {
+    return false;
+  }
+  ++physical_line_;
+  return true;
+}
+
+}  // namespace vantor::download

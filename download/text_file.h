@@ -1,0 +1,65 @@
+// Reading the download file as 8-bit text, one line at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace vantor::download {
+
+// Every byte becomes one wide character of the same code (0x00-0xFF); there
+// is no BOM or multibyte handling. A line ends at LF, and a CR directly
+// before the LF belongs to the line break; any other CR is an ordinary
+// character. A byte 0x1A ends the text: neither it nor anything after it is
+// read. The last line needs no line break. Lines may be of any length.
+class TextFile {
+ public:
+  TextFile();
+  ~TextFile();
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+
+  // Opens an existing file read-only; the path is passed to the OS as is.
+  // False when it cannot be opened or is a directory.
+  bool Open(const std::string& path);
+
+  // Reads text held in memory instead of a file. The data is not copied and
+  // must stay valid until Close() or the next Open.
+  bool OpenMemory(const char* data, std::size_t size);
+
+  bool IsOpen() const;
+
+  // Starts reading again from the first line. Throws std::runtime_error when
+  // the file cannot be repositioned.
+  void SeekToBegin();
+
+  // The next line without its line break. Returns false (with line empty) at
+  // the end of the text or when nothing is open. A read error is not the end
+  // of the text: it throws std::runtime_error.
+  bool ReadString(std::wstring& line);
+
+  void Close();
+
+  // 1-based number of the physical line last read, 0 before the first.
+  std::uint32_t PhysicalLine() const { return physical_line_; }
+
+ private:
+  bool Fill();
+  void ResetReading();
+
+  std::FILE* file_ = nullptr;
+  const char* memory_ = nullptr;
+  std::size_t memory_size_ = 0;
+  bool memory_open_ = false;
+  bool memory_served_ = false;
+
+  std::unique_ptr<char[]> buffer_;
+  const char* pos_ = nullptr;
+  const char* end_ = nullptr;
+  bool text_ended_ = false;
+  std::uint32_t physical_line_ = 0;
+};
+
+}  // namespace vantor::download
