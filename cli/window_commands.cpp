@@ -56,6 +56,14 @@ ConsoleHost::Options TerminalOptions(bool assumeYes) {
   return options;
 }
 
+// The pane's final text on stdout, ending with one line break.
+void PrintPane(const std::wstring& pane) {
+  if (pane.empty()) return;
+  std::string text = PaneForTerminal(pane);
+  if (text.back() != '\n') text += '\n';
+  std::fputs(text.c_str(), stdout);
+}
+
 int ExitCodeFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::kSuccess:
@@ -87,7 +95,8 @@ int Check(const std::string& path) {
     download::LineError error;
     const bool ok = download::LoadLines(file, mode, table, &error);
     std::printf("mode: %u (%s)\n", mode, ModeName(mode));
-    std::printf("header: %02X %02X %02X\n", header[0], header[1], header[2]);
+    std::printf("header: %02X %02X %02X%s\n", header[0], header[1], header[2],
+                mode == 1 ? "" : " (sent only with a firmware image)");
     std::printf("lines: %zu\n", table.size());
     if (!ok) {
       std::printf("%s\n", ToTerminal(download::LineErrorMessage(error.number)).c_str());
@@ -115,7 +124,7 @@ int Download(const std::string& path, bool assumeYes) {
     const auto& error = dlg.LastLineError();
     std::fprintf(stderr, "line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
   }
-  if (!host.PaneText().empty()) std::printf("%s\n", PaneForTerminal(host.PaneText()).c_str());
+  PrintPane(host.PaneText());
   return ExitCodeFor(outcome);
 }
 
@@ -139,7 +148,7 @@ int Info(bool json) {
     out["pane"] = Utf8(host.PaneText());
     std::printf("%s\n", out.dump(2).c_str());
   } else {
-    std::printf("%s\n", PaneForTerminal(host.PaneText()).c_str());
+    PrintPane(host.PaneText());
   }
   return ExitCodeFor(outcome);
 }
