@@ -131,7 +131,7 @@ TEST_F(ReaderLink, ResponseLengthsAroundTheReportBoundary) {
     int length = -1;
     ASSERT_EQ(SKRevData(h(), 0, 0, out, &length), 1) << n;
     EXPECT_EQ(length, static_cast<int>(n));
-    EXPECT_EQ(0, std::memcmp(out, data.data(), n));
+    if (n) EXPECT_EQ(0, std::memcmp(out, data.data(), n));
   }
 }
 
