@@ -98,7 +98,9 @@ ResponseAssembler::Result ResponseAssembler::Feed(const std::uint8_t* report,
     error_ = VANTOR_ERR_CHECKSUM;
     return kFailed;
   }
-  dataLength_ = static_cast<std::size_t>(frame_[4]) << 8 | frame_[3];
+  // The length the frame was gathered by. It equals frame bytes 3 and 4
+  // whenever the first report carried them, as a 64-byte report always does.
+  dataLength_ = frameLength_ - 6;
   return kDone;
 }
 

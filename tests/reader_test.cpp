@@ -131,7 +131,9 @@ TEST_F(ReaderLink, ResponseLengthsAroundTheReportBoundary) {
     int length = -1;
     ASSERT_EQ(SKRevData(h(), 0, 0, out, &length), 1) << n;
     EXPECT_EQ(length, static_cast<int>(n));
-    if (n) EXPECT_EQ(0, std::memcmp(out, data.data(), n));
+    if (n) {
+      EXPECT_EQ(0, std::memcmp(out, data.data(), n));
+    }
   }
 }
 
@@ -315,6 +317,24 @@ TEST_F(ReaderLink, ClosingTwiceFails) {
   ::close(fds[1]);
   EXPECT_EQ(DllCloseReader(fds[0]), 0);
   EXPECT_EQ(DllCloseReader(fds[0]), VANTOR_ERR_CLOSE);
+}
+
+}  // namespace
+}  // namespace vantor::test
+
+namespace vantor::test {
+namespace {
+
+// A first report shorter than the frame header (possible on a socket, not
+// on HID) must not let the data length disagree with what was gathered.
+TEST(ResponseAssembler, ShortFirstReportNeverClaimsMoreData) {
+  ResponseAssembler response;
+  std::uint8_t first[64] = {4, 0x00, 0x7C, 0x00};  // status 0, length bytes not delivered
+  ASSERT_EQ(response.Feed(first, 4), ResponseAssembler::kNeedMore);
+  // These land where the length was, with a checksum that fits them.
+  std::uint8_t second[64] = {4, 0x41, 0x41, 0x7C};
+  ASSERT_EQ(response.Feed(second, 64), ResponseAssembler::kDone);
+  EXPECT_EQ(response.dataLength(), 0u);
 }
 
 }  // namespace
