@@ -99,6 +99,8 @@ TEST_F(Controller, OfflineDataScriptSucceeds) {
 }
 
 TEST_F(Controller, FirmwareImageSucceedsAfterYes) {
+  // A failing first-block command does not stop the download.
+  SetState({{"faults", {{{"code", 0x8B}, {"nth", 1}, {"action", "status"}, {"status", 4}}}}});
   host_.answers = {kIdYes};
   const Ops ops = Download("fw.bin", ";FW=F1 ProductType=22 ProductNum=33\n0102\n03 04\n");
   EXPECT_EQ(ops[1], L"box Info 4 This file is Update the Device Firmware, \n please confirm!");
@@ -109,7 +111,7 @@ TEST_F(Controller, FirmwareImageSucceedsAfterYes) {
                   kEnable}));
   const json state = State();
   EXPECT_EQ(state["firmware"]["start"], "F12233");
-  EXPECT_EQ(state["firmware"]["first"], "F12233");
+  EXPECT_EQ(state["firmware"]["first"], "");  // refused by the reader
   EXPECT_EQ(state["firmware"]["blocks"], json::parse(R"(["0102","0304"])"));
   EXPECT_EQ(state["firmware"]["complete"], "");
   EXPECT_TRUE(state["buzzer"].empty());
@@ -131,6 +133,21 @@ TEST_F(Controller, FirmwareDeclinedLeavesTableAndReader) {
   dlg_.OnGetDeviceInfo();
   EXPECT_EQ(dlg_.ReaderHandle(), 0);
   EXPECT_NE(open, 0);
+}
+
+// The reader vanishes between the Download command and the worker.
+TEST_F(Controller, WorkerCannotOpenTheReader) {
+  dir_.Write("x.bin", "00\n");
+  host_.pathField = std::wstring(dir_.path().begin(), dir_.path().end()) + L"/x.bin";
+  dlg_.OnDownload();
+  // The worker waits for its first window operation; meanwhile the reader goes.
+  dir_.Write("state.json", "not a reader");
+  host_.RunWorker();
+  EXPECT_EQ(WorkerOps(host_.Take()),
+            Join({kDisable, {L"pane Open Device Error!", L"box Info 0 Open Device Error!"}, kEnable}));
+  EXPECT_EQ(dlg_.StatusText(), L"");
+  EXPECT_EQ(dlg_.ReaderHandle(), -2);
+  EXPECT_EQ(dlg_.LastOutcome(), Outcome::kNoReader);
 }
 
 TEST_F(Controller, ModeTwoSendsNothing) {
