@@ -11,30 +11,12 @@
 
 #include "download/codepage.h"
 #include "download/format.h"
+#include "test_util.h"
 
 namespace {
 
 using namespace vantor::download;
 using Bytes = std::vector<std::uint8_t>;
-
-// Sets VANTOR_CODEPAGE for one test and puts the old value back.
-class ScopedCodepage {
- public:
-  explicit ScopedCodepage(const char* charset) {
-    if (const char* old = std::getenv("VANTOR_CODEPAGE")) old_ = old;
-    setenv("VANTOR_CODEPAGE", charset, 1);
-  }
-  ~ScopedCodepage() {
-    if (old_) {
-      setenv("VANTOR_CODEPAGE", old_->c_str(), 1);
-    } else {
-      unsetenv("VANTOR_CODEPAGE");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
 
 Bytes Decode(const std::string& text, std::uint32_t n) {
   // One guard byte past the (n + 1) / 2 the call may write.
@@ -154,7 +136,7 @@ TEST(DownloadFormat, ParseHeaderLine) {
       {L";t=F1 producttype=22 productnum=33", 1, {0xF1, 0xC4, 0x5C}},
       {L";T=\x00E9\x00E9", 0, {0x99, 0x00, 0x00}},  // read from the ANSI form
   };
-  ScopedCodepage cp("CP1252");
+  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
   for (const Case& c : cases) {
     std::uint8_t header[3] = {0xEE, 0xEE, 0xEE};
     const std::uint8_t mode = ParseHeaderLine(c.line, header);
@@ -182,7 +164,7 @@ TEST(DownloadCodepage, ToAnsi) {
       {"NO-SUCH-CHARSET", L"a\x00E9", "a?"},
   };
   for (const Case& c : cases) {
-    ScopedCodepage cp(c.charset);
+    vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", c.charset);
     EXPECT_EQ(AnsiCharset(), c.charset);
     EXPECT_EQ(ToAnsi(c.text), c.expected) << c.charset;
   }
@@ -206,7 +188,7 @@ TEST(DownloadCodepage, FromAnsi) {
       {"NO-SUCH-CHARSET", "a\xE9", L"a\x00E9"},
   };
   for (const Case& c : cases) {
-    ScopedCodepage cp(c.charset);
+    vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", c.charset);
     EXPECT_EQ(FromAnsi(c.bytes.data(), c.bytes.size()), c.expected) << c.charset;
   }
   EXPECT_EQ(FromAnsi(nullptr, 5), L"");
@@ -216,18 +198,18 @@ TEST(DownloadCodepage, FollowsChangedCharset) {
   // The cache must not keep using the first charset it saw.
   for (int round = 0; round < 2; ++round) {
     {
-      ScopedCodepage cp("CP1252");
+      vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
       EXPECT_EQ(ToAnsi(L"\x00E9"), "\xE9");
     }
     {
-      ScopedCodepage cp("UTF-8");
+      vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "UTF-8");
       EXPECT_EQ(ToAnsi(L"\x00E9"), "\xC3\xA9");
     }
   }
 }
 
 TEST(DownloadCodepage, ConcurrentConversions) {
-  ScopedCodepage cp("CP1252");
+  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
   auto work = [] {
     int bad = 0;
     for (int i = 0; i < 2000; ++i) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "download/format.h"
+#include "test_util.h"
 #include "download/loader.h"
 #include "download/text_file.h"
 
@@ -38,25 +39,6 @@ class TempFile {
 
  private:
   std::string path_;
-};
-
-// Results do not depend on the machine's locale.
-class ScopedCodepage {
- public:
-  explicit ScopedCodepage(const char* charset) {
-    if (const char* old = std::getenv("VANTOR_CODEPAGE")) old_ = old;
-    setenv("VANTOR_CODEPAGE", charset, 1);
-  }
-  ~ScopedCodepage() {
-    if (old_) {
-      setenv("VANTOR_CODEPAGE", old_->c_str(), 1);
-    } else {
-      unsetenv("VANTOR_CODEPAGE");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
 };
 
 std::vector<std::wstring> ReadAll(TextFile& file) {
@@ -215,7 +197,7 @@ TEST(DownloadLoader, LoadLines) {
       {"c-apdu 255 bytes in mode 0", "C-APDU " + std::string(510, '1') + "\n", 0, true,
        {{1, L"C-APDU " + std::wstring(510, L'1')}}, 0},
   };
-  ScopedCodepage cp("CP1252");
+  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
   for (const LoadCase& c : cases) {
     TextFile file;
     ASSERT_TRUE(file.OpenMemory(c.bytes.data(), c.bytes.size()));
@@ -231,7 +213,7 @@ TEST(DownloadLoader, LoadLines) {
 }
 
 TEST(DownloadLoader, ErrorReportsWhereAndWhat) {
-  ScopedCodepage cp("CP1252");
+  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
   TempFile tmp(";h\n\n\n  00 zz \r\n00\n");
   TextFile file;
   ASSERT_TRUE(file.Open(tmp.path()));

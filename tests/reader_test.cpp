@@ -86,7 +86,7 @@ TEST_F(ReaderLink, ResponsesAreAcceptedWhateverTheirFirstTwoBytes) {
       {"04007C0000007C", true, 0},    // no data, checksum 7C
       {"04FF7C0000007C", true, 0},    // byte 0 is not covered
       {"04007D0000007C", false, -14}, // byte 1 is
-      {"04007C0100000" "0", false, -14},  // status 1, checksum never looked at
+      {"04007C01000000", false, -14},  // status 1, checksum never looked at
   };
   for (const auto& c : cases) {
     Report r = Hex(c.report);
@@ -265,7 +265,7 @@ TEST_F(ReaderLink, RequestBytesOfEachCommand) {
   } cases[] = {
       {"start record", [&] { return DllWriteOfflineData(h(), 2, data, 0); }, "007D020002007D", 1},
       {"end record", [&] { return DllWriteOfflineData(h(), 3, data, 0); }, "007D020003007C", 1},
-      {"255-byte record", [&] { return DllWriteOfflineData(h(), 0x11, data, 255); }, "007D0101" "11FF0001", 5},
+      {"255-byte record", [&] { return DllWriteOfflineData(h(), 0x11, data, 255); }, "007D010111FF0001", 5},
       {"buzzer", [&] { return DllSpeakerControl(h(), 1); }, "007901000179", 1},
       {"led", [&] { return DllLedControl(h(), 7); }, "0078010007", 1},
       {"apdu slot 1", [&] { unsigned char r[600]; int n; return Dll7816CardAPDU(h(), 1, apdu, 4, r, &n); }, "016F040000A40400", 1},
