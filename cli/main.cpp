@@ -5,8 +5,32 @@
 
 #include "cli/commands.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "ui/local_path.h"
+#endif
+
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+#ifdef _WIN32
+  // The arguments as UTF-8 from the wide command line, so that any file
+  // name survives (the narrow argv has only the ANSI code page).
+  std::vector<std::string> utf8;
+  std::vector<char*> utf8Argv;
+  int wideCount = 0;
+  if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount)) {
+    for (int i = 0; i < wideCount; ++i) utf8.push_back(vantor::ToLocalPath(wide[i]));
+    LocalFree(wide);
+    for (auto& arg : utf8) utf8Argv.push_back(&arg[0]);
+    utf8Argv.push_back(nullptr);
+    argc = wideCount;
+    argv = utf8Argv.data();
+  }
+#endif
   using namespace vantor::cli;
 
   CLI::App app{

@@ -48,6 +48,19 @@ int List() {
                 VANTOR_PRODUCT_ID, VANTOR_VERSION, sim);
     return kExitOk;
   }
+#ifdef _WIN32
+  // Windows: the first reader the HID search opens.
+  const int handle = DllOpenReader();
+  if (handle == VANTOR_ERR_NO_READER) {
+    std::fprintf(stderr, "vantor: no reader attached (looking for %04X:%04X v%04X)\n",
+                 VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID, VANTOR_VERSION);
+    return kExitNoReader;
+  }
+  DllCloseReader(handle);
+  std::printf("HID reader  %04X:%04X v%04X  ok\n", VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID,
+              VANTOR_VERSION);
+  return kExitOk;
+#else
   int readers = 0;
   bool denied = false;
   for (const auto& node : ListHidrawNodes(kSysHidrawRoot, kDevRoot, true)) {
@@ -73,6 +86,7 @@ int List() {
                  "the reader\n");
   }
   return kExitOk;
+#endif
 }
 
 int Version() {

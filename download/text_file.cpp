@@ -6,6 +6,10 @@
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vantor::download {
 
 namespace {
@@ -30,7 +34,19 @@ TextFile::~TextFile() { Close(); }
 
 bool TextFile::Open(const std::string& path) {
   Close();
+#ifdef _WIN32
+  // The path is UTF-8 (see ui/local_path.h).
+  std::FILE* f = nullptr;
+  const int length = static_cast<int>(path.size());
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
+  if (n > 0) {
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, &wide[0], n);
+    if (wide.find(L'\0') == std::wstring::npos) f = _wfopen(wide.c_str(), L"rb");
+  }
+#else
   std::FILE* f = std::fopen(path.c_str(), "rb");
+#endif
   if (f == nullptr) return false;
 #ifdef _WIN32
   struct _stat64 st;

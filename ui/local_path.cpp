@@ -3,8 +3,40 @@
 #include <climits>
 #include <cwchar>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vantor {
 
+#ifdef _WIN32
+// Windows: paths travel as UTF-8 and are widened again where the OS takes
+// them (_wfopen), so every file name survives.
+std::string ToLocalPath(const std::wstring& path) {
+  if (path.empty()) return std::string();
+  const int length = static_cast<int>(path.size());
+  const int n = WideCharToMultiByte(CP_UTF8, 0, path.data(), length, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string(path.size(), '?');
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, path.data(), length, &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring FromLocalPath(const std::string& path) {
+  if (path.empty()) return std::wstring();
+  const int length = static_cast<int>(path.size());
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
+  if (n > 0) {
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, &out[0], n);
+    return out;
+  }
+  // Not UTF-8: take each byte as its own character.
+  std::wstring out;
+  for (unsigned char c : path) out += static_cast<wchar_t>(c);
+  return out;
+}
+#else
 std::string ToLocalPath(const std::wstring& path) {
   std::string out;
   std::mbstate_t state{};
@@ -44,5 +76,7 @@ std::wstring FromLocalPath(const std::string& path) {
   }
   return out;
 }
+
+#endif  // _WIN32
 
 }  // namespace vantor

@@ -1,0 +1,49 @@
+// The walk over the HID device interfaces that finds the reader on
+// Windows. The system calls come in through HidApi so that tests can drive
+// the walk with a made-up set of devices.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace vantor::os::win32 {
+
+struct HidAttributes {
+  unsigned short vendor = 0;
+  unsigned short product = 0;
+  unsigned short version = 0;
+};
+
+// One call per step of the walk; every call reports failure with false (or
+// INVALID_HANDLE_VALUE) and leaves its reason in GetLastError().
+struct HidApi {
+  virtual ~HidApi() = default;
+  // The present devices with HID interfaces; nullptr when that fails.
+  virtual void* OpenDeviceSet() = 0;
+  virtual void CloseDeviceSet(void* set) = 0;
+  // The interface at index; false with ERROR_NO_MORE_ITEMS past the last.
+  virtual bool EnumInterface(void* set, unsigned long index) = 0;
+  // The byte size of the interface's detail record (0 when unknown).
+  virtual unsigned long DetailSize(void* set, unsigned long index) = 0;
+  // Fills the detail record, whose size field the caller has set.
+  virtual bool GetDetail(void* set, unsigned long index, void* detail,
+                         unsigned long size) = 0;
+  virtual void* Allocate(std::size_t bytes) = 0;
+  virtual void Free(void* p) = 0;
+  virtual HANDLE OpenPath(const wchar_t* path) = 0;
+  virtual bool GetAttributes(HANDLE device, HidAttributes* attributes) = 0;
+  virtual void Close(HANDLE device) = 0;
+};
+
+// Consecutive enumeration failures (other than the end of the list) at one
+// index after which the walk gives up.
+constexpr int kMaxEnumFailures = 8;
+
+// The first interface whose vendor, product and version are the reader's,
+// opened for reading and writing; INVALID_HANDLE_VALUE when there is none
+// or the walk had to stop early (a detail record or the attributes of an
+// opened interface could not be read, or no memory for the detail record).
+HANDLE FindReader(HidApi& api);
+
+}  // namespace vantor::os::win32
