@@ -1,0 +1,332 @@
+// A whole Download command of an offline-data script into the emulated
+// reader: OnDownload on the window thread, then the worker to its end.
+//
+// With link_ms_per_report > 0 the emulator waits that long for each report
+// in each direction, standing in for the USB link. Every command and every
+// answer here fits one report, so the link alone takes
+// 2 * (lines + 5 fixed exchanges) * link_ms; the "overhead_pct" counter is
+// what the whole command takes on top of that. The emulator's waits are
+// sleeps, which run longer than asked for; "sleep_us" is the mean length of
+// one here and "beyond_sleep_pct" the overhead with the waits taken at that
+// length. BM_DirectWrites sends the same commands without the window, so
+// the difference between the two is the application's share.
+//
+// The emulator writes its state file (with a log entry per frame) when the
+// link closes; that write is part of the measured time, and
+// BM_EmulatorStateSave measures it alone.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/sim_state.h"
+#include "reader/frame.h"
+#include "ui/VantorToolDlg.h"
+#include "ui/WindowHost.h"
+#include "ui/event_loop.h"
+#include "vantor/reader.h"
+
+namespace {
+
+constexpr int kLines = 1000;
+constexpr int kFixedExchanges = 5;  // erase, start, end, file name, buzzer
+
+using Clock = std::chrono::steady_clock;
+
+// A window host with nothing on screen: keeps the pane text and counts what
+// a person would have seen, runs the worker's window operations on the
+// benchmark's thread.
+class BenchHost : public vantor::WindowHost {
+ public:
+  std::wstring GetPathFieldText() override { return pathField; }
+  void SetPathFieldText(const std::wstring& text) override { pathField = text; }
+  void ShowPathFieldEnd() override {}
+  void SetPaneText(const std::wstring& text) override { pane = text; }
+  void EnableControl(int, bool) override {}
+  int ShowMessageBox(const std::wstring& text, const std::wstring&, unsigned type) override {
+    lastBox = text;
+    return type == vantor::kMbYesNo ? vantor::kIdNo : vantor::kIdOk;
+  }
+  void ShowAppMessageBox(const std::wstring& text) override { lastBox = text; }
+  bool ChooseFile(std::wstring*) override { return false; }
+  void RunOnWindowThread(const std::function<void()>& op) override { loop_.RunAndWait(op); }
+  void StartWorker(std::function<void()> work) override { loop_.StartWorker(std::move(work)); }
+  void OnProgress(int) override { ++progressCalls; }
+
+  void RunWorker() { loop_.RunUntilWorkersEnd(); }
+
+  std::wstring pathField;
+  std::wstring pane;
+  std::wstring lastBox;
+  int progressCalls = 0;
+
+ private:
+  vantor::EventLoop loop_;
+};
+
+// A scratch folder with the script and the reader's state file.
+class Workspace {
+ public:
+  Workspace() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "vantor-download-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::string File(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + File(name));
+  }
+
+ private:
+  std::string dir_;
+};
+
+// Header line, then kLines data lines of 19 bytes each.
+std::string Script() {
+  std::string text = "; offline data for the bench\r\n";
+  std::uint32_t seed = 777;
+  static const char kDigits[] = "0123456789ABCDEF";
+  for (int i = 0; i < kLines; ++i) {
+    std::string line = "00 A4 04 00 0C";
+    for (int b = 0; b < 14; ++b) {
+      seed = seed * 1103515245u + 12345u;
+      const unsigned value = (seed >> 16) & 0xFF;
+      line += ' ';
+      line += kDigits[value >> 4];
+      line += kDigits[value & 0x0F];
+    }
+    text += line + "\r\n";
+  }
+  return text;
+}
+
+// Reports the link carries for the frames the reader logged: each command
+// frame cut into output reports, each answer (no data here) one input report.
+std::size_t LinkReports(const vantor::sim::Json& log) {
+  std::size_t reports = 0;
+  for (const auto& entry : log) {
+    const std::size_t dataBytes = entry["data"].get<std::string>().size() / 2;
+    reports += vantor::ReportCount(dataBytes + 5) + 1;
+  }
+  return reports;
+}
+
+vantor::sim::Json ReadJson(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return vantor::sim::Json::parse(text.str());
+}
+
+// Mean length of a 1 ms sleep on this machine, in microseconds. The emulator
+// models the link with such sleeps, so their overshoot shows up as overhead.
+double MeanSleepUs(int ms) {
+  constexpr int kSamples = 200;
+  const auto start = Clock::now();
+  for (int i = 0; i < kSamples; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kSamples;
+}
+
+void BM_DownloadScript(benchmark::State& state) {
+  const int linkMs = static_cast<int>(state.range(0));
+  Workspace work;
+  work.Write("script.bin", Script());
+  const std::string statePath = work.File("state.json");
+  const std::string fresh = "{\"link_ms_per_report\": " + std::to_string(linkMs) + "}";
+  ::setenv("VANTOR_READER_SIM", statePath.c_str(), 1);
+
+  BenchHost host;
+  vantor::CVantorToolDlg dlg(host);
+  dlg.OnInitDialog();
+  const std::string script = work.File("script.bin");
+  const std::wstring scriptPath(script.begin(), script.end());
+
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    work.Write("state.json", fresh);  // a fresh reader each time: empty log
+    host.pathField = scriptPath;
+    host.lastBox.clear();
+    state.ResumeTiming();
+
+    const auto start = Clock::now();
+    dlg.OnDownload();
+    host.RunWorker();
+    seconds += std::chrono::duration<double>(Clock::now() - start).count();
+
+    if (dlg.LastOutcome() != vantor::Outcome::kSuccess || !host.lastBox.empty() ||
+        host.pane.find(L"Download SUCCESS!") == std::wstring::npos) {
+      state.SkipWithError("the download did not succeed");
+      break;
+    }
+  }
+  ::unsetenv("VANTOR_READER_SIM");
+  if (state.error_occurred()) return;
+
+  // What the last run left in the reader.
+  const vantor::sim::Json saved = ReadJson(statePath);
+  const std::size_t frames = saved["log"].size();
+  const std::size_t records = saved["offline_records"].size();
+  if (frames != kLines + kFixedExchanges || records != kLines + 2) {
+    state.SkipWithError("the reader did not receive every line");
+    return;
+  }
+  const double meanMs = seconds * 1000.0 / static_cast<double>(state.iterations());
+  const std::size_t reports = LinkReports(saved["log"]);
+  state.counters["lines"] = kLines;
+  state.counters["reports"] = static_cast<double>(reports);
+  state.counters["state_file_kB"] =
+      static_cast<double>(std::filesystem::file_size(statePath)) / 1024.0;
+  if (linkMs > 0) {
+    const double linkTimeMs = static_cast<double>(reports) * linkMs;
+    const double sleepUs = MeanSleepUs(linkMs);
+    state.counters["link_ms"] = linkTimeMs;
+    state.counters["overhead_pct"] = (meanMs - linkTimeMs) / linkTimeMs * 100.0;
+    // The same with the emulator's sleeps taken at their real length, so
+    // what the host adds is told apart from sleep overshoot.
+    const double sleptMs = static_cast<double>(reports) * sleepUs / 1000.0;
+    state.counters["sleep_us"] = sleepUs;
+    state.counters["beyond_sleep_pct"] = (meanMs - sleptMs) / linkTimeMs * 100.0;
+  } else {
+    state.counters["us_per_line"] = meanMs * 1000.0 / kLines;
+  }
+}
+BENCHMARK(BM_DownloadScript)
+    ->ArgName("link_ms")
+    ->Arg(0)->Iterations(20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_DownloadScript)
+    ->ArgName("link_ms")
+    ->Arg(1)->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The same commands sent straight through the reader functions, without the
+// window: file loading, blank stripping, the progress hand-over to the
+// window thread and the worker are left out. What the full command takes
+// beyond this is the application's share.
+void BM_DirectWrites(benchmark::State& state) {
+  const int linkMs = static_cast<int>(state.range(0));
+  Workspace work;
+  const std::string statePath = work.File("state.json");
+  const std::string fresh = "{\"link_ms_per_report\": " + std::to_string(linkMs) + "}";
+  std::vector<std::vector<std::uint8_t>> records;
+  {
+    const std::string script = Script();
+    std::istringstream lines(script);
+    std::string line;
+    std::getline(lines, line);  // the header
+    while (std::getline(lines, line)) {
+      std::vector<std::uint8_t> bytes;
+      unsigned value = 0;
+      std::istringstream hex(line);
+      while (hex >> std::hex >> value) bytes.push_back(static_cast<std::uint8_t>(value));
+      records.push_back(std::move(bytes));
+    }
+  }
+  char name[] = "script.bin";
+  std::uint8_t none[1] = {0};
+  ::setenv("VANTOR_READER_SIM", statePath.c_str(), 1);
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    work.Write("state.json", fresh);
+    state.ResumeTiming();
+
+    const auto start = Clock::now();
+    const int handle = DllOpenReader();
+    bool ok = handle > 0 && DllEraseOfflineData(handle) == 0 &&
+              DllWriteOfflineData(handle, VANTOR_RECORD_START, none, 0) == 0;
+    for (std::size_t i = 0; ok && i < records.size(); ++i) {
+      ok = DllWriteOfflineData(handle, VANTOR_RECORD_APDU, records[i].data(),
+                               static_cast<unsigned char>(records[i].size())) == 0;
+    }
+    ok = ok && DllWriteOfflineData(handle, VANTOR_RECORD_END, none, 0) == 0 &&
+         DllSetOfflineFileName(handle, name, sizeof name - 1) == 0 &&
+         DllSpeakerControl(handle, 0) == 0;
+    if (handle > 0 && DllCloseReader(handle) != 0) ok = false;
+    seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    if (!ok || records.size() != kLines) {
+      state.SkipWithError("a reader command failed");
+      break;
+    }
+  }
+  ::unsetenv("VANTOR_READER_SIM");
+  if (state.error_occurred()) return;
+  const double meanMs = seconds * 1000.0 / static_cast<double>(state.iterations());
+  const std::size_t reports = LinkReports(ReadJson(statePath)["log"]);
+  state.counters["reports"] = static_cast<double>(reports);
+  if (linkMs > 0) {
+    const double linkTimeMs = static_cast<double>(reports) * linkMs;
+    state.counters["overhead_pct"] = (meanMs - linkTimeMs) / linkTimeMs * 100.0;
+  } else {
+    state.counters["us_per_line"] = meanMs * 1000.0 / kLines;
+  }
+}
+BENCHMARK(BM_DirectWrites)
+    ->ArgName("link_ms")
+    ->Arg(0)->Iterations(20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_DirectWrites)
+    ->ArgName("link_ms")
+    ->Arg(1)->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The emulator's state write at the end of a link, alone: the state a
+// 1,000-line download leaves behind, read once and written each iteration.
+void BM_EmulatorStateSave(benchmark::State& state) {
+  Workspace work;
+  work.Write("script.bin", Script());
+  const std::string statePath = work.File("state.json");
+  work.Write("state.json", "{}");
+  ::setenv("VANTOR_READER_SIM", statePath.c_str(), 1);
+  {
+    BenchHost host;
+    vantor::CVantorToolDlg dlg(host);
+    dlg.OnInitDialog();
+    const std::string script = work.File("script.bin");
+    host.pathField.assign(script.begin(), script.end());
+    dlg.OnDownload();
+    host.RunWorker();
+    if (dlg.LastOutcome() != vantor::Outcome::kSuccess) {
+      ::unsetenv("VANTOR_READER_SIM");
+      state.SkipWithError("the download did not succeed");
+      return;
+    }
+  }
+  ::unsetenv("VANTOR_READER_SIM");
+
+  const vantor::sim::SimState loaded = vantor::sim::LoadState(statePath);
+  const std::string copy = work.File("copy.json");
+  for (auto _ : state) {
+    std::string error;
+    if (!vantor::sim::SaveState(copy, loaded, &error)) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+  }
+  state.counters["log_entries"] = static_cast<double>(loaded.log.size());
+  state.counters["state_file_kB"] =
+      static_cast<double>(std::filesystem::file_size(copy)) / 1024.0;
+}
+BENCHMARK(BM_EmulatorStateSave)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
