@@ -1,0 +1,320 @@
+#include "ui/qt/VantorToolWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTextOption>
+#include <QThread>
+#include <memory>
+
+#include "ui/qt/AboutDlg.h"
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
+// Resources live in this static library; register them once before use.
+static void InitVantorResources() {
+  static const bool done = [] {
+    Q_INIT_RESOURCE(qt);
+    return true;
+  }();
+  (void)done;
+}
+
+namespace vantor::qt {
+namespace {
+
+// Qt's libraries are not built for ThreadSanitizer, so it cannot see the
+// hand-over of a blocking queued call. These mark it: everything a thread
+// did before HandOver(key) happens before what another thread does after
+// TakeOver(key).
+#if defined(__SANITIZE_THREAD__)
+void HandOver(const void* key) { __tsan_release(const_cast<void*>(key)); }
+void TakeOver(const void* key) { __tsan_acquire(const_cast<void*>(key)); }
+#else
+void HandOver(const void*) {}
+void TakeOver(const void*) {}
+#endif
+
+}  // namespace
+
+QIcon AppIcon() {
+  InitVantorResources();
+  return QIcon(QStringLiteral(":/vantortool.png"));
+}
+
+QString PaneTextForQt(const std::wstring& text) {
+  QString out = QString::fromStdWString(text);
+  out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return out;
+}
+
+VantorToolWindow::VantorToolWindow(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
+  m_runBox = [](QMessageBox& box) { return box.exec(); };
+  m_chooseFile = [](QWidget* owner, const QString& filter) {
+    return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
+  };
+  m_runAbout = [](CAboutDlg& about) { about.exec(); };
+
+  setWindowTitle(QStringLiteral("Orvane V1.0.0.6"));
+  setWindowIcon(AppIcon());
+  setFont(DialogFont(QStringLiteral("Microsoft Sans Serif"), 18));
+  m_units = BaseUnitsOf(font());
+  BuildControls();
+  setFixedSize(DialogSize(m_units, 273, 151));
+
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(help, &QShortcut::activated, this, &VantorToolWindow::OnAbout);
+
+  connect(m_openFile, &QPushButton::clicked, this, [this] { m_dlg.OnOpenFile(); });
+  connect(m_getInfo, &QPushButton::clicked, this, [this] { m_dlg.OnGetDeviceInfo(); });
+  connect(m_download, &QPushButton::clicked, this, [this] { m_dlg.OnDownload(); });
+
+  m_dlg.OnInitDialog();
+  m_openFile->setFocus();
+}
+
+void VantorToolWindow::BuildControls() {
+  const auto place = [this](QWidget* w, int x, int y, int cx, int cy) {
+    w->setGeometry(DialogRect(m_units, x, y, cx, cy));
+  };
+  const auto button = [this](const char* text) {
+    auto* b = new QPushButton(QString::fromLatin1(text), this);
+    // No default button: Enter clicks only the button that has the focus.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+  };
+
+  m_fileLabel = new QLabel(QStringLiteral("File:"), this);
+  m_fileLabel->setTextFormat(Qt::PlainText);
+  m_fileLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  place(m_fileLabel, 7, 8, 14, 8);
+
+  m_openFile = button("Open File...");
+  place(m_openFile, 194, 5, 74, 14);
+
+  m_path = new QLineEdit(this);
+  m_path->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  place(m_path, 25, 5, 167, 13);
+
+  m_getInfo = button("Get Device Info");
+  place(m_getInfo, 194, 116, 74, 28);
+
+  m_download = button("Download To  Device");
+  place(m_download, 194, 37, 74, 28);
+
+  // The pane centres every line. Long lines wrap, and a scroll bar comes up
+  // when the text is taller than the pane, so no message is ever cut off.
+  m_pane = new QTextEdit(this);
+  m_pane->setReadOnly(true);
+  m_pane->setAcceptRichText(false);
+  m_pane->setUndoRedoEnabled(false);
+  m_pane->setTabChangesFocus(true);
+  m_pane->setFocusPolicy(Qt::StrongFocus);
+  m_pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  m_pane->setLineWrapMode(QTextEdit::WidgetWidth);
+  m_pane->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  m_pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_pane->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  place(m_pane, 7, 39, 185, 105);
+
+  // Tab order: the controls' order in the resource, so "Download To  Device"
+  // comes after "Get Device Info" although it stands above it.
+  setTabOrder(m_openFile, m_path);
+  setTabOrder(m_path, m_getInfo);
+  setTabOrder(m_getInfo, m_download);
+  setTabOrder(m_download, m_pane);
+}
+
+VantorToolWindow::~VantorToolWindow() {
+  // A worker that still runs needs this thread for its last window
+  // operations; serve them until it is done, then collect the thread.
+  while (!m_dlg.CanClose()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  if (m_worker.joinable()) m_worker.join();
+}
+
+QWidget* VantorToolWindow::Control(int id) const {
+  switch (id) {
+    case kIdOpenFile: return m_openFile;
+    case kIdFilePath: return m_path;
+    case kIdGetInfo: return m_getInfo;
+    case kIdDownload: return m_download;
+    case kIdTextPane: return m_pane;
+    default: return nullptr;
+  }
+}
+
+QMenu* VantorToolWindow::CreateWindowMenu() {
+  auto* menu = new QMenu(this);
+  menu->addAction(tr("Mi&nimize"), this, &QWidget::showMinimized);
+  menu->addAction(tr("&Close"), this, &QWidget::close);
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("&About VantorTool..."), this, &VantorToolWindow::OnAbout);
+  return menu;
+}
+
+void VantorToolWindow::OnAbout() {
+  CAboutDlg about(this);
+  m_runAbout(about);
+}
+
+void VantorToolWindow::contextMenuEvent(QContextMenuEvent* event) {
+  const std::unique_ptr<QMenu> menu(CreateWindowMenu());
+  menu->exec(event->globalPos());
+}
+
+bool VantorToolWindow::RefuseWhileRunning() {
+  if (m_dlg.CanClose()) return false;
+  // The worker uses the window's state until it ends; the window stays.
+  QApplication::beep();
+  return true;
+}
+
+void VantorToolWindow::accept() {
+  if (RefuseWhileRunning()) return;
+  m_dlg.UpdateData(true);
+  QDialog::accept();
+}
+
+void VantorToolWindow::reject() {
+  if (RefuseWhileRunning()) return;
+  QDialog::reject();
+}
+
+void VantorToolWindow::closeEvent(QCloseEvent* event) {
+  if (RefuseWhileRunning()) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void VantorToolWindow::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers();
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (mods == Qt::NoModifier || mods == Qt::KeypadModifier)) {
+    // A focused button takes Enter; the pane swallows it; anywhere else
+    // (the path field) it closes the window.
+    QWidget* focus = focusWidget();
+    if (auto* pressed = qobject_cast<QPushButton*>(focus)) {
+      if (pressed->isEnabled()) pressed->click();
+    } else if (focus != m_pane) {
+      accept();
+    }
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);  // Escape: reject()
+}
+
+std::wstring VantorToolWindow::GetPathFieldText() { return m_path->text().toStdWString(); }
+
+void VantorToolWindow::SetPathFieldText(const std::wstring& text) {
+  m_path->setText(QString::fromStdWString(text));
+}
+
+void VantorToolWindow::ShowPathFieldEnd() { m_path->end(false); }
+
+void VantorToolWindow::SetPaneText(const std::wstring& text) {
+  m_pane->setPlainText(PaneTextForQt(text));
+  QTextCursor all(m_pane->document());
+  all.select(QTextCursor::Document);
+  QTextBlockFormat centred;
+  centred.setAlignment(Qt::AlignHCenter);
+  all.mergeBlockFormat(centred);
+}
+
+void VantorToolWindow::EnableControl(int id, bool enable) {
+  QWidget* control = Control(id);
+  if (!control) return;
+  const bool hadFocus = focusWidget() == control;
+  control->setEnabled(enable);
+  if (!enable && hadFocus) {
+    // Qt hands the focus on; remember where it was, to give it back.
+    if (!m_focusLost) m_focusLost = control;
+    m_focusTakenBy = focusWidget();
+  } else if (enable && control == m_focusLost) {
+    if (focusWidget() == m_focusTakenBy) control->setFocus();
+    m_focusLost = nullptr;
+    m_focusTakenBy = nullptr;
+  }
+}
+
+int VantorToolWindow::ShowMessageBox(const std::wstring& text, const std::wstring& caption,
+                                     unsigned type) {
+  const bool yesNo = type == kMbYesNo;
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdWString(caption),
+                  QString::fromStdWString(text),
+                  yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  if (yesNo) {
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+  }
+  const int pressed = m_runBox(box);
+  if (!yesNo) return kIdOk;
+  // Only an explicit Yes confirms.
+  return pressed == QMessageBox::Yes ? kIdYes : kIdNo;
+}
+
+void VantorToolWindow::ShowAppMessageBox(const std::wstring& text) {
+  QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                  QString::fromStdWString(text), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  m_runBox(box);
+}
+
+bool VantorToolWindow::ChooseFile(std::wstring* path) {
+  const QString chosen = m_chooseFile(this, QStringLiteral("Bin Files (*.bin)"));
+  if (chosen.isEmpty()) return false;
+  *path = QDir::toNativeSeparators(chosen).toStdWString();
+  return true;
+}
+
+void VantorToolWindow::RunOnWindowThread(const std::function<void()>& op) {
+  if (QThread::currentThread() == thread()) {
+    op();
+    return;
+  }
+  // The worker waits here until the window thread has carried op out.
+  HandOver(&op);
+  [[maybe_unused]] const bool delivered = QMetaObject::invokeMethod(
+      this,
+      [&op] {
+        TakeOver(&op);
+        op();
+        HandOver(&op);
+      },
+      Qt::BlockingQueuedConnection);
+  Q_ASSERT(delivered);
+  TakeOver(&op);
+}
+
+void VantorToolWindow::StartWorker(std::function<void()> work) {
+  // The previous worker has carried out its last window operation (no
+  // download starts before that), so it has ended or is about to.
+  if (m_worker.joinable()) m_worker.join();
+  m_worker = std::thread(std::move(work));
+}
+
+}  // namespace vantor::qt
