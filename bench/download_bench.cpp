@@ -5,11 +5,11 @@
 // in each direction, standing in for the USB link. Every command and every
 // answer here fits one report, so the link alone takes
 // 2 * (lines + 5 fixed exchanges) * link_ms; the "overhead_pct" counter is
-// what the whole command takes on top of that. The emulator's waits are
-// sleeps, which run longer than asked for; "sleep_us" is the mean length of
-// one here and "beyond_sleep_pct" the overhead with the waits taken at that
-// length. BM_DirectWrites sends the same commands without the window, so
-// the difference between the two is the application's share.
+// what the whole command takes on top of that. The emulator paces reports
+// on a fixed frame grid, as a USB interrupt pipe does, so host time that
+// fits inside a frame costs nothing. BM_DirectWrites sends the same
+// commands without the window, so the difference between the two is the
+// application's share.
 //
 // The emulator writes its state file (with a log entry per frame) when the
 // link closes; that write is part of the measured time, and
@@ -133,15 +133,6 @@ vantor::sim::Json ReadJson(const std::string& path) {
   return vantor::sim::Json::parse(text.str());
 }
 
-// Mean length of a 1 ms sleep on this machine, in microseconds. The emulator
-// models the link with such sleeps, so their overshoot shows up as overhead.
-double MeanSleepUs(int ms) {
-  constexpr int kSamples = 200;
-  const auto start = Clock::now();
-  for (int i = 0; i < kSamples; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kSamples;
-}
-
 void BM_DownloadScript(benchmark::State& state) {
   const int linkMs = static_cast<int>(state.range(0));
   Workspace work;
@@ -194,14 +185,8 @@ void BM_DownloadScript(benchmark::State& state) {
       static_cast<double>(std::filesystem::file_size(statePath)) / 1024.0;
   if (linkMs > 0) {
     const double linkTimeMs = static_cast<double>(reports) * linkMs;
-    const double sleepUs = MeanSleepUs(linkMs);
     state.counters["link_ms"] = linkTimeMs;
     state.counters["overhead_pct"] = (meanMs - linkTimeMs) / linkTimeMs * 100.0;
-    // The same with the emulator's sleeps taken at their real length, so
-    // what the host adds is told apart from sleep overshoot.
-    const double sleptMs = static_cast<double>(reports) * sleepUs / 1000.0;
-    state.counters["sleep_us"] = sleepUs;
-    state.counters["beyond_sleep_pct"] = (meanMs - sleptMs) / linkTimeMs * 100.0;
   } else {
     state.counters["us_per_line"] = meanMs * 1000.0 / kLines;
   }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "emulator/link_clock.h"
 #include "emulator/sim_link.h"
 #include "emulator/sim_reader.h"
 #include "emulator/sim_state.h"
@@ -43,15 +44,11 @@ void Report(const std::string& path, const std::string& message) {
   std::fprintf(stderr, "vantor emulator: state file %s: %s\n", path.c_str(), message.c_str());
 }
 
-void Pause(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-bool SendFrame(int fd, const Bytes& frame, int ms) {
+bool SendFrame(int fd, const Bytes& frame, LinkClock& clock) {
   std::uint8_t report[kReportSize];
   const std::size_t count = ReportCount(frame.size());
   for (std::size_t i = 0; i < count; ++i) {
-    Pause(ms);
+    clock.WaitForFrame();
     CutReport(frame.data(), frame.size(), i, kInputReportId, report);
     ssize_t sent;
     do {
@@ -64,15 +61,16 @@ bool SendFrame(int fd, const Bytes& frame, int ms) {
 
 void Serve(int fd, SimState& state) {
   SimReader reader(state);
+  LinkClock clock(state.linkMsPerReport);
   std::uint8_t report[kReportSize];
   for (;;) {
     const ssize_t got = ::recv(fd, report, sizeof report, 0);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return;  // host closed its end, or the link broke
-    Pause(state.linkMsPerReport);
+    clock.WaitForFrame();
     const Reply reply = reader.FeedReport(report, static_cast<std::size_t>(got));
     if (reply.kind == Reply::kDisconnect) return;
-    if (reply.kind == Reply::kAnswer && !SendFrame(fd, reply.frame, state.linkMsPerReport)) {
+    if (reply.kind == Reply::kAnswer && !SendFrame(fd, reply.frame, clock)) {
       return;
     }
   }
