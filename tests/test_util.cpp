@@ -1,8 +1,10 @@
 #include "test_util.h"
 
+#ifndef _WIN32
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,12 +17,14 @@
 
 namespace vantor::test {
 
+#ifndef _WIN32  // Windows: test_util_win32.cpp
 TempDir::TempDir() {
   std::string pattern =
       (std::filesystem::temp_directory_path() / "vantor-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
+#endif
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -32,6 +36,7 @@ void TempDir::Write(const std::string& name, const std::string& bytes) const {
   out << bytes;
 }
 
+#ifndef _WIN32  // Windows: test_util_win32.cpp
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
   if (const char* old = std::getenv(name)) {
     hadOld_ = true;
@@ -92,6 +97,7 @@ void ReaderPeer::Answer(const std::vector<Report>& reports) {
     }
   }
 }
+#endif
 
 void ReaderPeer::AnswerFrame(std::uint8_t status,
                              const std::vector<std::uint8_t>& data,

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The Windows programs end to end under Wine, against the emulated reader:
+# vantor.exe downloads the offline-data demo and reads it back (also under
+# a file name that is not ASCII), and both VantorTool.exe and
+# vantorreader.dll are 32-bit PE files that export the 18 reader functions
+# and need no runtime DLL beside them.
+#   e2e.sh VANTOR_EXE VANTORTOOL_EXE VANTORREADER_DLL SOURCE_DIR
+set -euo pipefail
+cli=$1 gui=$2 dll=$3 src=$4
+here=$(cd "$(dirname "$0")" && pwd)
+run="$src/scripts/wine-run"
+objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "e2e: $*" >&2; exit 1; }
+
+# Wine takes "Z:\..." for a path of this machine.
+winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
+
+cp "$src/examples/offline-demo.bin" "$work/offline-demo.bin"
+name=$'d\xc3\xa9mo-\xc3\xbc.bin'  # démo-ü.bin in UTF-8
+cp "$src/examples/offline-demo.bin" "$work/$name"
+export VANTOR_READER_SIM
+VANTOR_READER_SIM=$(winpath "$work/reader.json")
+cd "$work"
+
+out=$("$run" "$cli" download offline-demo.bin 2>/dev/null | tr -d '\r') || fail "download failed: $out"
+[[ "$out" == *$'offline-demo.bin\n\nDownload SUCCESS!'* ]] || fail "download printed: $out"
+python3 - "$work/reader.json" <<'PY' || fail "state file after the download"
+import json, sys
+s = json.load(open(sys.argv[1]))
+assert bytes.fromhex(s["offline_file_name"]) == b"offline-demo.bin", s["offline_file_name"]
+records = [(r["type"], r["data"]) for r in s["offline_records"]]
+assert records == [(2, ""), (16, ""), (17, "00A4040007A0000000031010"), (17, "00B2010C00"),
+                   (17, "80CA9F1700"), (16, ""), (17, "0084000008"), (3, "")], records
+assert s["buzzer"] == [0], s["buzzer"]
+PY
+
+out=$("$run" "$cli" info | tr -d '\r') || fail "info failed: $out"
+[[ "$out" == *"Offline File: offline-demo.bin"* ]] || fail "info printed: $out"
+
+# A file name beyond ASCII survives the command line and the reader.
+"$run" "$cli" download "$name" >/dev/null 2>&1 || fail "download of $name failed"
+out=$("$run" "$cli" info | tr -d '\r') || fail "info failed: $out"
+[[ "$out" == *"Offline File: $name"* ]] || fail "info after $name printed: $out"
+
+# No reader: exit code 3.
+rc=0
+VANTOR_READER_SIM= "$run" "$cli" info >/dev/null 2>&1 || rc=$?
+[[ $rc == 3 ]] || fail "info without a reader exited $rc"
+
+want=$(printf '%s\n' Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware \
+  DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart \
+  DllEraseOfflineData DllGetFirmwareVersion DllGetOfflineFileName DllLedControl DllOpenReader \
+  DllReset7816Card DllSetOfflineFileName DllSpeakerControl DllWriteOfflineData SKRevData SKSendData)
+check_pe() {  # file, subsystem text
+  local headers private exports dlls
+  headers=$("$objdump" -f "$1")
+  [[ "$headers" == *"file format pei-i386"* ]] || fail "$1 is not PE32 i386: $headers"
+  private=$("$objdump" -p "$1")
+  [[ "$private" == *"Subsystem"*"($2)"* ]] || fail "$1 is not a $2 program"
+  exports=$(echo "$private" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    awk '/\[/ && $NF != "Table" {print $NF}' | sort)
+  [[ "$exports" == "$want" ]] || fail "$1 exports:"$'\n'"$exports"
+  dlls=$(echo "$private" | awk '/DLL Name:/ {print tolower($3)}')
+  if grep -qE 'libstdc|libgcc|pthread' <<<"$dlls"; then fail "$1 needs runtime DLLs: $dlls"; fi
+}
+check_pe "$gui" "Windows GUI"
+check_pe "$dll" "Windows CUI"
+echo "e2e: download, info, exports and PE checks passed"
