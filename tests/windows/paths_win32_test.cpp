@@ -1,6 +1,6 @@
 // Paths on Windows: UTF-8 between the window's wide strings and the file
-// functions, so that no file name is lost, and a whole download from a
-// folder whose name is not ASCII.
+// functions (_wfopen), so that no file name is lost, shown by a whole
+// download from a folder whose name is not ASCII.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <string>
 
 #include "download/codepage.h"
-#include "download/text_file.h"
 #include "scripted_host.h"
 #include "test_util.h"
 #include "ui/VantorToolDlg.h"
@@ -39,28 +38,6 @@ TEST(Win32Paths, Utf8BothWays) {
   }
   // Bytes that are not UTF-8 stand for themselves.
   EXPECT_EQ(FromLocalPath("a\xFF\xE9"), L"a\u00FF\u00E9");
-}
-
-TEST(Win32Paths, TextFileOpensNamesBeyondTheCodePage) {
-  TempDir dir;
-  const std::wstring name = Wide(dir.path()) + L"\\\u65E5\u672C-\u0434\u0430.bin";
-  FILE* f = _wfopen(name.c_str(), L"wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs(";X=\r\n00A4\r\n", f);
-  std::fclose(f);
-
-  download::TextFile file;
-  ASSERT_TRUE(file.Open(ToLocalPath(name)));
-  std::wstring line;
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(line, L";X=");
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(line, L"00A4");
-  file.Close();
-
-  EXPECT_FALSE(file.Open(ToLocalPath(Wide(dir.path()) + L"\\missing.bin")));
-  EXPECT_FALSE(file.Open(dir.path()));  // a folder
-  EXPECT_FALSE(file.Open("bad\xFF utf8.bin"));
 }
 
 TEST(Win32Paths, DownloadStoresTheNameAfterTheLastSeparator) {

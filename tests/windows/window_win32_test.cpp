@@ -1,6 +1,5 @@
-// The Win32 window without showing it: the small decisions of the front
-// end, and the resources as they are built into VantorTool.exe (dialog
-// templates, string, icon, manifest).
+// The Win32 window's resources as they are built into VantorTool.exe,
+// read without running it: dialog templates, string, icon, manifest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,52 +9,9 @@
 #include <vector>
 
 #include "res/resource.h"
-#include "ui/win32/WindowLogic.h"
 
 namespace vantor::win32 {
 namespace {
-
-TEST(Win32Window, AppNameFromModulePath) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"C:\\Tools\\VantorTool.exe", L"VantorTool"},
-      {L"Z:/build/ui/win32/VantorTool.exe", L"VantorTool"},
-      {L"C:\\v1.2\\Reader.Tool.exe", L"Reader.Tool"},
-      {L"VantorTool", L"VantorTool"},
-      {L"C:\\dir\\.hidden", L".hidden"},
-  };
-  for (const auto& [path, name] : cases) EXPECT_EQ(AppNameFromModulePath(path), name);
-}
-
-TEST(Win32Window, AboutCommandIds) {
-  for (unsigned long long id = 0; id < 0x40; ++id) {
-    EXPECT_EQ(IsAboutCommand(id), id >= 0x10 && id <= 0x1F) << id;
-  }
-  EXPECT_FALSE(IsAboutCommand(SC_CLOSE));
-  EXPECT_FALSE(IsAboutCommand(SC_MINIMIZE));
-  EXPECT_TRUE(IsAboutCommand(0x10010));  // only the low word counts for the ID
-}
-
-TEST(Win32Window, MinimizedIconIsCentred) {
-  struct Case {
-    int cw, ch, iw, ih, x, y;
-  } cases[] = {
-      {36, 36, 32, 32, 2, 2},
-      {37, 38, 32, 32, 3, 3},
-      {32, 32, 32, 32, 0, 0},
-      {30, 29, 32, 32, 0, -1},  // truncated toward zero
-      {160, 28, 16, 16, 72, 6},
-  };
-  for (const auto& c : cases) {
-    const Point p = IconOrigin(c.cw, c.ch, c.iw, c.ih);
-    EXPECT_EQ(p.x, c.x) << c.cw << "x" << c.ch;
-    EXPECT_EQ(p.y, c.y) << c.cw << "x" << c.ch;
-  }
-}
-
-TEST(Win32Window, FileDialogOffersOnlyBinFiles) {
-  const std::wstring filter = FileDialogFilter();
-  EXPECT_EQ(filter, std::wstring(L"Bin Files (*.bin)\0*.bin\0", 25));
-}
 
 // VantorTool.exe's resources, read without running it.
 class Resources : public ::testing::Test {
