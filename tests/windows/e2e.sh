@@ -3,10 +3,11 @@
 # vantor.exe downloads the offline-data demo and reads it back (also under
 # a file name that is not ASCII), and both VantorTool.exe and
 # vantorreader.dll are 32-bit PE files that export the 18 reader functions
-# and need no runtime DLL beside them.
-#   e2e.sh VANTOR_EXE VANTORTOOL_EXE VANTORREADER_DLL SOURCE_DIR
+# and need no runtime DLL beside them; a C program linked against the DLL
+# works with the emulated reader.
+#   e2e.sh VANTOR_EXE VANTORTOOL_EXE VANTORREADER_DLL SOURCE_DIR READ_VERSION_EXE
 set -euo pipefail
-cli=$1 gui=$2 dll=$3 src=$4
+cli=$1 gui=$2 dll=$3 src=$4 example=$5
 here=$(cd "$(dirname "$0")" && pwd)
 run="$src/scripts/wine-run"
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
@@ -48,6 +49,13 @@ out=$("$run" "$cli" info | tr -d '\r') || fail "info failed: $out"
 rc=0
 VANTOR_READER_SIM= "$run" "$cli" info >/dev/null 2>&1 || rc=$?
 [[ $rc == 3 ]] || fail "info without a reader exited $rc"
+
+# The DLL as another program uses it.
+echo '{"firmware_version": "V9 %s", "offline_file_name": "612E62696E"}' >"$work/dll.json"
+out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirname "$dll")") \
+  "$run" "$example" | tr -d '\r') || fail "read_version failed: $out"
+[[ "$out" == "$(printf 'firmware: V9 %%s (trailer 0000)\noffline file: a.bin')" ]] ||
+  fail "read_version printed: $out"
 
 want=$(printf '%s\n' Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware \
   DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart \
