@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "emulator/link_clock.h"
 #include "emulator/sim_link.h"
 #include "emulator/sim_reader.h"
 #include "emulator/sim_state.h"
@@ -41,15 +42,11 @@ void Report(const std::string& path, const std::string& message) {
   std::fprintf(stderr, "vantor emulator: state file %s: %s\n", path.c_str(), message.c_str());
 }
 
-void Pause(int ms) {
-  if (ms > 0) Sleep(static_cast<DWORD>(ms));
-}
-
-bool SendFrame(HANDLE pipe, const Bytes& frame, int ms) {
+bool SendFrame(HANDLE pipe, const Bytes& frame, LinkClock& clock) {
   std::uint8_t report[kReportSize];
   const std::size_t count = ReportCount(frame.size());
   for (std::size_t i = 0; i < count; ++i) {
-    Pause(ms);
+    clock.WaitForFrame();
     CutReport(frame.data(), frame.size(), i, kInputReportId, report);
     DWORD sent = 0;
     if (!WriteFile(pipe, report, sizeof report, &sent, nullptr) || sent != sizeof report) {
@@ -61,6 +58,7 @@ bool SendFrame(HANDLE pipe, const Bytes& frame, int ms) {
 
 void Serve(HANDLE pipe, SimState& state) {
   SimReader reader(state);
+  LinkClock clock(state.linkMsPerReport);
   std::uint8_t report[kReportSize];
   for (;;) {
     DWORD got = 0;
@@ -76,10 +74,10 @@ void Serve(HANDLE pipe, SimState& state) {
       }
     }
     if (got == 0) continue;
-    Pause(state.linkMsPerReport);
+    clock.WaitForFrame();
     const Reply reply = reader.FeedReport(report, got);
     if (reply.kind == Reply::kDisconnect) return;
-    if (reply.kind == Reply::kAnswer && !SendFrame(pipe, reply.frame, state.linkMsPerReport)) {
+    if (reply.kind == Reply::kAnswer && !SendFrame(pipe, reply.frame, clock)) {
       return;
     }
   }
