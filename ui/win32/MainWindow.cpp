@@ -178,7 +178,17 @@ void CMainWindow::SetPaneText(const std::wstring& text) {
 }
 
 void CMainWindow::EnableControl(int id, bool enable) {
-  EnableWindow(GetDlgItem(m_hWnd, id), enable ? TRUE : FALSE);
+  HWND control = GetDlgItem(m_hWnd, id);
+  // A disabled control loses the keyboard focus, and nothing would have
+  // it after the run: it gets it back when it is enabled again.
+  if (!enable && GetFocus() == control) m_focusBeforeDisable = control;
+  EnableWindow(control, enable ? TRUE : FALSE);
+  if (enable && control == m_focusBeforeDisable) {
+    m_focusBeforeDisable = nullptr;
+    if (GetFocus() == nullptr) {
+      SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    }
+  }
 }
 
 int CMainWindow::ShowMessageBox(const std::wstring& text, const std::wstring& caption,

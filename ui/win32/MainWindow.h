@@ -55,6 +55,7 @@ class CMainWindow : public WindowHost {
   HWND m_hWnd = nullptr;
   HICON m_hIcon = nullptr;
   DWORD m_windowThread = 0;
+  HWND m_focusBeforeDisable = nullptr;
   std::thread m_worker;
   CVantorToolDlg m_dlg;
 };
