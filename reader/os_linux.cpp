@@ -22,16 +22,6 @@ bool Fail(int error) {
 }
 }  // namespace
 
-int ReadTimeoutMs() {
-  const char* value = std::getenv("VANTOR_READ_TIMEOUT_MS");
-  if (value && *value) {
-    char* end = nullptr;
-    const long ms = std::strtol(value, &end, 10);
-    if (*end == '\0' && ms > 0 && ms <= 3600000) return static_cast<int>(ms);
-  }
-  return 10000;
-}
-
 int FindReaderDevice() {
   const char* sim = std::getenv("VANTOR_READER_SIM");
   if (sim && *sim) {

@@ -184,16 +184,6 @@ bool Transfer(int handle, bool write, std::uint8_t* buffer, std::size_t* done) {
 
 }  // namespace
 
-int ReadTimeoutMs() {
-  const char* value = std::getenv("VANTOR_READ_TIMEOUT_MS");
-  if (value && *value) {
-    char* end = nullptr;
-    const long ms = std::strtol(value, &end, 10);
-    if (*end == '\0' && ms > 0 && ms <= 3600000) return static_cast<int>(ms);
-  }
-  return 10000;
-}
-
 int FindReaderDevice() {
   const char* sim = std::getenv("VANTOR_READER_SIM");
   if (sim && *sim) {
