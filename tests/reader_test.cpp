@@ -58,15 +58,6 @@ TEST_F(ReaderLink, FrameCuttingAtTheReportBoundary) {
   }
 }
 
-TEST_F(ReaderLink, FiftyNineBytesPutOnlyTheChecksumInTheSecondReport) {
-  std::vector<std::uint8_t> data(59, 0x11);
-  ASSERT_EQ(SKSendData(h(), 0, 0x8C, data.data(), 59), 1);
-  const auto written = peer_.TakeWritten();
-  ASSERT_EQ(written.size(), 2u);
-  // 0x8C ^ 59 ^ 0 ^ (59 x 0x11) = 0x8C ^ 0x3B ^ 0x11
-  EXPECT_EQ(ReportHex(written[1]), "03" + ToHex(std::vector<std::uint8_t>{0x8C ^ 0x3B ^ 0x11}.data(), 1) + Zeros(62));
-}
-
 TEST_F(ReaderLink, CommandDataOverTheFrameLimitIsRefusedBeforeWriting) {
   std::vector<std::uint8_t> data(600);
   EXPECT_EQ(SKSendData(h(), 0, 0x8C, data.data(), 600), 0);
@@ -271,7 +262,6 @@ TEST_F(ReaderLink, RequestBytesOfEachCommand) {
       {"apdu slot 1", [&] { unsigned char r[600]; int n; return Dll7816CardAPDU(h(), 1, apdu, 4, r, &n); }, "016F040000A40400", 1},
       {"power down", [&] { return Dll7816CardPowerdown(h(), 0x101); }, "0163000063", 1},
       {"firmware block", [&] { return DllDownloadFirmware(h(), apdu, 4); }, "008C040000A40400", 1},
-      {"version", [&] { char v[300]; unsigned l, t; return DllGetFirmwareVersion(h(), v, &l, &t) == -31 ? 0 : 1; }, "0089000089", 1},
   };
   for (const auto& c : cases) {
     peer_.AnswerFrame(0, {});
