@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Windows programs end to end under Wine, against the emulated reader:
-# vantor.exe downloads the offline-data demo and reads it back (also under
-# a file name that is not ASCII), and both VantorTool.exe and
-# vantorreader.dll are 32-bit PE files that export the 18 reader functions
-# and need no runtime DLL beside them; a C program linked against the DLL
-# works with the emulated reader.
+# vantor.exe downloads the offline-data demo and reads it back (also from a
+# folder beyond the ANSI code page, by either separator), and both
+# VantorTool.exe and vantorreader.dll are 32-bit PE files that export the 18
+# reader functions and need no runtime DLL beside them; a C program linked
+# against the DLL works with the emulated reader.
 #   e2e.sh VANTOR_EXE VANTORTOOL_EXE VANTORREADER_DLL SOURCE_DIR READ_VERSION_EXE
 set -euo pipefail
 cli=$1 gui=$2 dll=$3 src=$4 example=$5
@@ -20,7 +20,9 @@ winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
 
 cp "$src/examples/offline-demo.bin" "$work/offline-demo.bin"
 name=$'d\xc3\xa9mo-\xc3\xbc.bin'  # démo-ü.bin in UTF-8
-cp "$src/examples/offline-demo.bin" "$work/$name"
+dir=$'Donn\xc3\xa9es-\xe6\x97\xa5\xe6\x9c\xac'  # Données-日本
+mkdir "$work/$dir"
+cp "$src/examples/offline-demo.bin" "$work/$dir/$name"
 export VANTOR_READER_SIM
 VANTOR_READER_SIM=$(winpath "$work/reader.json")
 cd "$work"
@@ -37,13 +39,13 @@ assert records == [(2, ""), (16, ""), (17, "00A4040007A0000000031010"), (17, "00
 assert s["buzzer"] == [0], s["buzzer"]
 PY
 
-out=$("$run" "$cli" info | tr -d '\r') || fail "info failed: $out"
-[[ "$out" == *"Offline File: offline-demo.bin"* ]] || fail "info printed: $out"
-
-# A file name beyond ASCII survives the command line and the reader.
-"$run" "$cli" download "$name" >/dev/null 2>&1 || fail "download of $name failed"
-out=$("$run" "$cli" info | tr -d '\r') || fail "info failed: $out"
-[[ "$out" == *"Offline File: $name"* ]] || fail "info after $name printed: $out"
+# Paths beyond the code page survive the command line and the file
+# functions; the name after the last separator, "/" or "\", is stored.
+for path in "$dir/$name" "$dir\\$name"; do
+  "$run" "$cli" download "$path" >/dev/null 2>&1 || fail "download of $path failed"
+  out=$("$run" "$cli" info | tr -d '\r') || fail "info failed: $out"
+  [[ "$out" == *"Offline File: $name"* ]] || fail "info after $path printed: $out"
+done
 
 # No reader: exit code 3.
 rc=0
