@@ -90,25 +90,33 @@ std::unique_ptr<SimState> LoadForLink(const char* statePath) {
 
 bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath,
                std::unique_ptr<SimState> state) {
+  Registry& registry = TheRegistry();
+  Link stale;
+  try {
+    // Take the registry slot first, so nothing can fail once the thread runs.
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto& slot = registry.links[host];
+    // A handle closed without CloseLink leaves its entry behind; its
+    // emulator has already seen the end of its link.
+    stale = std::move(slot);
+    slot = Link{};
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (stale.thread.joinable()) stale.thread.join();
+
   Link link;
   try {
     link.saved = std::make_shared<bool>(false);
     link.thread = std::thread(Run, std::move(end), std::string(statePath), std::move(state),
                               link.saved);
   } catch (const std::exception&) {
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.links.erase(host);
     return false;  // the end closes itself when it is destroyed
   }
-  Link stale;
-  {
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    auto& slot = registry.links[host];
-    // A handle closed without CloseLink leaves its entry behind; its
-    // emulator has already seen the end of its link.
-    stale = std::move(slot);
-    slot = std::move(link);
-  }
-  if (stale.thread.joinable()) stale.thread.join();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.links.find(host)->second = std::move(link);
   return true;
 }
 
