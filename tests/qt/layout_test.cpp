@@ -1,10 +1,7 @@
-// The window's look: the layout of both dialogs against their dialog-unit
-// tables, fonts that fit, keyboard order, the pane's text handling and the
-// application icon.
-#include <QFontMetrics>
-#include <QImage>
+// The window's look: both dialogs in proportion to their dialog-unit
+// templates at a fixed size, captions that fit, keyboard order, the pane's
+// text and the application icon.
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -16,156 +13,109 @@
 using namespace vantor;
 using namespace vantor::qt;
 
-Q_DECLARE_METATYPE(std::wstring)
+namespace {
+
+// A widget, its place in the template and its caption ("" for none).
+struct Placed { QWidget* widget; QRect dlu; QString caption; };
+
+// The dialog has the template's size (w x h dialog units) and cannot be
+// resized; every widget's edges lie within rounding of where the template
+// puts them, in proportion to the dialog, and it shows its caption in full.
+void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, int w, int h, const QList<Placed>& placed) {
+  QVERIFY(u.x >= 4 && u.y >= 8);
+  QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+  QVERIFY(qAbs(dialog.width() * 4.0 / u.x - w) <= 0.5 && qAbs(dialog.height() * 8.0 / u.y - h) <= 0.5);
+  const double sx = dialog.width() / double(w), sy = dialog.height() / double(h);
+  for (const Placed& p : placed) {
+    const QRect g = p.widget->geometry();
+    const QRect& d = p.dlu;
+    const QString what = QString(p.widget->metaObject()->className()) + " " + p.caption;
+    for (double off : {g.left() - d.left() * sx, g.top() - d.top() * sy, g.right() + 1 - (d.right() + 1) * sx,
+                       g.bottom() + 1 - (d.bottom() + 1) * sy}) {
+      QVERIFY2(qAbs(off) <= 1.5, qPrintable(what));
+    }
+    QCOMPARE(p.widget->property("text").toString(), p.caption);
+    const int frame = qobject_cast<const QPushButton*>(p.widget) ? 6 : 0;
+    QVERIFY2(QFontMetrics(p.widget->font()).horizontalAdvance(p.caption) <= g.width() - frame, qPrintable(what));
+  }
+}
+
+}  // namespace
 
 class LayoutTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void mulDiv_data() {
-    QTest::addColumn<int>("n");
-    QTest::addColumn<int>("num");
-    QTest::addColumn<int>("den");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("rounds down") << 151 << 27 << 8 << 510;  // 509.625
-    QTest::newRow("half up") << 273 << 14 << 4 << 956;       // 955.5
-    QTest::newRow("half away from zero") << -3 << 3 << 2 << -5;
-    QTest::newRow("no overflow") << 2000000000 << 3 << 4 << 1500000000;
-    QTest::newRow("zero divisor") << 5 << 1 << 0 << 0;
-  }
   void mulDiv() {
-    QFETCH(int, n);
-    QFETCH(int, num);
-    QFETCH(int, den);
-    QFETCH(int, expected);
-    QCOMPARE(MulDiv(n, num, den), expected);
+    const struct { int n, num, den, expected; } cases[] = {
+        {151, 27, 8, 510},                // 509.625 rounds down
+        {273, 14, 4, 956},                // 955.5 rounds up
+        {-3, 3, 2, -5},                   // and away from zero
+        {2000000000, 3, 4, 1500000000},   // no overflow
+        {5, 1, 0, 0},                     // zero divisor
+    };
+    for (const auto& c : cases) QCOMPARE(MulDiv(c.n, c.num, c.den), c.expected);
   }
 
-  // Every control where its dialog units put it, in proportion to the
-  // window, whatever the font's base units came out as.
-  void mainWindow_data() {
-    QTest::addColumn<int>("id");  // -1: the "File:" label
-    QTest::addColumn<QRect>("dlu");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("File:") << -1 << QRect(7, 8, 14, 8) << "File:";
-    QTest::newRow("Open File...") << kIdOpenFile << QRect(194, 5, 74, 14) << "Open File...";
-    QTest::newRow("path field") << kIdFilePath << QRect(25, 5, 167, 13) << "";
-    QTest::newRow("Get Device Info") << kIdGetInfo << QRect(194, 116, 74, 28) << "Get Device Info";
-    QTest::newRow("Download") << kIdDownload << QRect(194, 37, 74, 28) << "Download To  Device";
-    QTest::newRow("pane") << kIdTextPane << QRect(7, 39, 185, 105) << "";
-  }
   void mainWindow() {
-    QFETCH(int, id);
-    QFETCH(QRect, dlu);
-    QFETCH(QString, text);
     VantorToolWindow w;
-    const BaseUnits u = w.Units();
-    QVERIFY(u.x >= 4 && u.y >= 8);
-    QCOMPARE(w.minimumSize(), QSize(MulDiv(273, u.x, 4), MulDiv(151, u.y, 8)));
-    QCOMPARE(w.maximumSize(), w.minimumSize());
-    QWidget* c = id == -1 ? w.FileLabel() : w.Control(id);
-    QCOMPARE(c->geometry(), DialogRect(u, dlu.x(), dlu.y(), dlu.width(), dlu.height()));
-    const auto near = [](double a, double b) { return qAbs(a - b) < 0.006; };
-    const QRect g = c->geometry();
-    QVERIFY(near(g.left() / double(w.width()), dlu.left() / 273.0));
-    QVERIFY(near((g.right() + 1) / double(w.width()), (dlu.right() + 1) / 273.0));
-    QVERIFY(near(g.top() / double(w.height()), dlu.top() / 151.0));
-    QVERIFY(near((g.bottom() + 1) / double(w.height()), (dlu.bottom() + 1) / 151.0));
-    if (!text.isEmpty()) {
-      const QString shown = id == -1 ? w.FileLabel()->text()
-                                     : static_cast<QPushButton*>(c)->text();
-      QCOMPARE(shown, text);
-      // The caption fits, with room for the frame of a button.
-      const int room = g.width() - (id == -1 ? 0 : 6);
-      QVERIFY2(QFontMetrics(c->font()).horizontalAdvance(text) <= room, qPrintable(text));
-    }
-  }
-
-  void mainWindowBehaviour() {
-    VantorToolWindow w;
+    ExpectTemplate(w, w.Units(), 273, 151,
+                   {{w.FileLabel(), {7, 8, 14, 8}, "File:"},
+                    {w.Control(kIdOpenFile), {194, 5, 74, 14}, "Open File..."},
+                    {w.Control(kIdFilePath), {25, 5, 167, 13}, ""},
+                    {w.Control(kIdGetInfo), {194, 116, 74, 28}, "Get Device Info"},
+                    {w.Control(kIdDownload), {194, 37, 74, 28}, "Download To  Device"},
+                    {w.Control(kIdTextPane), {7, 39, 185, 105}, ""}});
     QCOMPARE(w.windowTitle(), "Orvane V1.0.0.6");
-    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
-    QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
-    QVERIFY(!w.windowIcon().isNull());
-    // A window this size fits a 1280 x 800 screen at 96 dpi.
-    QVERIFY2(w.width() <= 1100 && w.height() <= 640,
-             qPrintable(QString("%1 x %2").arg(w.width()).arg(w.height())));
-    for (QPushButton* b : w.findChildren<QPushButton*>()) {
-      QVERIFY(!b->isDefault() && !b->autoDefault());
-    }
-    QCOMPARE(static_cast<QLineEdit*>(w.Control(kIdFilePath))->alignment() & Qt::AlignHorizontal_Mask,
-             Qt::AlignRight);
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint) && w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(w.width() <= 1100 && w.height() <= 640);  // fits a 1280 x 800 screen at 96 dpi
     QVERIFY(static_cast<QTextEdit*>(w.Control(kIdTextPane))->isReadOnly());
+    // The application icon: 32 x 32, 24 bits per pixel.
+    const QImage image(":/vantortool.png");
+    QVERIFY(image.size() == QSize(32, 32) && !image.hasAlphaChannel());
+    QVERIFY(w.windowIcon().availableSizes().contains(QSize(32, 32)));
+    // The focus starts on "Open File..." and Tab follows the template's order:
+    // "Get Device Info" before "Download To  Device", which stands above it.
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QCOMPARE(QApplication::focusWidget(), w.Control(kIdOpenFile));
-    // Tab follows the resource: Get Device Info, then Download To  Device.
     QList<QWidget*> order;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
       order << QApplication::focusWidget();
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    const QList<QWidget*> expected = {w.Control(kIdOpenFile), w.Control(kIdFilePath),
-                                      w.Control(kIdGetInfo), w.Control(kIdDownload),
-                                      w.Control(kIdTextPane)};
-    QCOMPARE(order, expected);
-    QCOMPARE(QApplication::focusWidget(), w.Control(kIdOpenFile));  // and round again
+    QCOMPARE(order, (QList<QWidget*>{w.Control(kIdOpenFile), w.Control(kIdFilePath), w.Control(kIdGetInfo),
+                                     w.Control(kIdDownload), w.Control(kIdTextPane), w.Control(kIdOpenFile)}));
   }
 
-  void pane_data() {
-    QTest::addColumn<std::wstring>("text");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("CR LF") << std::wstring(L"x.bin\r\n\r\nDownload SUCCESS!\r\n")
-                           << QStringList{"x.bin", "", "Download SUCCESS!", ""};
-    QTest::newRow("lone CR and LF") << std::wstring(L"a\rb\nc") << QStringList{"a", "b", "c"};
-    QTest::newRow("no markup") << std::wstring(L"<b>50%s</b> &amp;")
-                               << QStringList{"<b>50%s</b> &amp;"};
-  }
+  // The pane breaks lines at CR LF, a lone CR or LF, shows no markup and
+  // centres every line; each text replaces the one before.
   void pane() {
-    QFETCH(std::wstring, text);
-    QFETCH(QStringList, lines);
     VantorToolWindow w;
-    w.SetPaneText(L"something before");
-    w.SetPaneText(text);  // the whole text is replaced
     auto* pane = static_cast<QTextEdit*>(w.Control(kIdTextPane));
-    QCOMPARE(pane->toPlainText(), lines.join('\n'));
-    int n = 0;
-    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next(), ++n) {
+    w.SetPaneText(L"before\r\n");
+    w.SetPaneText(L"<b>50%s</b> &amp;\r\n\r\nb\rc\n");
+    QCOMPARE(pane->toPlainText(), "<b>50%s</b> &amp;\n\nb\nc\n");
+    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next()) {
       QCOMPARE(b.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
     }
-    QCOMPARE(n, lines.size());
   }
 
   void aboutBox() {
     CAboutDlg about;
-    const BaseUnits u = about.Units();
-    QCOMPARE(about.windowTitle(), "About VantorTool");
-    QCOMPARE(about.minimumSize(), DialogSize(u, 170, 62));
-    QCOMPARE(about.maximumSize(), about.minimumSize());
-    QCOMPARE(about.IconLabel()->pixmap().size(), QSize(32, 32));
-    QCOMPARE(about.IconLabel()->pos(), DialogRect(u, 14, 14, 20, 20).topLeft());
-    QCOMPARE(about.TitleLabel()->text(), "Orvane Tool ");
-    QCOMPARE(about.TitleLabel()->geometry(), DialogRect(u, 42, 14, 114, 8));
-    QCOMPARE(about.VersionLabel()->geometry(), DialogRect(u, 42, 26, 114, 8));
-    QCOMPARE(about.OkButton()->geometry(), DialogRect(u, 113, 41, 50, 14));
-    QVERIFY(about.OkButton()->isDefault());
-    for (QLabel* l : {about.TitleLabel(), about.VersionLabel()}) {
-      QVERIFY2(QFontMetrics(l->font()).horizontalAdvance(l->text()) <= l->width(),
-               qPrintable(l->text()));
-    }
+    ExpectTemplate(about, about.Units(), 170, 62,
+                   {{about.TitleLabel(), {42, 14, 114, 8}, "Orvane Tool "},
+                    {about.VersionLabel(), {42, 26, 114, 8}, "Version 1.0.0.6"},
+                    {about.OkButton(), {113, 41, 50, 14}, "OK"}});
+    // The icon at its place, at the picture's own size.
+    QCOMPARE(about.IconLabel()->size(), QSize(32, 32));
+    QVERIFY(qAbs(about.IconLabel()->x() - 14.0 * about.width() / 170) <= 1 &&
+            qAbs(about.IconLabel()->y() - 14.0 * about.height() / 62) <= 1);
     for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
       about.show();
       QVERIFY(QTest::qWaitForWindowExposed(&about));
       QTest::keyClick(&about, key);
-      QVERIFY(!about.isVisible());
+      QVERIFY2(!about.isVisible(), qPrintable(QKeySequence(key).toString()));
     }
-  }
-
-  void icon() {
-    const QImage image(":/vantortool.png");
-    QCOMPARE(image.size(), QSize(32, 32));
-    QVERIFY(!image.hasAlphaChannel());  // 24 bits per pixel
-    QVERIFY(AppIcon().availableSizes().contains(QSize(32, 32)));
   }
 };
 
