@@ -3,6 +3,15 @@
 #include <cstdint>
 #include <cstring>
 
+namespace {
+// How many of the n bytes the text takes: it ends at the first NUL.
+std::size_t TextLength(const char* bytes, std::size_t n) {
+  if (bytes == nullptr) return 0;
+  const void* nul = std::memchr(bytes, 0, n);
+  return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes) : n;
+}
+}  // namespace
+
 #ifndef _WIN32
 
 #include <cerrno>
@@ -162,9 +171,7 @@ std::string ToAnsi(const std::wstring& text) {
 
 std::wstring FromAnsi(const char* bytes, std::size_t n) {
   std::wstring out;
-  if (bytes == nullptr || n == 0) return out;
-  const void* nul = std::memchr(bytes, 0, n);
-  if (nul != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(nul) - bytes);
+  n = TextLength(bytes, n);
   if (n == 0) return out;
 
   Converter& conv = CurrentConverter();
@@ -216,9 +223,7 @@ std::string ToAnsi(const std::wstring& text) {
 
 std::wstring FromAnsi(const char* bytes, std::size_t n) {
   std::wstring out;
-  if (bytes == nullptr || n == 0) return out;
-  const void* nul = std::memchr(bytes, 0, n);
-  if (nul != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(nul) - bytes);
+  n = TextLength(bytes, n);
   if (n == 0) return out;
   const int whole = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n), nullptr, 0);
   if (whole > 0) {
