@@ -6,10 +6,6 @@
 #include "ui/local_path.h"
 
 namespace vantor {
-namespace {
-constexpr std::size_t kMaxNameBytes = 255;  // the worker's name buffer
-}
-
 void CVantorToolDlg::OnDownload() {
   if (m_workerRunning) return;  // one download at a time
   UpdateData(true);
@@ -54,7 +50,7 @@ void CVantorToolDlg::OnDownload() {
     }
     file.Close();
     if (m_downloadMode == 0 &&
-        download::ToAnsi(FileName()).size() > kMaxNameBytes) {
+        download::ToAnsi(FileName()).size() > download::kMaxNameBytes) {
       m_host.ShowAppMessageBox(
           L"File Name Too Long (over 255 bytes), Please Rename The File!");
       m_outcome = Outcome::kFileError;

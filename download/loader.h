@@ -16,6 +16,8 @@ using LineTable = std::map<std::uint32_t, std::wstring>;
 constexpr std::size_t kMaxLineBytes = 521;
 // Most bytes one data line may send in mode 0.
 constexpr std::size_t kMaxMode0Bytes = 255;
+// Longest file name, in bytes of its ANSI form, the reader is given.
+constexpr std::size_t kMaxNameBytes = 255;
 
 struct LineError {
   std::uint32_t number = 0;        // shown in the message: the line's number minus one

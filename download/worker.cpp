@@ -15,8 +15,6 @@ namespace vantor {
 namespace {
 
 constexpr int kFailure = -1;  // the failure signal
-constexpr std::size_t kMaxLineBytes = 521;
-constexpr std::size_t kMaxRecordBytes = 255;
 constexpr auto kStartToFirstPause = std::chrono::milliseconds(200);
 
 // Blanks and tabs removed wherever they stand.
@@ -88,7 +86,7 @@ std::wstring CVantorToolDlg::FileName() const {
 
 bool CVantorToolDlg::PrepareData(const std::wstring& text, std::int32_t* count) {
   const std::string ansi = download::ToAnsi(text);
-  if (ansi.size() > kMaxLineBytes) return false;
+  if (ansi.size() > download::kMaxLineBytes) return false;
   std::memcpy(m_lineBuffer, ansi.c_str(), ansi.size() + 1);
   download::DecodeHexPairs(m_lineBuffer,
                            static_cast<std::uint32_t>(std::strlen(m_lineBuffer)),
@@ -169,7 +167,7 @@ void CVantorToolDlg::DownloadOfflineData() {
       text = line.substr(5);
     }
     std::int32_t count = 0;
-    if (!PrepareData(text, &count) || count > static_cast<std::int32_t>(kMaxRecordBytes) ||
+    if (!PrepareData(text, &count) || count > static_cast<std::int32_t>(download::kMaxMode0Bytes) ||
         DllWriteOfflineData(m_readerHandle, type, m_dataBuffer,
                             static_cast<unsigned char>(count)) != 0) {
       FailWith(text + L"Loading Error!\r\n");
@@ -180,7 +178,7 @@ void CVantorToolDlg::DownloadOfflineData() {
     FailWith(L"Loading COMMAND_END Error!\r\n");
   }
   const std::string name = download::ToAnsi(FileName());
-  if (name.size() > 255 ||
+  if (name.size() > download::kMaxNameBytes ||
       DllSetOfflineFileName(m_readerHandle, const_cast<char*>(name.c_str()),
                             static_cast<unsigned int>(name.size())) != 0) {
     FailWith(L"Set Offline File Name Error!\r\n");

@@ -48,7 +48,6 @@ class CVantorToolDlg {
 
   // Whether the window may close now: not while a download worker runs.
   bool CanClose() const { return !m_workerRunning; }
-  bool WorkerRunning() const { return m_workerRunning; }
 
   // Data exchange: true copies the path field into the file path.
   void UpdateData(bool saveAndValidate);
