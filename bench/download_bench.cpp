@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "emulator/sim_state.h"
-#include "reader/frame.h"
+#include "protocol/frame.h"
 #include "ui/VantorToolDlg.h"
 #include "ui/WindowHost.h"
 #include "ui/event_loop.h"

@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "reader/frame.h"
+#include "protocol/frame.h"
 #include "vantor/reader.h"
 
 namespace {

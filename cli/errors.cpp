@@ -1,4 +1,4 @@
-#include "cli/errors.h"
+#include "errors.h"
 
 #include <cstring>
 

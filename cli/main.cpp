@@ -3,7 +3,7 @@
 #include <clocale>
 #include <string>
 
-#include "cli/commands.h"
+#include "commands.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "ui/local_path.h"
+#include "local_path.h"
 #endif
 
 int main(int argc, char** argv) {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
-#include "cli/errors.h"
-#include "reader/discovery.h"
+#include "commands.h"
+#include "errors.h"
+#include "discovery.h"
 #include "vantor/reader.h"
 
 namespace vantor::cli {

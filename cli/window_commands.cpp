@@ -6,13 +6,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "cli/commands.h"
-#include "download/format.h"
-#include "download/loader.h"
-#include "download/text_file.h"
-#include "ui/VantorToolDlg.h"
-#include "ui/console/ConsoleHost.h"
-#include "ui/local_path.h"
+#include "commands.h"
+#include "format.h"
+#include "loader.h"
+#include "text_file.h"
+#include "VantorToolDlg.h"
+#include "console/ConsoleHost.h"
+#include "local_path.h"
 
 namespace vantor::cli {
 namespace {

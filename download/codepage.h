@@ -25,4 +25,7 @@ std::string ToAnsi(const std::wstring& text);
 // the character of the same code (0x80-0xFF -> U+0080-U+00FF).
 std::wstring FromAnsi(const char* bytes, std::size_t n);
 
+// How many of the n bytes a text in bytes takes: it ends at the first NUL.
+std::size_t TextLength(const char* bytes, std::size_t n);
+
 }  // namespace vantor::download

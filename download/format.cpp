@@ -1,8 +1,8 @@
-#include "download/format.h"
+#include "format.h"
 
 #include <cstring>
 
-#include "download/codepage.h"
+#include "codepage.h"
 
 namespace vantor::download {
 

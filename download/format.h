@@ -1,6 +1,7 @@
 // Download file format: hex pairs, data line check, blanks and the header line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,12 @@ bool IsFormatSpace(wchar_t c);
 
 // The line without IsFormatSpace characters at its end and its start.
 std::wstring TrimLine(const std::wstring& line);
+
+// Prefixes of a script line: an APDU record (optional) and a reset record.
+constexpr wchar_t kApduPrefix[] = L"C-APDU";
+constexpr std::size_t kApduPrefixLength = 6;
+constexpr wchar_t kResetPrefix[] = L"RESET";
+constexpr std::size_t kResetPrefixLength = 5;
 
 // Header line results.
 enum HeaderMode : std::uint8_t {

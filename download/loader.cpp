@@ -1,15 +1,11 @@
-#include "download/loader.h"
+#include "loader.h"
 
-#include "download/codepage.h"
-#include "download/format.h"
+#include "codepage.h"
+#include "format.h"
 
 namespace vantor::download {
 
 namespace {
-
-const wchar_t kReset[] = L"RESET";
-const wchar_t kApduPrefix[] = L"C-APDU";
-constexpr std::size_t kApduPrefixLength = 6;
 
 void UpperAscii(std::wstring& text) {
   for (wchar_t& ch : text) {
@@ -64,7 +60,7 @@ bool LoadLines(TextFile& file, std::uint8_t mode, LineTable& table, LineError* e
     if (text.empty()) continue;
     if (text[0] != L';') {
       UpperAscii(text);
-      if (text != kReset && !IsValidLine(text, mode)) {
+      if (text != kResetPrefix && !IsValidLine(text, mode)) {
         if (error != nullptr) {
           error->number = n - 1;
           error->physicalLine = file.PhysicalLine();

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "download/text_file.h"
+#include "text_file.h"
 
 namespace vantor::download {
 

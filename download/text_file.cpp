@@ -1,4 +1,4 @@
-#include "download/text_file.h"
+#include "text_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "emulator/sim_link_common.h"
+#include "sim_link_common.h"
 
 #include <cstdio>
 #include <map>
@@ -6,8 +6,8 @@
 #include <thread>
 #include <utility>
 
-#include "emulator/link_clock.h"
-#include "emulator/sim_reader.h"
+#include "link_clock.h"
+#include "sim_reader.h"
 
 namespace vantor::sim {
 namespace {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "emulator/sim_state.h"
-#include "reader/frame.h"
+#include "sim_state.h"
+#include "frame.h"
 
 namespace vantor::sim {
 

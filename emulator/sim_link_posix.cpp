@@ -6,8 +6,8 @@
 
 #include <cerrno>
 
-#include "emulator/sim_link.h"
-#include "emulator/sim_link_common.h"
+#include "sim_link.h"
+#include "sim_link_common.h"
 
 namespace vantor::sim {
 namespace {

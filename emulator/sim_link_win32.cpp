@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "emulator/sim_link.h"
-#include "emulator/sim_link_common.h"
+#include "sim_link.h"
+#include "sim_link_common.h"
 
 namespace vantor::sim {
 namespace {

@@ -1,26 +1,9 @@
-#include "emulator/sim_reader.h"
+#include "sim_reader.h"
 
 #include <algorithm>
 
 namespace vantor::sim {
 namespace {
-
-enum Command : std::uint8_t {
-  kResetCard = 0x62,
-  kPowerDown = 0x63,
-  kApdu = 0x6F,
-  kLed = 0x78,
-  kBuzzer = 0x79,
-  kGetOfflineFileName = 0x7A,
-  kSetOfflineFileName = 0x7B,
-  kEraseOfflineData = 0x7C,
-  kWriteOfflineRecord = 0x7D,
-  kFirmwareVersion = 0x89,
-  kFirmwareStart = 0x8A,
-  kFirmwareFirst = 0x8B,
-  kFirmwareBlock = 0x8C,
-  kFirmwareComplete = 0x8D,
-};
 
 // Data length field of the oversize fault: one byte more than a response
 // frame may hold.
@@ -52,7 +35,7 @@ Reply SimReader::FeedReport(const std::uint8_t* report, std::size_t bytes) {
   Reply reply = result == CommandAssembler::kDone
                     ? HandleFrame(assembler_.slot(), assembler_.code(), assembler_.data(),
                                   assembler_.dataLength(), assembler_.checksumOk())
-                    : Answer(slot, code, kStatusBadFrame);
+                    : Answer(slot, code, status::kBadFrame);
   assembler_ = CommandAssembler{};
   midFrame_ = false;
   return reply;
@@ -71,7 +54,7 @@ Reply SimReader::HandleFrame(std::uint8_t slot, std::uint8_t code, const std::ui
   state_.log.push_back(Json{{"code", code}, {"slot", slot}, {"data", ToHex(data, n)}});
   // A frame that arrived damaged is neither carried out nor counted: its
   // code byte cannot be trusted.
-  if (!checksumOk) return Answer(slot, code, kStatusBadFrame);
+  if (!checksumOk) return Answer(slot, code, status::kBadFrame);
 
   const Fault* fault = DueFault(code);
   if (!fault) return Execute(slot, code, data, n);
@@ -88,7 +71,7 @@ Reply SimReader::HandleFrame(std::uint8_t slot, std::uint8_t code, const std::ui
     case FaultAction::kDisconnect:
       return {Reply::kDisconnect, {}};
     case FaultAction::kOversize:
-      return Answer(slot, code, kStatusOk, Bytes(kOversizeData, 0));
+      return Answer(slot, code, status::kOk, Bytes(kOversizeData, 0));
   }
   return {};
 }
@@ -96,38 +79,38 @@ Reply SimReader::HandleFrame(std::uint8_t slot, std::uint8_t code, const std::ui
 Reply SimReader::Execute(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data,
                          std::size_t n) {
   switch (code) {
-    case kResetCard:
-      if (state_.atr.empty()) return Answer(slot, code, kStatusNoCard);
-      return Answer(slot, code, kStatusOk, state_.atr);
-    case kPowerDown:
-      return Answer(slot, code, kStatusOk);
-    case kApdu: {
+    case cmd::kResetCard:
+      if (state_.atr.empty()) return Answer(slot, code, status::kNoCard);
+      return Answer(slot, code, status::kOk, state_.atr);
+    case cmd::kPowerDown:
+      return Answer(slot, code, status::kOk);
+    case cmd::kApdu: {
       const auto it = state_.apduResponses.find(ToHex(data, n));
-      return Answer(slot, code, kStatusOk,
+      return Answer(slot, code, status::kOk,
                     it != state_.apduResponses.end() ? it->second : Bytes{0x90, 0x00});
     }
-    case kLed:
-    case kBuzzer:
+    case cmd::kLed:
+    case cmd::kBuzzer:
       // The value byte is required; an empty request is malformed.
-      if (n < 1) return Answer(slot, code, kStatusBadFrame);
-      (code == kLed ? state_.led : state_.buzzer).push_back(data[0]);
-      return Answer(slot, code, kStatusOk);
-    case kGetOfflineFileName:
-      return Answer(slot, code, kStatusOk, state_.offlineFileName);
-    case kSetOfflineFileName:
+      if (n < 1) return Answer(slot, code, status::kBadFrame);
+      (code == cmd::kLed ? state_.led : state_.buzzer).push_back(data[0]);
+      return Answer(slot, code, status::kOk);
+    case cmd::kGetOfflineFileName:
+      return Answer(slot, code, status::kOk, state_.offlineFileName);
+    case cmd::kSetOfflineFileName:
       state_.offlineFileName.assign(data, data + n);
-      return Answer(slot, code, kStatusOk);
-    case kEraseOfflineData:
+      return Answer(slot, code, status::kOk);
+    case cmd::kEraseOfflineData:
       state_.offlineRecords.clear();
-      return Answer(slot, code, kStatusOk);
-    case kWriteOfflineRecord: {
+      return Answer(slot, code, status::kOk);
+    case cmd::kWriteOfflineRecord: {
       // type, length, then up to length bytes of record data.
-      if (n < 2) return Answer(slot, code, kStatusBadFrame);
+      if (n < 2) return Answer(slot, code, status::kBadFrame);
       const std::size_t take = std::min<std::size_t>(data[1], n - 2);
       state_.offlineRecords.push_back({data[0], Bytes(data + 2, data + 2 + take)});
-      return Answer(slot, code, kStatusOk);
+      return Answer(slot, code, status::kOk);
     }
-    case kFirmwareVersion: {
+    case cmd::kFirmwareVersion: {
       const std::string& text = state_.firmwareVersion;
       const std::size_t length = text.size() + 4;
       Bytes answer;
@@ -137,22 +120,22 @@ Reply SimReader::Execute(std::uint8_t slot, std::uint8_t code, const std::uint8_
       answer.insert(answer.end(), text.begin(), text.end());
       answer.push_back(static_cast<std::uint8_t>(state_.versionTrailer & 0xFF));
       answer.push_back(static_cast<std::uint8_t>(state_.versionTrailer >> 8 & 0xFF));
-      return Answer(slot, code, kStatusOk, answer);
+      return Answer(slot, code, status::kOk, answer);
     }
-    case kFirmwareStart:
+    case cmd::kFirmwareStart:
       state_.firmware = FirmwareImage{ToHex(data, n), "", {}, ""};
-      return Answer(slot, code, kStatusOk);
-    case kFirmwareFirst:
+      return Answer(slot, code, status::kOk);
+    case cmd::kFirmwareFirst:
       state_.firmware.first = ToHex(data, n);
-      return Answer(slot, code, kStatusOk);
-    case kFirmwareBlock:
+      return Answer(slot, code, status::kOk);
+    case cmd::kFirmwareBlock:
       state_.firmware.blocks.push_back(ToHex(data, n));
-      return Answer(slot, code, kStatusOk);
-    case kFirmwareComplete:
+      return Answer(slot, code, status::kOk);
+    case cmd::kFirmwareComplete:
       state_.firmware.complete = ToHex(data, n);
-      return Answer(slot, code, kStatusOk);
+      return Answer(slot, code, status::kOk);
     default:
-      return Answer(slot, code, kStatusUnknownCommand);
+      return Answer(slot, code, status::kUnknownCommand);
   }
 }
 

@@ -7,16 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "emulator/sim_state.h"
-#include "reader/frame.h"
+#include "sim_state.h"
+#include "frame.h"
 
 namespace vantor::sim {
-
-// Reader status bytes.
-constexpr std::uint8_t kStatusOk = 0;
-constexpr std::uint8_t kStatusBadFrame = 1;  // checksum error, malformed frame
-constexpr std::uint8_t kStatusUnknownCommand = 2;
-constexpr std::uint8_t kStatusNoCard = 0xFE;
 
 struct Reply {
   enum Kind {

@@ -1,4 +1,4 @@
-#include "emulator/sim_state.h"
+#include "sim_state.h"
 
 #include <cstdint>
 #include <filesystem>

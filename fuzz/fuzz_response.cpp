@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "reader/frame.h"
+#include "protocol/frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using vantor::ResponseAssembler;

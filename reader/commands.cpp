@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "codes.h"
 #include "transport.h"
 #include "vantor/reader.h"
 
@@ -14,21 +15,8 @@ using vantor::LastTransportError;
 using vantor::ReceiveFrame;
 using vantor::SendFrame;
 using u8 = unsigned char;
+namespace cmd = vantor::cmd;
 
-constexpr u8 kReset = 0x62;
-constexpr u8 kPowerdown = 0x63;
-constexpr u8 kApdu = 0x6F;
-constexpr u8 kLed = 0x78;
-constexpr u8 kSpeaker = 0x79;
-constexpr u8 kGetName = 0x7A;
-constexpr u8 kSetName = 0x7B;
-constexpr u8 kErase = 0x7C;
-constexpr u8 kWriteRecord = 0x7D;
-constexpr u8 kVersion = 0x89;
-constexpr u8 kFirmwareStart = 0x8A;
-constexpr u8 kFirmwareFirst = 0x8B;
-constexpr u8 kFirmwareData = 0x8C;
-constexpr u8 kFirmwareComplete = 0x8D;
 
 constexpr std::size_t kResponseBuffer = 280;
 constexpr std::size_t kRequestBuffer = 261;
@@ -69,10 +57,10 @@ VANTOR_API int DllReset7816Card(int handle, int slot, unsigned char* atr,
   u8 buffer[kResponseBuffer] = {0x01};
   int length = 0;
   const int result =
-      Exchange(handle, slot, kReset, buffer, 1, buffer, sizeof buffer, &length);
+      Exchange(handle, slot, cmd::kResetCard, buffer, 1, buffer, sizeof buffer, &length);
   if (result != 0) return result;
   if (length < 2 || length > VANTOR_ROOM_ATR ||
-      (buffer[0] != 0x3B && buffer[0] != 0x3F)) {
+      (buffer[0] != vantor::kAtrDirect && buffer[0] != vantor::kAtrInverse)) {
     return VANTOR_ERR_ATR;
   }
   std::memcpy(atr, buffer, static_cast<std::size_t>(length));
@@ -81,29 +69,29 @@ VANTOR_API int DllReset7816Card(int handle, int slot, unsigned char* atr,
 }
 
 VANTOR_API int Dll7816CardPowerdown(int handle, int slot) {
-  return Simple(handle, slot, kPowerdown, nullptr, 0);
+  return Simple(handle, slot, cmd::kPowerDown, nullptr, 0);
 }
 
 VANTOR_API int Dll7816CardAPDU(int handle, int slot, unsigned char* apdu,
                                int apduLength, unsigned char* response,
                                int* responseLength) {
-  return Exchange(handle, slot, kApdu, apdu, apduLength, response,
+  return Exchange(handle, slot, cmd::kApdu, apdu, apduLength, response,
                   VANTOR_MAX_RESPONSE_DATA, responseLength);
 }
 
 VANTOR_API int DllLedControl(int handle, unsigned char value) {
-  return Simple(handle, 0, kLed, &value, 1);
+  return Simple(handle, 0, cmd::kLed, &value, 1);
 }
 
 VANTOR_API int DllSpeakerControl(int handle, unsigned char value) {
-  return Simple(handle, 0, kSpeaker, &value, 1);
+  return Simple(handle, 0, cmd::kBuzzer, &value, 1);
 }
 
 VANTOR_API int DllGetOfflineFileName(int handle, char* name,
                                      unsigned int* nameLength) {
   u8 response[kResponseBuffer];
   int length = 0;
-  const int result = Exchange(handle, 0, kGetName, nullptr, 0, response,
+  const int result = Exchange(handle, 0, cmd::kGetOfflineFileName, nullptr, 0, response,
                               VANTOR_ROOM_NAME, &length);
   if (result != 0) return result;
   if (length) std::memcpy(name, response, static_cast<std::size_t>(length));
@@ -116,18 +104,18 @@ VANTOR_API int DllSetOfflineFileName(int handle, char* name,
   if (nameLength > VANTOR_MAX_NAME_LENGTH) return VANTOR_ERR_LENGTH;
   u8 request[kRequestBuffer] = {};
   if (nameLength) std::memcpy(request, name, nameLength);
-  return Simple(handle, 0, kSetName, request, static_cast<int>(nameLength));
+  return Simple(handle, 0, cmd::kSetOfflineFileName, request, static_cast<int>(nameLength));
 }
 
 VANTOR_API int DllEraseOfflineData(int handle) {
-  return Simple(handle, 0, kErase, nullptr, 0);
+  return Simple(handle, 0, cmd::kEraseOfflineData, nullptr, 0);
 }
 
 VANTOR_API int DllWriteOfflineData(int handle, unsigned char type,
                                    unsigned char* data, unsigned char length) {
   u8 request[kRequestBuffer] = {type, length};
   if (length) std::memcpy(request + 2, data, length);
-  return Simple(handle, 0, kWriteRecord, request, length + 2);
+  return Simple(handle, 0, cmd::kWriteOfflineRecord, request, length + 2);
 }
 
 VANTOR_API int DllGetFirmwareVersion(int handle, char* version,
@@ -135,7 +123,7 @@ VANTOR_API int DllGetFirmwareVersion(int handle, char* version,
                                      unsigned int* trailer) {
   u8 response[kResponseBuffer];
   int length = 0;
-  const int result = Exchange(handle, 0, kVersion, nullptr, 0, response,
+  const int result = Exchange(handle, 0, cmd::kFirmwareVersion, nullptr, 0, response,
                               sizeof response, &length);
   if (result != 0) return result;
   if (length < 2) return VANTOR_ERR_LENGTH;
@@ -152,16 +140,16 @@ VANTOR_API int DllGetFirmwareVersion(int handle, char* version,
 
 VANTOR_API int DllDownloadFirmwareStart(int handle, unsigned char* data,
                                         int length) {
-  return WithSettle(Simple(handle, 0, kFirmwareStart, data, length));
+  return WithSettle(Simple(handle, 0, cmd::kFirmwareStart, data, length));
 }
 
 VANTOR_API int DllDownloadFirmwareFirst(int handle, unsigned char* data,
                                         int length) {
-  return WithSettle(Simple(handle, 0, kFirmwareFirst, data, length));
+  return WithSettle(Simple(handle, 0, cmd::kFirmwareFirst, data, length));
 }
 
 VANTOR_API int DllDownloadFirmware(int handle, unsigned char* data, int length) {
-  return Simple(handle, 0, kFirmwareData, data, length);
+  return Simple(handle, 0, cmd::kFirmwareBlock, data, length);
 }
 
 VANTOR_API int DllDownloadFirmwareComplete(int handle, unsigned char* data,
@@ -169,7 +157,7 @@ VANTOR_API int DllDownloadFirmwareComplete(int handle, unsigned char* data,
   if (length < 0 || length > VANTOR_MAX_COMPLETE_DATA) return VANTOR_ERR_LENGTH;
   u8 buffer[kResponseBuffer] = {};
   if (length) std::memcpy(buffer, data, static_cast<std::size_t>(length));
-  return WithSettle(Simple(handle, 0, kFirmwareComplete, buffer, length));
+  return WithSettle(Simple(handle, 0, cmd::kFirmwareComplete, buffer, length));
 }
 
 }  // extern "C"

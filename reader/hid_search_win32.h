@@ -46,4 +46,7 @@ constexpr int kMaxEnumFailures = 8;
 // opened interface could not be read, or no memory for the detail record).
 HANDLE FindReader(HidApi& api);
 
+// FindReader over the system's own SetupDi and HidD calls.
+HANDLE FindAttachedReader();
+
 }  // namespace vantor::os::win32

@@ -6,11 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "discovery.h"
-#include "emulator/sim_link.h"
 #include "os.h"
+#include "vantor/reader.h"
 
 namespace vantor::os {
 namespace {
@@ -23,11 +22,6 @@ bool Fail(int error) {
 }  // namespace
 
 int FindReaderDevice() {
-  const char* sim = std::getenv("VANTOR_READER_SIM");
-  if (sim && *sim) {
-    const int handle = sim::OpenLink(sim);
-    return handle < 0 ? kInvalidHandle : handle;
-  }
   const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot);
   return fd < 0 ? kInvalidHandle : fd;
 }
@@ -37,11 +31,11 @@ bool WriteReport(int handle, const std::uint8_t report[64]) {
   // are not sockets and take write().
   ssize_t n;
   do {
-    n = ::send(handle, report, 64, MSG_NOSIGNAL);
-    if (n < 0 && errno == ENOTSOCK) n = ::write(handle, report, 64);
+    n = ::send(handle, report, VANTOR_REPORT_SIZE, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::write(handle, report, VANTOR_REPORT_SIZE);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return Fail(errno);
-  if (n != 64) return Fail(EIO);
+  if (n != VANTOR_REPORT_SIZE) return Fail(EIO);
   return true;
 }
 
@@ -56,7 +50,7 @@ bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
   if (p.revents & POLLNVAL) return Fail(EBADF);
   ssize_t n;
   do {
-    n = ::read(handle, report, 64);
+    n = ::read(handle, report, VANTOR_REPORT_SIZE);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return Fail(errno);
   if (n == 0) return Fail(EIO);  // the reader is gone
@@ -65,8 +59,6 @@ bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
 }
 
 bool CloseHandle(int handle) {
-  bool closed = false;
-  if (sim::CloseLink(handle, &closed)) return closed;
   return ::close(handle) == 0;
 }
 

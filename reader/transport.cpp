@@ -3,10 +3,12 @@
 #include "transport.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "frame.h"
 #include "os.h"
+#include "sim_link.h"
 #include "vantor/reader.h"
 
 namespace vantor {
@@ -29,7 +31,34 @@ void Drain(int handle, std::size_t reports) {
   }
 }
 
+// The library's result code for a response the codec refused.
+int ResponseError(const ResponseAssembler& response) {
+  switch (response.failure()) {
+    case ResponseAssembler::kDeviceStatus: return MapDeviceStatus(response.deviceStatus());
+    case ResponseAssembler::kTooLong: return VANTOR_ERR_LENGTH;
+    default: return VANTOR_ERR_CHECKSUM;
+  }
+}
+
 }  // namespace
+
+int MapDeviceStatus(std::uint8_t status) {
+  switch (status) {
+    case 0: return VANTOR_OK;
+    case 1: return VANTOR_ERR_CHECKSUM;
+    case 3: return VANTOR_ERR_STATUS_3;
+    case 4: return VANTOR_ERR_STATUS_4;
+    case 5:
+    case 6: return VANTOR_ERR_STATUS_5_6;
+    case 8: return VANTOR_ERR_STATUS_8;
+    case 9: return VANTOR_ERR_STATUS_9;
+    case 10: return VANTOR_ERR_STATUS_10;
+    case 11: return VANTOR_ERR_STATUS_11;
+    case 12: return VANTOR_ERR_STATUS_12;
+    case 254: return VANTOR_ERR_STATUS_254;
+    default: return VANTOR_ERR_STATUS;
+  }
+}
 
 int LastTransportError() {
   return g_lastTransportError.load(std::memory_order_relaxed);
@@ -74,7 +103,7 @@ int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity,
     if (result == ResponseAssembler::kNeedMore) continue;
     if (result == ResponseAssembler::kFailed) {
       Drain(handle, response.reportsToDrain());
-      SetLastTransportError(response.error());
+      SetLastTransportError(ResponseError(response));
       return 0;
     }
     break;
@@ -94,13 +123,18 @@ int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity,
 
 extern "C" {
 
+// The one place that chooses between the emulated reader (when
+// VANTOR_READER_SIM names its state file) and the attached one.
 VANTOR_API int DllOpenReader(void) {
-  const int handle = vantor::os::FindReaderDevice();
+  const char* sim = std::getenv("VANTOR_READER_SIM");
+  const int handle = sim && *sim ? vantor::sim::OpenLink(sim) : vantor::os::FindReaderDevice();
   return handle == vantor::os::kInvalidHandle ? VANTOR_ERR_NO_READER : handle;
 }
 
 VANTOR_API int DllCloseReader(int handle) {
-  return vantor::os::CloseHandle(handle) ? VANTOR_OK : VANTOR_ERR_CLOSE;
+  bool closed = false;
+  if (!vantor::sim::CloseLink(handle, &closed)) closed = vantor::os::CloseHandle(handle);
+  return closed ? VANTOR_OK : VANTOR_ERR_CLOSE;
 }
 
 VANTOR_API int SKSendData(int handle, int slot, unsigned char command,

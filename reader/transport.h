@@ -7,6 +7,9 @@
 
 namespace vantor {
 
+// Reader status byte to the library's result code (0 for status 0).
+int MapDeviceStatus(std::uint8_t status);
+
 // The process-wide last transport error (0 after a successful transfer).
 int LastTransportError();
 

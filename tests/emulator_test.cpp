@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "emulator/sim_link.h"
-#include "reader/frame.h"
+#include "protocol/frame.h"
 #include "test_util.h"
 
 namespace vantor {

@@ -8,7 +8,8 @@
 #include <cstring>
 #include <functional>
 
-#include "reader/frame.h"
+#include "protocol/frame.h"
+#include "reader/transport.h"
 #include "test_util.h"
 #include "vantor/reader.h"
 

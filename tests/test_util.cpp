@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "reader/frame.h"
+#include "protocol/frame.h"
 
 namespace vantor::test {
 

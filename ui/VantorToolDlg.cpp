@@ -1,20 +1,21 @@
 // Window start, data exchange, the file choice and the device information
-// query. The Download command and the worker live in download/.
-#include "ui/VantorToolDlg.h"
+// query. The Download command and the worker have files of their own.
+#include "VantorToolDlg.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "download/codepage.h"
-#include "download/format.h"
-#include "reader/os.h"
+#include "codepage.h"
+#include "format.h"
+#include "scope_guard.h"
 #include "vantor/reader.h"
 
 namespace vantor {
 namespace {
 
-constexpr int kNoReader = -2;
-constexpr std::size_t kVersionBuffer = 128;
+constexpr int kNoReader = VANTOR_ERR_NO_READER;
+// Of the version and the file name, at most this many bytes are shown.
+constexpr std::size_t kShownTextBytes = 128;
 
 // Every occurrence of word, left to right without overlap, becomes with.
 void ReplaceAll(std::wstring& text, const std::wstring& word,
@@ -54,15 +55,14 @@ std::uint8_t CVantorToolDlg::ParseHeaderLine(std::wstring line) {
 
 bool CVantorToolDlg::OpenReaderIfNeeded() {
   if (m_readerHandle == 0 || m_readerHandle == kNoReader) {
-    const int handle = os::FindReaderDevice();
-    m_readerHandle = handle == os::kInvalidHandle ? kNoReader : handle;
+    m_readerHandle = DllOpenReader();
   }
   return m_readerHandle != kNoReader;
 }
 
 void CVantorToolDlg::CloseReader() {
   if (m_readerHandle != 0 && m_readerHandle != kNoReader) {
-    os::CloseHandle(m_readerHandle);
+    DllCloseReader(m_readerHandle);
     m_readerHandle = 0;
   }
 }
@@ -80,59 +80,56 @@ void CVantorToolDlg::OnOpenFile() {
 
 void CVantorToolDlg::OnGetDeviceInfo() {
   if (m_workerRunning) return;
-  std::wstring message;
   UpdateData(true);
-  try {
-    if (!OpenReaderIfNeeded()) {
-      message = L"Open Device Error!";
-      m_host.SetPaneText(message);
-      m_host.ShowMessageBox(message, L"Info", kMbOk);
-      m_outcome = Outcome::kNoReader;
-      throw -1;
-    }
-    // The functions may answer up to their full room; the query keeps at
-    // most 128 bytes of either text.
-    char buffer[std::max(VANTOR_ROOM_VERSION, VANTOR_ROOM_NAME)] = {};
-    unsigned int length = 0;
-    unsigned int trailer = 0;
-    m_lastVersion.clear();
-    m_lastName.clear();
-    m_haveVersion = false;
-
-    if (DllGetFirmwareVersion(m_readerHandle, buffer, &length, &trailer) != 0) {
-      m_statusText = L"Get Device Firmware Version Error!";
-      m_host.SetPaneText(m_statusText);
-      m_outcome = Outcome::kReaderStepFailed;
-      throw -1;
-    }
-    m_lastVersion = download::FromAnsi(
-        buffer, std::min<std::size_t>(length, kVersionBuffer));
-    m_haveVersion = true;
-    m_statusText = L"Firmware Version: " + m_lastVersion + L"\r\n\r\n";
-    ReplaceAll(m_statusText, L"Double", L"X");
-    ReplaceAll(m_statusText, L"double", L"X");
-    m_host.SetPaneText(m_statusText);
-
-    if (DllGetOfflineFileName(m_readerHandle, buffer, &length) != 0) {
-      m_statusText += L"Get Offline File Error!\r\n";
-      m_host.SetPaneText(m_statusText);
-      m_outcome = Outcome::kReaderStepFailed;
-      throw -1;
-    }
-    if (length != 0) {
-      m_lastName = download::FromAnsi(
-          buffer, std::min<std::size_t>(length, kVersionBuffer));
-      m_statusText += L"Offline File: ";
-      m_statusText += m_lastName + L"\r\n";
-    } else {
-      m_statusText += L"No Offline File!\r\n";
-    }
-    m_host.SetPaneText(m_statusText);
-    m_outcome = Outcome::kSuccess;
-  } catch (...) {
+  // However the query ends: the reader closed, the path field restored.
+  Outcome outcome = Outcome::kReaderStepFailed;
+  ScopeGuard cleanUp([&] {
+    m_outcome = outcome;
+    CloseReader();
+    UpdateData(false);
+  });
+  if (!OpenReaderIfNeeded()) {
+    const std::wstring message = L"Open Device Error!";
+    m_host.SetPaneText(message);
+    m_host.ShowMessageBox(message, L"Info", kMbOk);
+    outcome = Outcome::kNoReader;
+    return;
   }
-  CloseReader();
-  UpdateData(false);
+  // The functions may answer up to their full room; the query keeps at
+  // most 128 bytes of either text.
+  char buffer[std::max(VANTOR_ROOM_VERSION, VANTOR_ROOM_NAME)] = {};
+  unsigned int length = 0;
+  unsigned int trailer = 0;
+  m_lastVersion.clear();
+  m_lastName.clear();
+  m_haveVersion = false;
+
+  if (DllGetFirmwareVersion(m_readerHandle, buffer, &length, &trailer) != 0) {
+    m_statusText = L"Get Device Firmware Version Error!";
+    m_host.SetPaneText(m_statusText);
+    return;
+  }
+  m_lastVersion = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
+  m_haveVersion = true;
+  m_statusText = L"Firmware Version: " + m_lastVersion + L"\r\n\r\n";
+  ReplaceAll(m_statusText, L"Double", L"X");
+  ReplaceAll(m_statusText, L"double", L"X");
+  m_host.SetPaneText(m_statusText);
+
+  if (DllGetOfflineFileName(m_readerHandle, buffer, &length) != 0) {
+    m_statusText += L"Get Offline File Error!\r\n";
+    m_host.SetPaneText(m_statusText);
+    return;
+  }
+  if (length != 0) {
+    m_lastName = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
+    m_statusText += L"Offline File: ";
+    m_statusText += m_lastName + L"\r\n";
+  } else {
+    m_statusText += L"No Offline File!\r\n";
+  }
+  m_host.SetPaneText(m_statusText);
+  outcome = Outcome::kSuccess;
 }
 
 }  // namespace vantor

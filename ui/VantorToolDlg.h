@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "download/loader.h"
-#include "ui/WindowHost.h"
+#include "loader.h"
+#include "WindowHost.h"
 
 namespace vantor {
 
@@ -71,11 +71,13 @@ class CVantorToolDlg {
 
  private:
   void RunDownload();
-  void DownloadFirmware();
-  void DownloadOfflineData();
+  // Each returns false after a failing step, whose text the pane shows.
+  bool DownloadFirmware();
+  bool DownloadOfflineData();
   // Status text += text, then the pane shows the status text.
   void AppendStatus(const std::wstring& text);
-  void FailWith(const std::wstring& text);
+  // Appends text to the status and returns false.
+  bool FailWith(const std::wstring& text);
   void ShowPane(const std::wstring& text);
   void ShowProgress(std::uint32_t key);
   void SetControls(bool enable);
@@ -99,8 +101,10 @@ class CVantorToolDlg {
   bool m_workerRunning = false;
 
   // The worker's buffers.
-  char m_lineBuffer[522] = {};
-  std::uint8_t m_dataBuffer[512] = {};
+  // The worker's buffers: a line's code-page form with its terminator, and
+  // the bytes it decodes to (two hex digits a byte, so half the line).
+  char m_lineBuffer[download::kMaxLineBytes + 1] = {};
+  std::uint8_t m_dataBuffer[download::kMaxLineBytes / 2 + 1] = {};
 
   Outcome m_outcome = Outcome::kNone;
   download::LineError m_lineError{};

@@ -1,4 +1,4 @@
-#include "ui/event_loop.h"
+#include "event_loop.h"
 
 namespace vantor {
 

@@ -1,4 +1,4 @@
-#include "ui/local_path.h"
+#include "local_path.h"
 
 #include <climits>
 #include <cwchar>

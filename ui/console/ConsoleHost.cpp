@@ -1,8 +1,8 @@
-#include "ui/console/ConsoleHost.h"
+#include "ConsoleHost.h"
 
 #include <cctype>
 
-#include "ui/local_path.h"
+#include "local_path.h"
 
 namespace vantor {
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/WindowHost.h"
-#include "ui/event_loop.h"
+#include "WindowHost.h"
+#include "event_loop.h"
 
 namespace vantor {
 

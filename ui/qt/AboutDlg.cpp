@@ -1,10 +1,10 @@
-#include "ui/qt/AboutDlg.h"
+#include "AboutDlg.h"
 
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/qt/VantorToolWindow.h"
+#include "VantorToolWindow.h"
 
 namespace vantor::qt {
 

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "ui/qt/DialogUnits.h"
+#include "DialogUnits.h"
 
 class QLabel;
 class QPushButton;

@@ -1,4 +1,4 @@
-#include "ui/qt/DialogUnits.h"
+#include "DialogUnits.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "ui/qt/VantorToolWindow.h"
+#include "VantorToolWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,7 +19,7 @@
 #include <QThread>
 #include <memory>
 
-#include "ui/qt/AboutDlg.h"
+#include "AboutDlg.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "ui/VantorToolDlg.h"
-#include "ui/WindowHost.h"
-#include "ui/qt/DialogUnits.h"
+#include "VantorToolDlg.h"
+#include "WindowHost.h"
+#include "DialogUnits.h"
 
 class QLabel;
 class QLineEdit;

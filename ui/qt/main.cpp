@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 
-#include "ui/qt/VantorToolWindow.h"
+#include "VantorToolWindow.h"
 
 namespace vantor::qt {
 

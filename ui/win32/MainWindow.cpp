@@ -1,12 +1,12 @@
-#include "ui/win32/MainWindow.h"
+#include "MainWindow.h"
 
 #include <commdlg.h>
 
 #include <utility>
 #include <vector>
 
-#include "res/resource.h"
-#include "ui/win32/WindowLogic.h"
+#include "resource.h"
+#include "WindowLogic.h"
 
 namespace vantor::win32 {
 namespace {

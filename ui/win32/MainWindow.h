@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "ui/VantorToolDlg.h"
-#include "ui/WindowHost.h"
+#include "VantorToolDlg.h"
+#include "WindowHost.h"
 
 namespace vantor::win32 {
 

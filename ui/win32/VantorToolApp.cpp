@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "ui/win32/MainWindow.h"
-#include "ui/win32/WindowLogic.h"
+#include "MainWindow.h"
+#include "WindowLogic.h"
 
 namespace vantor::win32 {
 

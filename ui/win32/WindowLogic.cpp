@@ -1,6 +1,6 @@
-#include "ui/win32/WindowLogic.h"
+#include "WindowLogic.h"
 
-#include "res/resource.h"
+#include "resource.h"
 
 namespace vantor::win32 {
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "vantor/reader.h"
-
 namespace vantor {
 
 std::uint8_t XorChecksum(const std::uint8_t* p, std::size_t n) {
@@ -54,36 +52,19 @@ void CutReport(const std::uint8_t* frame, std::size_t frameLength,
   }
 }
 
-int MapDeviceStatus(std::uint8_t status) {
-  switch (status) {
-    case 0: return VANTOR_OK;
-    case 1: return VANTOR_ERR_CHECKSUM;
-    case 3: return VANTOR_ERR_STATUS_3;
-    case 4: return VANTOR_ERR_STATUS_4;
-    case 5:
-    case 6: return VANTOR_ERR_STATUS_5_6;
-    case 8: return VANTOR_ERR_STATUS_8;
-    case 9: return VANTOR_ERR_STATUS_9;
-    case 10: return VANTOR_ERR_STATUS_10;
-    case 11: return VANTOR_ERR_STATUS_11;
-    case 12: return VANTOR_ERR_STATUS_12;
-    case 254: return VANTOR_ERR_STATUS_254;
-    default: return VANTOR_ERR_STATUS;
-  }
-}
-
 ResponseAssembler::Result ResponseAssembler::Feed(const std::uint8_t* report,
                                                   std::size_t bytesRead) {
   const std::size_t payload = bytesRead > 0 ? bytesRead - 1 : 0;
   if (held_ == 0) {
     // First report: the status is tested before anything else.
     if (report[3] != 0) {
-      error_ = MapDeviceStatus(report[3]);
+      failure_ = kDeviceStatus;
+      deviceStatus_ = report[3];
       return kFailed;
     }
     frameLength_ = (static_cast<std::size_t>(report[5]) << 8 | report[4]) + 6;
     if (frameLength_ > kResponseFrameBuffer) {
-      error_ = VANTOR_ERR_LENGTH;
+      failure_ = kTooLong;
       const std::size_t missing = frameLength_ - std::min(payload, frameLength_);
       drain_ = (missing + kReportPayload - 1) / kReportPayload;
       return kFailed;
@@ -95,7 +76,7 @@ ResponseAssembler::Result ResponseAssembler::Feed(const std::uint8_t* report,
   if (held_ < frameLength_) return kNeedMore;
 
   if (XorChecksum(frame_ + 1, frameLength_ - 2) != frame_[frameLength_ - 1]) {
-    error_ = VANTOR_ERR_CHECKSUM;
+    failure_ = kBadChecksum;
     return kFailed;
   }
   // The length the frame was gathered by. It equals frame bytes 3 and 4

@@ -2,19 +2,18 @@
 // its own, as a firmware image or as an offline-data script.
 #include <chrono>
 #include <cstring>
-#include <stdexcept>
+#include <exception>
 #include <thread>
 
-#include "download/codepage.h"
-#include "download/format.h"
-#include "reader/os.h"
-#include "ui/VantorToolDlg.h"
+#include "codepage.h"
+#include "format.h"
+#include "scope_guard.h"
+#include "VantorToolDlg.h"
 #include "vantor/reader.h"
 
 namespace vantor {
 namespace {
 
-constexpr int kFailure = -1;  // the failure signal
 constexpr auto kStartToFirstPause = std::chrono::milliseconds(200);
 
 // Blanks and tabs removed wherever they stand.
@@ -47,9 +46,9 @@ void CVantorToolDlg::AppendStatus(const std::wstring& text) {
   ShowPane(m_statusText);
 }
 
-void CVantorToolDlg::FailWith(const std::wstring& text) {
+bool CVantorToolDlg::FailWith(const std::wstring& text) {
   AppendStatus(text);
-  throw kFailure;
+  return false;
 }
 
 void CVantorToolDlg::ShowProgress(std::uint32_t key) {
@@ -95,7 +94,14 @@ bool CVantorToolDlg::PrepareData(const std::wstring& text, std::int32_t* count) 
 }
 
 void CVantorToolDlg::RunDownload() {
-  bool succeeded = false;
+  // However the run ends: the outcome set, the reader closed, the controls
+  // enabled again (which also ends the run for the window thread).
+  Outcome outcome = Outcome::kReaderStepFailed;
+  ScopeGuard end([&] {
+    m_outcome = outcome;
+    CloseReader();
+    SetControls(true);
+  });
   try {
     SetControls(false);
     m_statusText.clear();
@@ -103,34 +109,27 @@ void CVantorToolDlg::RunDownload() {
       ShowPane(L"Open Device Error!");
       m_host.RunOnWindowThread(
           [&] { m_host.ShowMessageBox(L"Open Device Error!", L"Info", kMbOk); });
-      m_outcome = Outcome::kNoReader;
-      throw kFailure;
+      outcome = Outcome::kNoReader;
+      return;
     }
     AppendStatus(L"Loading...\r\n");
-    if (m_downloadMode == 1) {
-      DownloadFirmware();
-    } else if (m_downloadMode != 2) {
-      DownloadOfflineData();
+    const bool sent = m_downloadMode == download::kHeaderF   ? DownloadFirmware()
+                      : m_downloadMode == download::kHeaderE ? true
+                                                             : DownloadOfflineData();
+    if (!sent) {
+      DllSpeakerControl(m_readerHandle, 1);  // the failure buzzer
+      return;
     }
-    succeeded = true;
-  } catch (int signal) {
-    if (signal == kFailure) DllSpeakerControl(m_readerHandle, 1);
+    outcome = m_downloadMode == download::kHeaderE ? Outcome::kNothingSent : Outcome::kSuccess;
   } catch (const std::exception&) {
     // Out of memory while building a text: end as after a failure.
   }
-  if (succeeded) {
-    m_outcome = m_downloadMode == 2 ? Outcome::kNothingSent : Outcome::kSuccess;
-  } else if (m_outcome != Outcome::kNoReader) {
-    m_outcome = Outcome::kReaderStepFailed;
-  }
-  CloseReader();
-  SetControls(true);
 }
 
-void CVantorToolDlg::DownloadFirmware() {
+bool CVantorToolDlg::DownloadFirmware() {
   std::memcpy(m_dataBuffer, m_headerBytes, 3);
   if (DllDownloadFirmwareStart(m_readerHandle, m_dataBuffer, 3) != 0) {
-    FailWith(L"Erase Vantor File Flash Error! \r\n");
+    return FailWith(L"Erase Vantor File Flash Error! \r\n");
   }
   std::this_thread::sleep_for(kStartToFirstPause);
   DllDownloadFirmwareFirst(m_readerHandle, m_dataBuffer, 3);
@@ -140,52 +139,54 @@ void CVantorToolDlg::DownloadFirmware() {
     std::int32_t count = 0;
     if (!PrepareData(line, &count) ||
         DllDownloadFirmware(m_readerHandle, m_dataBuffer, count) != 0) {
-      FailWith(line + L"Loading Error!\r\n");
+      return FailWith(line + L"Loading Error!\r\n");
     }
     ShowProgress(key);
   }
   m_statusText = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
   ShowPane(m_statusText);
+  return true;
 }
 
-void CVantorToolDlg::DownloadOfflineData() {
+bool CVantorToolDlg::DownloadOfflineData() {
   if (DllEraseOfflineData(m_readerHandle) != 0) {
-    FailWith(L"Erase Offline File Flash Error! \r\n");
+    return FailWith(L"Erase Offline File Flash Error! \r\n");
   }
   if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_START, m_dataBuffer, 0) != 0) {
-    FailWith(L"Loading COMMAND_START Error!\r\n");
+    return FailWith(L"Loading COMMAND_START Error!\r\n");
   }
   for (const auto& [key, entry] : m_lines) {
     const std::wstring line = WithoutBlanks(entry);
     if (line.empty() || line[0] == L';') continue;
     unsigned char type = VANTOR_RECORD_APDU;
     std::wstring text = line;
-    if (StartsWith(line, L"C-APDU")) {
-      text = line.substr(6);
-    } else if (StartsWith(line, L"RESET")) {
+    if (StartsWith(line, download::kApduPrefix)) {
+      text = line.substr(download::kApduPrefixLength);
+    } else if (StartsWith(line, download::kResetPrefix)) {
       type = VANTOR_RECORD_RESET;
-      text = line.substr(5);
+      text = line.substr(download::kResetPrefixLength);
     }
     std::int32_t count = 0;
     if (!PrepareData(text, &count) || count > static_cast<std::int32_t>(download::kMaxMode0Bytes) ||
         DllWriteOfflineData(m_readerHandle, type, m_dataBuffer,
                             static_cast<unsigned char>(count)) != 0) {
-      FailWith(text + L"Loading Error!\r\n");
+      return FailWith(text + L"Loading Error!\r\n");
     }
     ShowProgress(key);
   }
   if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_END, m_dataBuffer, 0) != 0) {
-    FailWith(L"Loading COMMAND_END Error!\r\n");
+    return FailWith(L"Loading COMMAND_END Error!\r\n");
   }
   const std::string name = download::ToAnsi(FileName());
   if (name.size() > download::kMaxNameBytes ||
       DllSetOfflineFileName(m_readerHandle, const_cast<char*>(name.c_str()),
                             static_cast<unsigned int>(name.size())) != 0) {
-    FailWith(L"Set Offline File Name Error!\r\n");
+    return FailWith(L"Set Offline File Name Error!\r\n");
   }
   m_statusText = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
   ShowPane(m_statusText);
   DllSpeakerControl(m_readerHandle, 0);
+  return true;
 }
 
 }  // namespace vantor

@@ -1,9 +1,13 @@
 // The Download command: checks and loads the chosen file into the line
 // table on the window thread, then hands the download to a worker.
-#include "download/codepage.h"
-#include "download/text_file.h"
-#include "ui/VantorToolDlg.h"
-#include "ui/local_path.h"
+#include <exception>
+
+#include "codepage.h"
+#include "format.h"
+#include "text_file.h"
+#include "VantorToolDlg.h"
+#include "local_path.h"
+#include "scope_guard.h"
 
 namespace vantor {
 void CVantorToolDlg::OnDownload() {
@@ -14,18 +18,27 @@ void CVantorToolDlg::OnDownload() {
     m_outcome = Outcome::kNoFile;
     return;
   }
+  // Every end but two (the file does not open, the firmware image is
+  // declined: both leave the reader open for the next command) closes the
+  // reader and puts the path back into the field.
+  Outcome outcome = Outcome::kFileError;
+  ScopeGuard cleanUp([&] {
+    m_outcome = outcome;
+    CloseReader();
+    UpdateData(false);
+  });
   try {
     if (!OpenReaderIfNeeded()) {
       const std::wstring message = L"Open Device Error!";
       m_host.SetPaneText(message);
       m_host.ShowMessageBox(message, L"Info", kMbOk);
-      m_outcome = Outcome::kNoReader;
-      throw -1;
+      outcome = Outcome::kNoReader;
+      return;
     }
     download::TextFile file;
     if (!file.Open(ToLocalPath(m_filePath))) {
-      // The reader stays open for the next command, which uses it as is.
       m_host.ShowAppMessageBox(L"Open File Error!");
+      cleanUp.Dismiss();
       m_outcome = Outcome::kFileError;
       return;
     }
@@ -33,11 +46,11 @@ void CVantorToolDlg::OnDownload() {
     std::wstring line;
     file.ReadString(line);
     m_downloadMode = ParseHeaderLine(line);
-    if (m_downloadMode == 1 &&
-        m_host.ShowMessageBox(
-            L"This file is Update the Device Firmware, \n please confirm!",
-            L"Info", kMbYesNo) == kIdNo) {
+    if (m_downloadMode == download::kHeaderF &&
+        m_host.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!",
+                              L"Info", kMbYesNo) == kIdNo) {
       file.Close();
+      cleanUp.Dismiss();
       m_outcome = Outcome::kDeclined;
       return;
     }
@@ -45,29 +58,27 @@ void CVantorToolDlg::OnDownload() {
     if (!download::LoadLines(file, m_downloadMode, m_lines, &m_lineError)) {
       m_host.ShowAppMessageBox(download::LineErrorMessage(m_lineError.number));
       file.Close();
-      m_outcome = Outcome::kLineError;
-      throw -1;  // nothing of a bad file reaches the reader
+      outcome = Outcome::kLineError;  // nothing of a bad file reaches the reader
+      return;
     }
     file.Close();
-    if (m_downloadMode == 0 &&
+    if (m_downloadMode == download::kHeaderNone &&
         download::ToAnsi(FileName()).size() > download::kMaxNameBytes) {
-      m_host.ShowAppMessageBox(
-          L"File Name Too Long (over 255 bytes), Please Rename The File!");
-      m_outcome = Outcome::kFileError;
-      throw -1;
+      m_host.ShowAppMessageBox(L"File Name Too Long (over 255 bytes), Please Rename The File!");
+      return;
     }
+    // The worker opens the reader itself: closed here, before the worker
+    // exists, the two never hold it at once.
+    CloseReader();
     m_workerRunning = true;
-    m_outcome = Outcome::kRunning;
+    outcome = Outcome::kRunning;
     m_host.StartWorker([this] { DownloadThreadProc(this); });
   } catch (const std::exception&) {
     // A read error of the file, or no thread for the worker: the command
     // ends through its clean-up.
     m_workerRunning = false;
-    m_outcome = Outcome::kFileError;
-  } catch (...) {
+    outcome = Outcome::kFileError;
   }
-  CloseReader();
-  UpdateData(false);
 }
 
 }  // namespace vantor

@@ -1,18 +1,15 @@
 // Frame codec of the reader protocol: command and response frames, their
 // XOR checksum, cutting frames into 64-byte HID reports and gathering them
-// back. Pure code without I/O, shared by the host transport, the emulator,
-// the tests and the fuzz targets.
+// back. Pure code without I/O, shared by the host transport and the
+// emulator.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace vantor {
+#include "codes.h"
 
-constexpr std::size_t kReportSize = 64;
-constexpr std::size_t kReportPayload = 63;  // bytes 1..63 of a report
-constexpr std::uint8_t kOutputReportId = 3;  // host to reader
-constexpr std::uint8_t kInputReportId = 4;   // reader to host
+namespace vantor {
 
 constexpr std::size_t kCommandFrameBuffer = 604;
 constexpr std::size_t kMaxCommandData = kCommandFrameBuffer - 5;  // 599
@@ -43,20 +40,21 @@ void CutReport(const std::uint8_t* frame, std::size_t frameLength,
                std::size_t index, std::uint8_t reportId,
                std::uint8_t report[kReportSize]);
 
-// Reader status byte to error code (0 for status 0).
-int MapDeviceStatus(std::uint8_t status);
-
 // Gathers one response frame from input reports as the host reads them.
 // Feed each report (bytesRead as the OS delivered it, report ID included)
 // until the result is not kNeedMore.
 class ResponseAssembler {
  public:
   enum Result { kNeedMore, kDone, kFailed };
+  // Why a response failed: the reader's status was not 0, the checksum did
+  // not match, or the length field announces more than a frame may hold.
+  enum Failure { kNoFailure, kDeviceStatus, kBadChecksum, kTooLong };
 
   Result Feed(const std::uint8_t* report, std::size_t bytesRead);
 
-  // After kFailed: the error code (mapped status, checksum, or length).
-  int error() const { return error_; }
+  // After kFailed: why, and for kDeviceStatus the reader's status byte.
+  Failure failure() const { return failure_; }
+  std::uint8_t deviceStatus() const { return deviceStatus_; }
   // After kFailed for an oversize length field: input reports of that
   // response still to be read and dropped so the next exchange starts clean.
   std::size_t reportsToDrain() const { return drain_; }
@@ -70,7 +68,8 @@ class ResponseAssembler {
   std::size_t frameLength_ = 0;
   std::size_t dataLength_ = 0;
   std::size_t drain_ = 0;
-  int error_ = 0;
+  Failure failure_ = kNoFailure;
+  std::uint8_t deviceStatus_ = 0;
 };
 
 // Gathers one command frame from output reports (the reader's side).
