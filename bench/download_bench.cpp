@@ -30,8 +30,8 @@
 #include "emulator/sim_state.h"
 #include "protocol/frame.h"
 #include "ui/VantorToolDlg.h"
-#include "ui/WindowHost.h"
-#include "ui/event_loop.h"
+#include "tests/scripted_host.h"
+#include "tests/test_util.h"
 #include "vantor/reader.h"
 
 namespace {
@@ -41,60 +41,17 @@ constexpr int kFixedExchanges = 5;  // erase, start, end, file name, buzzer
 
 using Clock = std::chrono::steady_clock;
 
-// A window host with nothing on screen: keeps the pane text and counts what
-// a person would have seen, runs the worker's window operations on the
-// benchmark's thread.
-class BenchHost : public vantor::WindowHost {
- public:
-  std::wstring GetPathFieldText() override { return pathField; }
-  void SetPathFieldText(const std::wstring& text) override { pathField = text; }
-  void ShowPathFieldEnd() override {}
-  void SetPaneText(const std::wstring& text) override { pane = text; }
-  void EnableControl(int, bool) override {}
-  int ShowMessageBox(const std::wstring& text, const std::wstring&, unsigned type) override {
-    lastBox = text;
-    return type == vantor::kMbYesNo ? vantor::kIdNo : vantor::kIdOk;
+using vantor::test::ScopedEnv;
+using vantor::test::ScriptedHost;
+using vantor::test::TempDir;
+
+// Whether the host showed a message box since it was last asked.
+bool ShowedBox(ScriptedHost& host) {
+  for (const std::wstring& op : host.Take()) {
+    if (op.rfind(L"box ", 0) == 0 || op.rfind(L"appbox ", 0) == 0) return true;
   }
-  void ShowAppMessageBox(const std::wstring& text) override { lastBox = text; }
-  bool ChooseFile(std::wstring*) override { return false; }
-  void RunOnWindowThread(const std::function<void()>& op) override { loop_.RunAndWait(op); }
-  void StartWorker(std::function<void()> work) override { loop_.StartWorker(std::move(work)); }
-  void OnProgress(int) override { ++progressCalls; }
-
-  void RunWorker() { loop_.RunUntilWorkersEnd(); }
-
-  std::wstring pathField;
-  std::wstring pane;
-  std::wstring lastBox;
-  int progressCalls = 0;
-
- private:
-  vantor::EventLoop loop_;
-};
-
-// A scratch folder with the script and the reader's state file.
-class Workspace {
- public:
-  Workspace() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vantor-download-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-  }
-  ~Workspace() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string File(const std::string& name) const { return dir_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + File(name));
-  }
-
- private:
-  std::string dir_;
-};
+  return false;
+}
 
 // Header line, then kLines data lines of 19 bytes each.
 std::string Script() {
@@ -135,13 +92,13 @@ vantor::sim::Json ReadJson(const std::string& path) {
 
 void BM_DownloadScript(benchmark::State& state) {
   const int linkMs = static_cast<int>(state.range(0));
-  Workspace work;
+  TempDir work;
   work.Write("script.bin", Script());
   const std::string statePath = work.File("state.json");
   const std::string fresh = "{\"link_ms_per_report\": " + std::to_string(linkMs) + "}";
-  ::setenv("VANTOR_READER_SIM", statePath.c_str(), 1);
+  ScopedEnv sim("VANTOR_READER_SIM", statePath.c_str());
 
-  BenchHost host;
+  ScriptedHost host;
   vantor::CVantorToolDlg dlg(host);
   dlg.OnInitDialog();
   const std::string script = work.File("script.bin");
@@ -152,7 +109,7 @@ void BM_DownloadScript(benchmark::State& state) {
     state.PauseTiming();
     work.Write("state.json", fresh);  // a fresh reader each time: empty log
     host.pathField = scriptPath;
-    host.lastBox.clear();
+    host.Take();
     state.ResumeTiming();
 
     const auto start = Clock::now();
@@ -160,13 +117,12 @@ void BM_DownloadScript(benchmark::State& state) {
     host.RunWorker();
     seconds += std::chrono::duration<double>(Clock::now() - start).count();
 
-    if (dlg.LastOutcome() != vantor::Outcome::kSuccess || !host.lastBox.empty() ||
+    if (dlg.LastOutcome() != vantor::Outcome::kSuccess || ShowedBox(host) ||
         host.pane.find(L"Download SUCCESS!") == std::wstring::npos) {
       state.SkipWithError("the download did not succeed");
       break;
     }
   }
-  ::unsetenv("VANTOR_READER_SIM");
   if (state.error_occurred()) return;
 
   // What the last run left in the reader.
@@ -208,7 +164,7 @@ BENCHMARK(BM_DownloadScript)
 // beyond this is the application's share.
 void BM_DirectWrites(benchmark::State& state) {
   const int linkMs = static_cast<int>(state.range(0));
-  Workspace work;
+  TempDir work;
   const std::string statePath = work.File("state.json");
   const std::string fresh = "{\"link_ms_per_report\": " + std::to_string(linkMs) + "}";
   std::vector<std::vector<std::uint8_t>> records;
@@ -227,7 +183,7 @@ void BM_DirectWrites(benchmark::State& state) {
   }
   char name[] = "script.bin";
   std::uint8_t none[1] = {0};
-  ::setenv("VANTOR_READER_SIM", statePath.c_str(), 1);
+  ScopedEnv sim("VANTOR_READER_SIM", statePath.c_str());
   double seconds = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -252,7 +208,6 @@ void BM_DirectWrites(benchmark::State& state) {
       break;
     }
   }
-  ::unsetenv("VANTOR_READER_SIM");
   if (state.error_occurred()) return;
   const double meanMs = seconds * 1000.0 / static_cast<double>(state.iterations());
   const std::size_t reports = LinkReports(ReadJson(statePath)["log"]);
@@ -278,13 +233,13 @@ BENCHMARK(BM_DirectWrites)
 // The emulator's state write at the end of a link, alone: the state a
 // 1,000-line download leaves behind, read once and written each iteration.
 void BM_EmulatorStateSave(benchmark::State& state) {
-  Workspace work;
+  TempDir work;
   work.Write("script.bin", Script());
   const std::string statePath = work.File("state.json");
   work.Write("state.json", "{}");
-  ::setenv("VANTOR_READER_SIM", statePath.c_str(), 1);
   {
-    BenchHost host;
+    ScopedEnv sim("VANTOR_READER_SIM", statePath.c_str());
+    ScriptedHost host;
     vantor::CVantorToolDlg dlg(host);
     dlg.OnInitDialog();
     const std::string script = work.File("script.bin");
@@ -292,12 +247,10 @@ void BM_EmulatorStateSave(benchmark::State& state) {
     dlg.OnDownload();
     host.RunWorker();
     if (dlg.LastOutcome() != vantor::Outcome::kSuccess) {
-      ::unsetenv("VANTOR_READER_SIM");
       state.SkipWithError("the download did not succeed");
       return;
     }
   }
-  ::unsetenv("VANTOR_READER_SIM");
 
   const vantor::sim::SimState loaded = vantor::sim::LoadState(statePath);
   const std::string copy = work.File("copy.json");

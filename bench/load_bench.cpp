@@ -8,13 +8,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 
 #include "download/format.h"
 #include "download/loader.h"
 #include "download/text_file.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -24,18 +23,7 @@ constexpr std::uint32_t kLines = 100000;  // lines after the header
 // away at exit.
 class ScriptFile {
  public:
-  ScriptFile() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vantor-load-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    path_ = dir_ + "/script.bin";
-    Write();
-  }
-  ~ScriptFile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  ScriptFile() : path_(dir_.File("script.bin")) { Write(); }
   const std::string& path() const { return path_; }
   std::uintmax_t size() const { return std::filesystem::file_size(path_); }
 
@@ -67,12 +55,10 @@ class ScriptFile {
       text += line;
       text += "\r\n";
     }
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!out) throw std::runtime_error("cannot write " + path_);
+    dir_.Write("script.bin", text);
   }
 
-  std::string dir_;
+  vantor::test::TempDir dir_;
   std::string path_;
 };
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands.h"
+#include "vantor_version.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
       "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
       "3 no reader found, 4 firmware download not confirmed."};
   app.require_subcommand(1);
-  app.set_version_flag("--tool-version", "vantor 1.0.0.6");
+  app.set_version_flag("--tool-version", "vantor " VANTORTOOL_VERSION);
 
   int slot = 0;
   int value = 0;

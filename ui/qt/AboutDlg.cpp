@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "VantorToolWindow.h"
+#include "vantor_version.h"
 
 namespace vantor::qt {
 
@@ -26,7 +27,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
   m_title->setTextFormat(Qt::PlainText);
   m_title->setGeometry(DialogRect(m_units, 42, 14, 114, 8));
 
-  m_version = new QLabel(QStringLiteral("Version 1.0.0.6"), this);
+  m_version = new QLabel(QStringLiteral(VANTORTOOL_ABOUT_VERSION), this);
   m_version->setTextFormat(Qt::PlainText);
   m_version->setGeometry(DialogRect(m_units, 42, 26, 114, 8));
 

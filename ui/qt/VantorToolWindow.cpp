@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "AboutDlg.h"
+#include "vantor_version.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -73,7 +74,7 @@ VantorToolWindow::VantorToolWindow(QWidget* parent)
   };
   m_runAbout = [](CAboutDlg& about) { about.exec(); };
 
-  setWindowTitle(QStringLiteral("Orvane V1.0.0.6"));
+  setWindowTitle(QStringLiteral(VANTORTOOL_CAPTION));
   setWindowIcon(AppIcon());
   setFont(DialogFont(QStringLiteral("Microsoft Sans Serif"), 18));
   m_units = BaseUnitsOf(font());
