@@ -19,8 +19,8 @@ namespace {
 
 const char* ModeName(std::uint8_t mode) {
   switch (mode) {
-    case 1: return "firmware image";
-    case 2: return "nothing to send";
+    case download::kHeaderF: return "firmware image";
+    case download::kHeaderE: return "nothing to send";
     default: return "offline-data script";
   }
 }
@@ -96,7 +96,7 @@ int Check(const std::string& path) {
     const bool ok = download::LoadLines(file, mode, table, &error);
     std::printf("mode: %u (%s)\n", mode, ModeName(mode));
     std::printf("header: %02X %02X %02X%s\n", header[0], header[1], header[2],
-                mode == 1 ? "" : " (sent only with a firmware image)");
+                mode == download::kHeaderF ? "" : " (sent only with a firmware image)");
     std::printf("lines: %zu\n", table.size());
     if (!ok) {
       std::printf("%s\n", ToTerminal(download::LineErrorMessage(error.number)).c_str());
