@@ -167,13 +167,13 @@ TEST_F(MainWindowRun, WindowMenu) {
 
 // F1 opens the About box from any control; the window waits for it.
 TEST_F(MainWindowRun, F1ShowsAbout) {
-  for (int id : {IDC_OPEN_FILE, IDC_FILE_PATH, IDC_TEXT_PANE}) {
-    Run([&](HWND main) {
+  Run([&](HWND main) {
+    for (int id : {IDC_OPEN_FILE, IDC_FILE_PATH, IDC_TEXT_PANE}) {
       SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(main, id)), TRUE);
       Press({VK_F1});
       EXPECT_TRUE(CloseAboutBox(main)) << id;
-    });
-  }
+    }
+  });
 }
 
 // A long path in the path field shows its end (the file name) once the
