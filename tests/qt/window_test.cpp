@@ -1,6 +1,7 @@
 // What the Qt window adds to the handlers: the buttons and keys that reach
 // them, the real message boxes, the file dialog's answer, the worker's window
-// operations carried out on the window thread, closing and the About box.
+// operations carried out on the window thread, closing, the About box, the
+// keys and the wait cursor.
 // The handlers' texts and sequences are checked in controller_test.cpp.
 #include <QLineEdit>
 #include <QMenu>
@@ -63,7 +64,7 @@ class WindowTest : public QObject {
         {kMbYesNo, Qt::Key_Escape, "Info", Box::Yes | Box::No, Box::NoIcon, kIdNo},
         {-1, Qt::Key_Return, "VantorTool", Box::Ok, Box::Warning, 0},
     };
-    const std::wstring text = L"First line, \n second line";
+    const std::wstring text = L"Short,\n line";  // narrower than the title
     VantorToolWindow w;  // its boxes run modally, as in the application
     for (const auto& c : cases) {
       QStringList seen;
@@ -71,11 +72,18 @@ class WindowTest : public QObject {
         auto* box = qobject_cast<Box*>(QApplication::activeModalWidget());
         seen << box->windowTitle() << box->text() << QString::number(box->standardButtons())
              << QString::number(box->icon()) << (box->parentWidget() == &w ? "owned" : "not owned");
+        // Wide enough for a window manager's title bar: the title in bold
+        // beside an icon and three buttons, each about a line high.
+        QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+        bold.setBold(true);
+        const QFontMetrics title(bold);
+        seen << (box->width() >= title.horizontalAdvance(box->windowTitle()) + 4 * title.height() ? "title fits"
+                                                                                                 : "too narrow");
         QTest::keyClick(box, c.key);
       });
       const int got = c.type < 0 ? (w.ShowAppMessageBox(text), 0) : w.ShowMessageBox(text, L"Info", c.type);
       QCOMPARE(seen, (QStringList{c.caption, QString::fromStdWString(text), QString::number(c.buttons),
-                                  QString::number(c.icon), "owned"}));
+                                  QString::number(c.icon), "owned", "title fits"}));
       QCOMPARE(got, c.answer);
     }
   }
@@ -158,6 +166,99 @@ class WindowTest : public QObject {
     QTEST(Pane(), "pane");
     // Enter in the path field hands its text over as the file path.
     if (result == QDialog::Accepted) QCOMPARE(QString::fromStdWString(w_->Dlg().FilePath()), "typed.bin");
+  }
+
+  // Get Device Info blocks the window thread until the reader answers: the
+  // wait cursor is up from the first question to the last step, also when
+  // a step fails, and gone afterwards; a box over it has the normal cursor.
+  // The path field shows the end of the path the handler puts back.
+  void getDeviceInfoWaitCursor() {
+    const struct { QByteArray state; QStringList seen; } cases[] = {
+        {R"({"firmware_version": "V2"})",
+         {"wait: Firmware Version: V2\n\n", "wait: Firmware Version: V2\n\nNo Offline File!\n"}},
+        {R"({"faults": [{"code": 137, "nth": 1, "action": "status", "status": 3}]})",
+         {"wait: Get Device Firmware Version Error!"}},
+        {"no reader", {"wait: Open Device Error!", "arrow: box"}},
+    };
+    const QString longPath = "/home/operator/" + QString(40, 'd') + "/offline-data.bin";
+    for (const auto& c : cases) {
+      Write("state.json", c.state);
+      QStringList seen;
+      const auto cursor = [] {
+        const QCursor* over = QGuiApplication::overrideCursor();
+        return !over ? "none" : over->shape() == Qt::WaitCursor ? "wait" : over->shape() == Qt::ArrowCursor ? "arrow" : "other";
+      };
+      const auto see = [&](const QString& what) {
+        const QString entry = cursor() + QString(": ") + what;
+        if (seen.isEmpty() || seen.last() != entry) seen << entry;  // a text may come in several changes
+      };
+      QMetaObject::Connection watch = connect(PaneEdit(), &QTextEdit::textChanged, this, [&] { see(Pane()); });
+      w_->SetMessageBoxRunner([&](Box&) { see("box"); return int(Box::Ok); });
+      Path()->setText(longPath);
+      Path()->setCursorPosition(0);
+      QTest::mouseClick(Button(kIdGetInfo), Qt::LeftButton);
+      disconnect(watch);
+      QCOMPARE(seen, c.seen);
+      QCOMPARE(QString(cursor()), "none");
+      QCOMPARE(Path()->cursorPosition(), longPath.size());
+    }
+  }
+
+  // Alt and a button's first letter press it, also from the path field,
+  // which keeps its text.
+  void buttonKeys() {
+    const struct { Qt::Key key; QString effect; } cases[] = {
+        {Qt::Key_O, "file dialog"},
+        {Qt::Key_G, "pane Firmware Version: VR-0205 V2.05\n\nNo Offline File!\n"},
+        {Qt::Key_D, "box Open File Error!"},
+    };
+    for (const auto& c : cases) {
+      QStringList effects;
+      w_->SetFileChooser([&](QWidget*, const QString&) { effects << "file dialog"; return QString(); });
+      w_->SetMessageBoxRunner([&](Box& box) { effects << "box " + box.text(); return int(Box::Ok); });
+      QMetaObject::Connection watch = connect(PaneEdit(), &QTextEdit::textChanged, this,
+                                              [&] { if (!Pane().isEmpty()) effects << "pane " + Pane(); });
+      Path()->setText(dir_.filePath("missing.bin"));
+      Path()->setFocus();
+      QTest::keyClick(Path(), c.key, Qt::AltModifier);
+      QTRY_VERIFY(!effects.isEmpty());
+      QCOMPARE(effects.last(), c.effect);
+      QCOMPARE(Path()->text(), dir_.filePath("missing.bin"));
+      disconnect(watch);
+      PaneEdit()->clear();
+    }
+  }
+
+  // Shift+F10 opens the context menu of the focused control, as the Menu
+  // key does: the window menu from a button, the field's own in the field.
+  void shiftF10() {
+    const struct { int focus; bool windowMenu; } cases[] = {{kIdGetInfo, true}, {kIdFilePath, false}};
+    for (const auto& c : cases) {
+      w_->Control(c.focus)->setFocus();
+      QString last;
+      QTimer poll;  // the window menu waits in a loop of its own, the field's does not
+      connect(&poll, &QTimer::timeout, this, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        last = menu->actions().last()->text();
+        menu->close();
+        poll.stop();
+      });
+      poll.start(10);
+      QTest::keyClick(w_->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
+      QTRY_VERIFY(!last.isEmpty());
+      QCOMPARE(last == "&About VantorTool...", c.windowMenu);
+    }
+  }
+
+  // The read-only pane shows no caret when it has the focus.
+  void paneWithoutCaret() {
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QWidget* view = PaneEdit()->viewport();
+    const QImage unfocused = view->grab().toImage();
+    PaneEdit()->setFocus();
+    QTRY_VERIFY(PaneEdit()->hasFocus());
+    QCOMPARE(view->grab().toImage(), unfocused);
   }
 
   // The About box, from the window menu and from F1, over the window.

@@ -6,17 +6,20 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSpacerItem>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTextOption>
 #include <QThread>
+#include <QWindow>
 #include <memory>
 
 #include "AboutDlg.h"
@@ -49,6 +52,26 @@ void TakeOver(const void* key) { __tsan_acquire(const_cast<void*>(key)); }
 void HandOver(const void*) {}
 void TakeOver(const void*) {}
 #endif
+
+// The wait cursor over the whole application while it lives: the query
+// blocks the window thread until the reader answers or its read times out.
+class WaitCursor {
+ public:
+  WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// The narrowest a message box with this title is shown, so that a window
+// manager's title bar shows the title in full: window managers draw it in
+// a font of their own, often bold, beside an icon and up to three buttons.
+int MessageBoxMinimumWidth(const QString& title) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const QFontMetrics metrics(font);
+  return metrics.horizontalAdvance(title) + 8 * metrics.height();
+}
 
 }  // namespace
 
@@ -83,9 +106,19 @@ VantorToolWindow::VantorToolWindow(QWidget* parent)
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(help, &QShortcut::activated, this, &VantorToolWindow::OnAbout);
+  // Shift+F10 does what the Menu key does: the focused control's context
+  // menu, which for the buttons is the window menu.
+  auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this, [this] {
+    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+    QCoreApplication::sendEvent(windowHandle(), &keyboard);
+  });
 
   connect(m_openFile, &QPushButton::clicked, this, [this] { m_dlg.OnOpenFile(); });
-  connect(m_getInfo, &QPushButton::clicked, this, [this] { m_dlg.OnGetDeviceInfo(); });
+  connect(m_getInfo, &QPushButton::clicked, this, [this] {
+    const WaitCursor wait;
+    m_dlg.OnGetDeviceInfo();
+  });
   connect(m_download, &QPushButton::clicked, this, [this] { m_dlg.OnDownload(); });
 
   m_dlg.OnInitDialog();
@@ -110,6 +143,9 @@ void VantorToolWindow::BuildControls() {
   place(m_fileLabel, 7, 8, 14, 8);
 
   m_openFile = button("Open File...");
+  // Alt and the caption's first letter press a button, also from the path
+  // field, which would otherwise take the letter.
+  m_openFile->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
   place(m_openFile, 194, 5, 74, 14);
 
   m_path = new QLineEdit(this);
@@ -117,9 +153,11 @@ void VantorToolWindow::BuildControls() {
   place(m_path, 25, 5, 167, 13);
 
   m_getInfo = button("Get Device Info");
+  m_getInfo->setShortcut(QKeySequence(Qt::ALT | Qt::Key_G));
   place(m_getInfo, 194, 116, 74, 28);
 
   m_download = button("Download To  Device");
+  m_download->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
   place(m_download, 194, 37, 74, 28);
 
   // The pane centres every line. Long lines wrap, and a scroll bar comes up
@@ -131,6 +169,9 @@ void VantorToolWindow::BuildControls() {
   m_pane->setTabChangesFocus(true);
   m_pane->setFocusPolicy(Qt::StrongFocus);
   m_pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  // Read-only: the text can be selected from the keyboard, but no caret
+  // blinks in it (the focus rests here while a download runs).
+  m_pane->setCursorWidth(0);
   m_pane->setLineWrapMode(QTextEdit::WidgetWidth);
   m_pane->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   m_pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -272,7 +313,7 @@ int VantorToolWindow::ShowMessageBox(const std::wstring& text, const std::wstrin
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
   }
-  const int pressed = m_runBox(box);
+  const int pressed = RunBox(box);
   if (!yesNo) return kIdOk;
   // Only an explicit Yes confirms.
   return pressed == QMessageBox::Yes ? kIdYes : kIdNo;
@@ -282,7 +323,24 @@ void VantorToolWindow::ShowAppMessageBox(const std::wstring& text) {
   QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
                   QString::fromStdWString(text), QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
-  m_runBox(box);
+  RunBox(box);
+}
+
+int VantorToolWindow::RunBox(QMessageBox& box) {
+  // QMessageBox sizes itself to its text; a spacer across its grid keeps
+  // it wide enough for the title.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(MessageBoxMinimumWidth(box.windowTitle()), 0,
+                                  QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  // The box waits for the operator: the normal cursor, also when it comes
+  // up during a query that shows the wait cursor.
+  const bool waiting = QGuiApplication::overrideCursor() != nullptr;
+  if (waiting) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int pressed = m_runBox(box);
+  if (waiting) QGuiApplication::restoreOverrideCursor();
+  return pressed;
 }
 
 bool VantorToolWindow::ChooseFile(std::wstring* path) {

@@ -89,6 +89,8 @@ class VantorToolWindow : public QDialog, public WindowHost {
  private:
   void BuildControls();
   bool RefuseWhileRunning();
+  // Runs a message box of the window (through m_runBox).
+  int RunBox(QMessageBox& box);
 
   CVantorToolDlg m_dlg{*this};
   BaseUnits m_units;

@@ -33,6 +33,28 @@ void Center(HWND window, HWND owner) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// A string of the string table ("" when it is missing).
+std::wstring LoadText(HINSTANCE instance, UINT id) {
+  const wchar_t* text = nullptr;
+  const int length = LoadStringW(instance, id, reinterpret_cast<LPWSTR>(&text), 0);
+  return length > 0 && text != nullptr ? std::wstring(text, static_cast<std::size_t>(length))
+                                       : std::wstring();
+}
+
+// The wait cursor while it lives: Get Device Info holds the window thread
+// until the reader answers or its read times out, and no WM_SETCURSOR
+// comes meanwhile to change it back.
+class WaitCursor {
+ public:
+  WaitCursor() : m_previous(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
+  ~WaitCursor() { SetCursor(m_previous); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+ private:
+  HCURSOR m_previous;
+};
+
 }  // namespace
 
 CMainWindow::CMainWindow(HINSTANCE instance, std::wstring appName)
@@ -71,6 +93,14 @@ INT_PTR CMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return OnPaint();
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_HELP:
+      // F1 anywhere in the window; not while a box of it is open (the
+      // system passes the key on to the box's owner, this window).
+      if (IsWindowEnabled(m_hWnd)) CAboutDlg(m_instance).DoModal(m_hWnd);
+      return TRUE;
+    case WM_CONTEXTMENU:
+      OnContextMenu(lParam);
+      return TRUE;
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
@@ -84,10 +114,8 @@ INT_PTR CMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL CMainWindow::OnInitDialog() {
   if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(m_instance, IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
-    if (length > 0 && text != nullptr) {
-      const std::wstring about(text, static_cast<std::size_t>(length));
+    const std::wstring about = LoadText(m_instance, IDS_ABOUTBOX);
+    if (!about.empty()) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
     }
@@ -105,6 +133,30 @@ BOOL CMainWindow::OnSysCommand(WPARAM id) {
     return TRUE;
   }
   return FALSE;  // the system's own handling
+}
+
+void CMainWindow::OnContextMenu(LPARAM where) {
+  // The window menu: the system menu's commands that apply to this window,
+  // also when a window manager draws the frame and its system menu.
+  POINT at{static_cast<short>(LOWORD(where)), static_cast<short>(HIWORD(where))};
+  if (where == static_cast<LPARAM>(-1)) {
+    // Shift+F10 or the Menu key: at the focused control.
+    HWND focus = GetFocus();
+    RECT rect;
+    GetWindowRect(focus != nullptr && IsChild(m_hWnd, focus) ? focus : m_hWnd, &rect);
+    at = {rect.left + (rect.right - rect.left) / 2, rect.top + (rect.bottom - rect.top) / 2};
+  }
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return;
+  AppendMenuW(menu, MF_STRING, SC_MINIMIZE, L"Mi&nimize");
+  AppendMenuW(menu, MF_STRING, SC_CLOSE, L"&Close");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, LoadText(m_instance, IDS_ABOUTBOX).c_str());
+  const UINT chosen = static_cast<UINT>(
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr));
+  DestroyMenu(menu);
+  // As if chosen in the system menu: Close refuses while a download runs.
+  if (chosen != 0) SendMessageW(m_hWnd, WM_SYSCOMMAND, chosen, 0);
 }
 
 BOOL CMainWindow::OnPaint() {
@@ -127,7 +179,10 @@ void CMainWindow::OnCommand(int id, int code) {
       if (code == BN_CLICKED) m_dlg.OnOpenFile();
       break;
     case IDC_GET_INFO:
-      if (code == BN_CLICKED) m_dlg.OnGetDeviceInfo();
+      if (code == BN_CLICKED) {
+        const WaitCursor wait;
+        m_dlg.OnGetDeviceInfo();
+      }
       break;
     case IDC_DOWNLOAD:
       if (code == BN_CLICKED) m_dlg.OnDownload();
@@ -167,10 +222,16 @@ std::wstring CMainWindow::GetPathFieldText() {
 
 void CMainWindow::SetPathFieldText(const std::wstring& text) {
   SetDlgItemTextW(m_hWnd, IDC_FILE_PATH, text.c_str());
+  // The edit control shows the start of a new text; a long path shows its
+  // end, the file name, instead.
+  ShowPathFieldEnd();
 }
 
 void CMainWindow::ShowPathFieldEnd() {
-  SendMessageW(GetDlgItem(m_hWnd, IDC_FILE_PATH), WM_KEYDOWN, VK_END, 0);
+  HWND field = GetDlgItem(m_hWnd, IDC_FILE_PATH);
+  const LRESULT end = GetWindowTextLengthW(field);
+  SendMessageW(field, EM_SETSEL, static_cast<WPARAM>(end), end);
+  SendMessageW(field, EM_SCROLLCARET, 0, 0);
 }
 
 void CMainWindow::SetPaneText(const std::wstring& text) {

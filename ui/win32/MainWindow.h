@@ -45,6 +45,8 @@ class CMainWindow : public WindowHost {
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   BOOL OnInitDialog();
   BOOL OnSysCommand(WPARAM id);
+  // The right mouse button, Shift+F10 and the Menu key (WM_CONTEXTMENU).
+  void OnContextMenu(LPARAM where);
   BOOL OnPaint();
   void OnCommand(int id, int code);
   void EndIfIdle(int result);
