@@ -9,6 +9,8 @@
 #include "commands.h"
 #include "errors.h"
 #include "discovery.h"
+#include "sim_link.h"
+#include "transport.h"
 #include "vantor/reader.h"
 
 namespace vantor::cli {
@@ -27,10 +29,7 @@ std::string Hex(const unsigned char* p, std::size_t n) {
 // Opens the reader, runs one command, closes it, and reports failures.
 int WithReader(const char* what, const std::function<int(int)>& command) {
   const int handle = DllOpenReader();
-  if (handle == VANTOR_ERR_NO_READER) {
-    std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
-    return kExitNoReader;
-  }
+  if (handle == VANTOR_ERR_NO_READER) return ReportNoReader();
   const int result = command(handle);
   DllCloseReader(handle);
   if (result != 0) {
@@ -42,16 +41,32 @@ int WithReader(const char* what, const std::function<int(int)>& command) {
 
 }  // namespace
 
+int ReportNoReader() {
+  const std::string held = HeldReader();
+  if (!held.empty()) {
+    std::fprintf(stderr, "vantor: reader %s is in use by another program\n", held.c_str());
+  } else {
+    std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
+  }
+  return kExitNoReader;
+}
+
 int List() {
   if (const char* sim = std::getenv("VANTOR_READER_SIM"); sim && *sim) {
-    std::printf("emulated reader  %04X:%04X v%04X  state file %s\n", VANTOR_VENDOR_ID,
-                VANTOR_PRODUCT_ID, VANTOR_VERSION, sim);
+    std::printf("emulated reader  %04X:%04X v%04X  state file %s%s\n", VANTOR_VENDOR_ID,
+                VANTOR_PRODUCT_ID, VANTOR_VERSION, sim, sim::InUse(sim) ? "  in use" : "");
     return kExitOk;
   }
 #ifdef _WIN32
   // Windows: the first reader the HID search opens.
   const int handle = DllOpenReader();
   if (handle == VANTOR_ERR_NO_READER) {
+    const std::string held = HeldReader();
+    if (!held.empty()) {
+      std::printf("%s  %04X:%04X v%04X  in use\n", held.c_str(), VANTOR_VENDOR_ID,
+                  VANTOR_PRODUCT_ID, VANTOR_VERSION);
+      return kExitOk;
+    }
     std::fprintf(stderr, "vantor: no reader attached (looking for %04X:%04X v%04X)\n",
                  VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID, VANTOR_VERSION);
     return kExitNoReader;
@@ -66,7 +81,7 @@ int List() {
   for (const auto& node : ListHidrawNodes(kSysHidrawRoot, kDevRoot, true)) {
     if (!node.isReader) continue;
     ++readers;
-    std::string access = "ok";
+    std::string access = node.inUse ? "in use" : "ok";
     if (node.openError != 0) {
       access = "cannot open: " + DescribeError(node.openError);
       denied = true;

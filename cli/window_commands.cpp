@@ -125,6 +125,7 @@ int Download(const std::string& path, bool assumeYes) {
     std::fprintf(stderr, "line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
   }
   PrintPane(host.PaneText());
+  if (outcome == Outcome::kNoReader) return ReportNoReader();
   return ExitCodeFor(outcome);
 }
 
@@ -150,6 +151,7 @@ int Info(bool json) {
   } else {
     PrintPane(host.PaneText());
   }
+  if (outcome == Outcome::kNoReader) return ReportNoReader();
   return ExitCodeFor(outcome);
 }
 

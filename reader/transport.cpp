@@ -5,6 +5,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
 
 #include "frame.h"
 #include "os.h"
@@ -40,7 +44,27 @@ int ResponseError(const ResponseAssembler& response) {
   }
 }
 
+struct HeldRecord {
+  std::mutex mutex;
+  std::string path;
+};
+
+HeldRecord& TheHeldRecord() {
+  static HeldRecord* record = new HeldRecord;
+  return *record;
+}
+
+void RecordHeld(std::string path) {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  TheHeldRecord().path = std::move(path);
+}
+
 }  // namespace
+
+std::string HeldReader() {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  return TheHeldRecord().path;
+}
 
 int MapDeviceStatus(std::uint8_t status) {
   switch (status) {
@@ -126,9 +150,23 @@ extern "C" {
 // The one place that chooses between the emulated reader (when
 // VANTOR_READER_SIM names its state file) and the attached one.
 VANTOR_API int DllOpenReader(void) {
-  const char* sim = std::getenv("VANTOR_READER_SIM");
-  const int handle = sim && *sim ? vantor::sim::OpenLink(sim) : vantor::os::FindReaderDevice();
-  return handle == vantor::os::kInvalidHandle ? VANTOR_ERR_NO_READER : handle;
+  try {
+    const char* sim = std::getenv("VANTOR_READER_SIM");
+    std::string held;
+    int handle;
+    if (sim && *sim) {
+      bool inUse = false;
+      handle = vantor::sim::OpenLink(sim, &inUse);
+      if (inUse) held = sim;
+    } else {
+      handle = vantor::os::FindReaderDevice(&held);
+    }
+    if (handle != vantor::os::kInvalidHandle) return handle;
+    vantor::RecordHeld(std::move(held));
+  } catch (const std::exception&) {
+    // Out of memory for a path: no reader.
+  }
+  return VANTOR_ERR_NO_READER;
 }
 
 VANTOR_API int DllCloseReader(int handle) {
