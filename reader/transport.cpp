@@ -2,7 +2,6 @@
 // into 64-byte reports; opening and closing the reader.
 #include "transport.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -18,13 +17,11 @@
 namespace vantor {
 namespace {
 
-// One value for the whole process; meaningful to the thread that made the
-// last transfer until the next transfer on any thread.
-std::atomic<int> g_lastTransportError{0};
+// Each thread's own: another thread's transfer in between must not change
+// what a failed call reports.
+thread_local int t_lastTransportError = 0;
 
-void SetLastTransportError(int code) {
-  g_lastTransportError.store(code, std::memory_order_relaxed);
-}
+void SetLastTransportError(int code) { t_lastTransportError = code; }
 
 // Reads and drops the rest of a response whose length cannot be held.
 void Drain(int handle, std::size_t reports) {
@@ -84,9 +81,7 @@ int MapDeviceStatus(std::uint8_t status) {
   }
 }
 
-int LastTransportError() {
-  return g_lastTransportError.load(std::memory_order_relaxed);
-}
+int LastTransportError() { return t_lastTransportError; }
 
 int SendFrame(int handle, int slot, std::uint8_t command,
               const std::uint8_t* data, int length) {

@@ -16,7 +16,7 @@ int MapDeviceStatus(std::uint8_t status);
 // the emulated reader's state file; empty when none was held.
 std::string HeldReader();
 
-// The process-wide last transport error (0 after a successful transfer).
+// This thread's last transport error (0 after a successful transfer).
 int LastTransportError();
 
 // Sends one command frame; 1 on success, 0 with the last transport error.
