@@ -17,6 +17,11 @@ enum ExitCode {
 // one (naming it) or none was found, and returns kExitNoReader.
 int ReportNoReader();
 
+// After a command whose reader did not close cleanly: says so (the
+// emulated reader has named its state file and why it was not written)
+// and returns kExitFailed.
+int ReportCloseFailure();
+
 int List();
 int Version();
 int Apdu(const std::string& hex, int slot);

@@ -26,16 +26,21 @@ std::string Hex(const unsigned char* p, std::size_t n) {
   return out;
 }
 
-// Opens the reader, runs one command, closes it, and reports failures.
-int WithReader(const char* what, const std::function<int(int)>& command) {
+// Opens the reader, runs one command, closes it, and reports failures. The
+// command's output is printed only when the reader also closed cleanly (the
+// emulated reader writes its state then).
+int WithReader(const char* what, const std::function<int(int, std::string*)>& command) {
   const int handle = DllOpenReader();
   if (handle == VANTOR_ERR_NO_READER) return ReportNoReader();
-  const int result = command(handle);
-  DllCloseReader(handle);
+  std::string out;
+  const int result = command(handle, &out);
+  const int closed = DllCloseReader(handle);
   if (result != 0) {
     std::fprintf(stderr, "vantor: %s failed: %s\n", what, DescribeError(result).c_str());
     return kExitFailed;
   }
+  if (closed != 0) return ReportCloseFailure();
+  std::fputs(out.c_str(), stdout);
   return kExitOk;
 }
 
@@ -49,6 +54,12 @@ int ReportNoReader() {
     std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
   }
   return kExitNoReader;
+}
+
+int ReportCloseFailure() {
+  std::fprintf(stderr, "vantor: %s; what the reader was told may not be kept\n",
+               DescribeError(VANTOR_ERR_CLOSE).c_str());
+  return kExitFailed;
 }
 
 int List() {
@@ -105,13 +116,14 @@ int List() {
 }
 
 int Version() {
-  return WithReader("version", [](int handle) {
+  return WithReader("version", [](int handle, std::string* out) {
     char version[VANTOR_ROOM_VERSION];
     unsigned length = 0, trailer = 0;
     const int result = DllGetFirmwareVersion(handle, version, &length, &trailer);
     if (result == 0) {
-      std::printf("%.*s\n", static_cast<int>(length), version);
-      std::printf("trailer: %04X\n", trailer);
+      char line[32];
+      std::snprintf(line, sizeof line, "trailer: %04X\n", trailer);
+      *out = std::string(version, length) + "\n" + line;
     }
     return result;
   });
@@ -136,46 +148,46 @@ int Apdu(const std::string& text, int slot) {
   for (std::size_t i = 0; i < digits.size(); i += 2) {
     apdu.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
-  return WithReader("apdu", [&](int handle) {
+  return WithReader("apdu", [&](int handle, std::string* out) {
     unsigned char response[VANTOR_MAX_RESPONSE_DATA];
     int length = 0;
     const int result = Dll7816CardAPDU(handle, slot, apdu.data(),
                                        static_cast<int>(apdu.size()), response, &length);
-    if (result == 0) std::printf("%s\n", Hex(response, static_cast<std::size_t>(length)).c_str());
+    if (result == 0) *out = Hex(response, static_cast<std::size_t>(length)) + "\n";
     return result;
   });
 }
 
 int Reset(int slot) {
-  return WithReader("reset", [slot](int handle) {
+  return WithReader("reset", [slot](int handle, std::string* out) {
     unsigned char atr[VANTOR_ROOM_ATR];
     int length = 0;
     const int result = DllReset7816Card(handle, slot, atr, &length);
-    if (result == 0) std::printf("%s\n", Hex(atr, static_cast<std::size_t>(length)).c_str());
+    if (result == 0) *out = Hex(atr, static_cast<std::size_t>(length)) + "\n";
     return result;
   });
 }
 
 int Powerdown(int slot) {
-  return WithReader("powerdown", [slot](int handle) {
+  return WithReader("powerdown", [slot](int handle, std::string* out) {
     const int result = Dll7816CardPowerdown(handle, slot);
-    if (result == 0) std::printf("ok\n");
+    if (result == 0) *out = "ok\n";
     return result;
   });
 }
 
 int Led(int value) {
-  return WithReader("led", [value](int handle) {
+  return WithReader("led", [value](int handle, std::string* out) {
     const int result = DllLedControl(handle, static_cast<unsigned char>(value));
-    if (result == 0) std::printf("ok\n");
+    if (result == 0) *out = "ok\n";
     return result;
   });
 }
 
 int Beep(int value) {
-  return WithReader("beep", [value](int handle) {
+  return WithReader("beep", [value](int handle, std::string* out) {
     const int result = DllSpeakerControl(handle, static_cast<unsigned char>(value));
-    if (result == 0) std::printf("ok\n");
+    if (result == 0) *out = "ok\n";
     return result;
   });
 }

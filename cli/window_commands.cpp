@@ -77,6 +77,15 @@ int ExitCodeFor(Outcome outcome) {
   }
 }
 
+// The exit code of a command that ran the window's logic: a reader in use
+// named, a reader that did not close cleanly a failure.
+int ExitCodeAfterClose(const CVantorToolDlg& dlg, Outcome outcome) {
+  if (outcome == Outcome::kNoReader) return ReportNoReader();
+  const int code = ExitCodeFor(outcome);
+  if (code == kExitOk && dlg.CloseFailed()) return ReportCloseFailure();
+  return code;
+}
+
 }  // namespace
 
 int Check(const std::string& path) {
@@ -125,8 +134,7 @@ int Download(const std::string& path, bool assumeYes) {
     std::fprintf(stderr, "line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
   }
   PrintPane(host.PaneText());
-  if (outcome == Outcome::kNoReader) return ReportNoReader();
-  return ExitCodeFor(outcome);
+  return ExitCodeAfterClose(dlg, outcome);
 }
 
 int Info(bool json) {
@@ -151,8 +159,7 @@ int Info(bool json) {
   } else {
     PrintPane(host.PaneText());
   }
-  if (outcome == Outcome::kNoReader) return ReportNoReader();
-  return ExitCodeFor(outcome);
+  return ExitCodeAfterClose(dlg, outcome);
 }
 
 }  // namespace vantor::cli

@@ -1,6 +1,9 @@
 #include "sim_state.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -182,6 +185,42 @@ void ReadFields(SimState& s) {
   }
 }
 
+// The temp files of saves that were killed before their rename: <name>.tmp
+// and digits. Only the link that holds the state file saves it, so none of
+// them is still being written.
+void RemoveLeftovers(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path state(path);
+  const std::string prefix = state.filename().string() + ".tmp";
+  std::error_code ec;
+  const fs::path folder = state.has_parent_path() ? state.parent_path() : fs::path(".");
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) continue;
+    std::error_code ignored;
+    fs::remove(it->path(), ignored);
+  }
+}
+
+// Writes text to a new file at path; false with the OS reason in *error.
+bool WriteWhole(const std::string& path, const std::string& text, std::string* error) {
+  errno = 0;
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) {
+    *error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
+  int reason = errno;
+  if (std::fclose(out) != 0 && ok) {
+    ok = false;
+    reason = errno;
+  }
+  if (!ok) *error = "cannot write " + path + ": " + std::strerror(reason ? reason : EIO);
+  return ok;
+}
+
 Json ByteArrayOut(const Bytes& bytes) {
   Json out = Json::array();
   for (const auto b : bytes) out.push_back(b);
@@ -272,26 +311,21 @@ bool SaveState(const std::string& path, const SimState& state, std::string* erro
     return false;
   }
 
+  RemoveLeftovers(path);
   std::random_device random;
   const std::string temp =
       path + ".tmp" + std::to_string(random()) + std::to_string(random());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      *error = "cannot write " + temp;
-      return false;
-    }
+  if (!WriteWhole(temp, text, error)) {
+    std::error_code ignored;
+    std::filesystem::remove(temp, ignored);
+    return false;
   }
   std::error_code ec;
   std::filesystem::rename(temp, path, ec);
   if (ec) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
-    *error = "cannot replace it: " + ec.message();
+    *error = "cannot replace it with " + temp + ": " + ec.message();
     return false;
   }
   return true;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -104,6 +105,27 @@ TEST_F(Cli, ReaderStepFailureExitsOne) {
   const CliRun run = Vantor("download " + F("script.bin"));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "Loading...\n00A40400Loading Error!\n");
+}
+
+// A state that cannot be written (here: no file may grow) fails the
+// command, naming the file and the reason; a temp file that a killed save
+// left behind goes with the next save.
+TEST_F(Cli, UnwritableStateFails) {
+  dir_.Write("reader.json.tmp12345", "{");
+  for (const std::string& args : {std::string("led 3"), "download " + F("script.bin")}) {
+    const CliRun run = Finish(::popen(("trap '' XFSZ; ulimit -f 0; exec " +
+                                       std::string(VANTOR_CLI_PATH) + " " + args +
+                                       " </dev/null 2>&1").c_str(), "r"));
+    EXPECT_EQ(run.exitCode, 1) << args;
+    EXPECT_NE(run.out.find("state file " + F("reader.json") + ": not written: cannot write " +
+                           F("reader.json.tmp")),
+              std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(": File too large\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("vantor: closing the reader failed"), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(Vantor("led 3").exitCode, 0);
+  EXPECT_FALSE(std::filesystem::exists(F("reader.json.tmp12345")));
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(F("reader.json")))["led"], nlohmann::json::parse("[3]"));
 }
 
 // A reader that another program holds: named, exit 3, shown by list; of

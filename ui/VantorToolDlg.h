@@ -68,6 +68,9 @@ class CVantorToolDlg {
 
   // Closes a reader that an ended command left open (see OnDownload).
   void CloseReader();
+  // Whether the last reader closed failed to close (the emulated reader:
+  // its state could not be written).
+  bool CloseFailed() const { return m_closeFailed; }
 
  private:
   void RunDownload();
@@ -111,6 +114,7 @@ class CVantorToolDlg {
   std::wstring m_lastVersion;
   std::wstring m_lastName;
   bool m_haveVersion = false;
+  bool m_closeFailed = false;
 };
 
 }  // namespace vantor
