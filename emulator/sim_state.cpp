@@ -1,6 +1,8 @@
 #include "sim_state.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <random>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 namespace vantor::sim {
 namespace {
@@ -22,6 +25,15 @@ int HexDigit(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
+}
+
+// Lets the log's oldest entries go until at most keep are left.
+void DropOldest(SimState& s, std::uint64_t keep) {
+  if (s.log.size() <= keep) return;
+  const auto drop = static_cast<std::ptrdiff_t>(s.log.size() - keep);
+  auto& entries = s.log.get_ref<Json::array_t&>();
+  entries.erase(entries.begin(), entries.begin() + drop);
+  s.logDropped += static_cast<std::uint64_t>(drop);
 }
 
 [[noreturn]] void Bad(const std::string& field, const std::string& what) {
@@ -179,9 +191,18 @@ void ReadFields(SimState& s) {
   if (const Json* p = Find(d, "firmware")) ReadFirmware(*p, s);
   if (const Json* p = Find(d, "led")) s.led = ByteArrayIn(*p, "led");
   if (const Json* p = Find(d, "buzzer")) s.buzzer = ByteArrayIn(*p, "buzzer");
+  if (const Json* p = Find(d, "log_limit")) {
+    s.logLimit = static_cast<std::uint64_t>(
+        IntIn(*p, 0, std::numeric_limits<std::int64_t>::max(), "log_limit"));
+  }
+  if (const Json* p = Find(d, "log_dropped")) {
+    s.logDropped = static_cast<std::uint64_t>(
+        IntIn(*p, 0, std::numeric_limits<std::int64_t>::max(), "log_dropped"));
+  }
   if (const Json* p = Find(d, "log")) {
     if (!p->is_array()) Bad("log", "must be an array");
     s.log = *p;
+    DropOldest(s, s.logLimit);
   }
 }
 
@@ -228,6 +249,14 @@ Json ByteArrayOut(const Bytes& bytes) {
 }
 
 }  // namespace
+
+void AppendLog(SimState& state, Json entry) {
+  state.log.push_back(std::move(entry));
+  const std::uint64_t size = state.log.size();
+  if (size > state.logLimit && size - state.logLimit > state.logLimit) {
+    DropOldest(state, state.logLimit);
+  }
+}
 
 std::string ToHex(const std::uint8_t* p, std::size_t n) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -301,7 +330,12 @@ bool SaveState(const std::string& path, const SimState& state, std::string* erro
   doc["buzzer"] = ByteArrayOut(state.buzzer);
   if (!doc.contains("faults")) doc["faults"] = Json::array();
   if (!doc.contains("link_ms_per_report")) doc["link_ms_per_report"] = state.linkMsPerReport;
-  doc["log"] = state.log;
+  if (!doc.contains("log_limit")) doc["log_limit"] = state.logLimit;
+  // The newest entries up to the limit.
+  const auto& entries = state.log.get_ref<const Json::array_t&>();
+  const std::size_t keep = std::min<std::uint64_t>(entries.size(), state.logLimit);
+  doc["log"] = Json::array_t(entries.end() - static_cast<std::ptrdiff_t>(keep), entries.end());
+  doc["log_dropped"] = state.logDropped + (entries.size() - keep);
 
   std::string text;
   try {

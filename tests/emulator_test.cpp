@@ -127,6 +127,40 @@ TEST(Emulator, StateFile) {
   }
 }
 
+// The log keeps the newest log_limit entries and counts those it let go,
+// also across links.
+TEST(Emulator, LogLimitKeepsTheNewest) {
+  struct Case {
+    const char* before;
+    int frames;
+    std::vector<std::string> kept;  // data of the entries left
+    int dropped;
+    std::uint64_t limit;
+  } cases[] = {
+      {nullptr, 3, {"00", "01", "02"}, 0, 100000},
+      {R"({"log_limit": 2})", 7, {"05", "06"}, 5, 2},
+      {R"({"log_limit": 0, "log_dropped": 4})", 2, {}, 6, 0},
+      {R"({"log_limit": 3, "log_dropped": 1, "log": [{"code": 1, "slot": 0, "data": "AA"},
+           {"code": 1, "slot": 0, "data": "BB"}]})",
+       2, {"BB", "00", "01"}, 2, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before ? c.before : "no file");
+    Emulator emu(c.before);
+    ASSERT_GT(emu.fd, 0);
+    for (int i = 0; i < c.frames; ++i) {
+      emu.Send(0x78, static_cast<std::uint8_t>(i));
+      EXPECT_EQ(emu.ReadStatus(), 0);
+    }
+    const json state = emu.Close();
+    std::vector<std::string> kept;
+    for (const auto& entry : state["log"]) kept.push_back(entry["data"]);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(state["log_dropped"], c.dropped);
+    EXPECT_EQ(state["log_limit"], c.limit);
+  }
+}
+
 // One link per state file at a time, through the library as through the
 // link itself; the lock file goes with the last link.
 TEST(Emulator, StateFileIsHeldByOneLink) {
