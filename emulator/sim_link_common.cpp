@@ -77,6 +77,8 @@ void Run(std::unique_ptr<ReaderEnd> end, std::string path, LinkState link,
 
 LinkState LoadForLink(const char* statePath, bool* inUse) {
   LinkState link;
+  bool held = false;
+  if (!inUse) inUse = &held;
   *inUse = false;
   if (!statePath || !*statePath) {
     std::fprintf(stderr, "vantor emulator: no state file named\n");

@@ -51,8 +51,8 @@ struct LinkState {
 };
 
 // The locked state for a new link; a null state when it cannot be used
-// (after one line on stderr naming the file) or, with *inUse set, when
-// another link holds it.
+// (after one line on stderr naming the file) or, with *inUse (when given)
+// set, when another link holds it.
 LinkState LoadForLink(const char* statePath, bool* inUse);
 
 // Starts serving end on a thread of its own and registers host, the host's

@@ -105,9 +105,7 @@ std::unique_ptr<StateLock> LockState(const std::string& statePath, bool* inUse) 
 }
 
 int OpenLink(const char* statePath, bool* inUse) {
-  bool held = false;
-  LinkState state = LoadForLink(statePath, &held);
-  if (inUse) *inUse = held;
+  LinkState state = LoadForLink(statePath, inUse);
   if (!state.state) return -1;
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return -1;

@@ -136,9 +136,7 @@ std::unique_ptr<StateLock> LockState(const std::string& statePath, bool* inUse) 
 }
 
 int OpenLink(const char* statePath, bool* inUse) {
-  bool held = false;
-  LinkState state = LoadForLink(statePath, &held);
-  if (inUse) *inUse = held;
+  LinkState state = LoadForLink(statePath, inUse);
   if (!state.state) return -1;
   HANDLE hostEnd = INVALID_HANDLE_VALUE;
   HANDLE emulatorEnd = INVALID_HANDLE_VALUE;
