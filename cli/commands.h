@@ -9,9 +9,18 @@ enum ExitCode {
   kExitOk = 0,
   kExitFailed = 1,    // a reader step failed
   kExitUsage = 2,     // usage or file error
-  kExitNoReader = 3,  // no reader found
+  kExitNoReader = 3,  // no reader found, or the one found is in use
   kExitDeclined = 4,  // firmware download not confirmed
 };
+
+// After an open that found no reader: says whether another program holds
+// one (naming it) or none was found, and returns kExitNoReader.
+int ReportNoReader();
+
+// After a command whose reader did not close cleanly: says so (the
+// emulated reader has named its state file and why it was not written)
+// and returns kExitFailed.
+int ReportCloseFailure();
 
 int List();
 int Version();

@@ -9,6 +9,8 @@
 #include "commands.h"
 #include "errors.h"
 #include "discovery.h"
+#include "sim_link.h"
+#include "transport.h"
 #include "vantor/reader.h"
 
 namespace vantor::cli {
@@ -24,34 +26,58 @@ std::string Hex(const unsigned char* p, std::size_t n) {
   return out;
 }
 
-// Opens the reader, runs one command, closes it, and reports failures.
-int WithReader(const char* what, const std::function<int(int)>& command) {
+// Opens the reader, runs one command, closes it, and reports failures. The
+// command's output is printed only when the reader also closed cleanly (the
+// emulated reader writes its state then).
+int WithReader(const char* what, const std::function<int(int, std::string*)>& command) {
   const int handle = DllOpenReader();
-  if (handle == VANTOR_ERR_NO_READER) {
-    std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
-    return kExitNoReader;
-  }
-  const int result = command(handle);
-  DllCloseReader(handle);
+  if (handle == VANTOR_ERR_NO_READER) return ReportNoReader();
+  std::string out;
+  const int result = command(handle, &out);
+  const int closed = DllCloseReader(handle);
   if (result != 0) {
     std::fprintf(stderr, "vantor: %s failed: %s\n", what, DescribeError(result).c_str());
     return kExitFailed;
   }
+  if (closed != 0) return ReportCloseFailure();
+  std::fputs(out.c_str(), stdout);
   return kExitOk;
 }
 
 }  // namespace
 
+int ReportNoReader() {
+  const std::string held = HeldReader();
+  if (!held.empty()) {
+    std::fprintf(stderr, "vantor: reader %s is in use by another program\n", held.c_str());
+  } else {
+    std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
+  }
+  return kExitNoReader;
+}
+
+int ReportCloseFailure() {
+  std::fprintf(stderr, "vantor: %s; what the reader was told may not be kept\n",
+               DescribeError(VANTOR_ERR_CLOSE).c_str());
+  return kExitFailed;
+}
+
 int List() {
   if (const char* sim = std::getenv("VANTOR_READER_SIM"); sim && *sim) {
-    std::printf("emulated reader  %04X:%04X v%04X  state file %s\n", VANTOR_VENDOR_ID,
-                VANTOR_PRODUCT_ID, VANTOR_VERSION, sim);
+    std::printf("emulated reader  %04X:%04X v%04X  state file %s%s\n", VANTOR_VENDOR_ID,
+                VANTOR_PRODUCT_ID, VANTOR_VERSION, sim, sim::InUse(sim) ? "  in use" : "");
     return kExitOk;
   }
 #ifdef _WIN32
   // Windows: the first reader the HID search opens.
   const int handle = DllOpenReader();
   if (handle == VANTOR_ERR_NO_READER) {
+    const std::string held = HeldReader();
+    if (!held.empty()) {
+      std::printf("%s  %04X:%04X v%04X  in use\n", held.c_str(), VANTOR_VENDOR_ID,
+                  VANTOR_PRODUCT_ID, VANTOR_VERSION);
+      return kExitOk;
+    }
     std::fprintf(stderr, "vantor: no reader attached (looking for %04X:%04X v%04X)\n",
                  VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID, VANTOR_VERSION);
     return kExitNoReader;
@@ -66,7 +92,7 @@ int List() {
   for (const auto& node : ListHidrawNodes(kSysHidrawRoot, kDevRoot, true)) {
     if (!node.isReader) continue;
     ++readers;
-    std::string access = "ok";
+    std::string access = node.inUse ? "in use" : "ok";
     if (node.openError != 0) {
       access = "cannot open: " + DescribeError(node.openError);
       denied = true;
@@ -90,13 +116,14 @@ int List() {
 }
 
 int Version() {
-  return WithReader("version", [](int handle) {
+  return WithReader("version", [](int handle, std::string* out) {
     char version[VANTOR_ROOM_VERSION];
     unsigned length = 0, trailer = 0;
     const int result = DllGetFirmwareVersion(handle, version, &length, &trailer);
     if (result == 0) {
-      std::printf("%.*s\n", static_cast<int>(length), version);
-      std::printf("trailer: %04X\n", trailer);
+      char line[32];
+      std::snprintf(line, sizeof line, "trailer: %04X\n", trailer);
+      *out = std::string(version, length) + "\n" + line;
     }
     return result;
   });
@@ -121,46 +148,46 @@ int Apdu(const std::string& text, int slot) {
   for (std::size_t i = 0; i < digits.size(); i += 2) {
     apdu.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
-  return WithReader("apdu", [&](int handle) {
+  return WithReader("apdu", [&](int handle, std::string* out) {
     unsigned char response[VANTOR_MAX_RESPONSE_DATA];
     int length = 0;
     const int result = Dll7816CardAPDU(handle, slot, apdu.data(),
                                        static_cast<int>(apdu.size()), response, &length);
-    if (result == 0) std::printf("%s\n", Hex(response, static_cast<std::size_t>(length)).c_str());
+    if (result == 0) *out = Hex(response, static_cast<std::size_t>(length)) + "\n";
     return result;
   });
 }
 
 int Reset(int slot) {
-  return WithReader("reset", [slot](int handle) {
+  return WithReader("reset", [slot](int handle, std::string* out) {
     unsigned char atr[VANTOR_ROOM_ATR];
     int length = 0;
     const int result = DllReset7816Card(handle, slot, atr, &length);
-    if (result == 0) std::printf("%s\n", Hex(atr, static_cast<std::size_t>(length)).c_str());
+    if (result == 0) *out = Hex(atr, static_cast<std::size_t>(length)) + "\n";
     return result;
   });
 }
 
 int Powerdown(int slot) {
-  return WithReader("powerdown", [slot](int handle) {
+  return WithReader("powerdown", [slot](int handle, std::string* out) {
     const int result = Dll7816CardPowerdown(handle, slot);
-    if (result == 0) std::printf("ok\n");
+    if (result == 0) *out = "ok\n";
     return result;
   });
 }
 
 int Led(int value) {
-  return WithReader("led", [value](int handle) {
+  return WithReader("led", [value](int handle, std::string* out) {
     const int result = DllLedControl(handle, static_cast<unsigned char>(value));
-    if (result == 0) std::printf("ok\n");
+    if (result == 0) *out = "ok\n";
     return result;
   });
 }
 
 int Beep(int value) {
-  return WithReader("beep", [value](int handle) {
+  return WithReader("beep", [value](int handle, std::string* out) {
     const int result = DllSpeakerControl(handle, static_cast<unsigned char>(value));
-    if (result == 0) std::printf("ok\n");
+    if (result == 0) *out = "ok\n";
     return result;
   });
 }

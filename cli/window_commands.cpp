@@ -1,6 +1,8 @@
 // Subcommands that run the main window's own logic with the console host.
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -77,6 +79,85 @@ int ExitCodeFor(Outcome outcome) {
   }
 }
 
+// The exit code of a command that ran the window's logic: a reader in use
+// named, a reader that did not close cleanly a failure.
+int ExitCodeAfterClose(const CVantorToolDlg& dlg, Outcome outcome) {
+  if (outcome == Outcome::kNoReader) return ReportNoReader();
+  const int code = ExitCodeFor(outcome);
+  if (code == kExitOk && dlg.CloseFailed()) return ReportCloseFailure();
+  return code;
+}
+
+// Signals during a download: the first asks the worker to stop after the
+// exchange in flight and is remembered for the exit code; a second one
+// during the clean-up ends the process at once.
+std::atomic<CVantorToolDlg*> g_stopTarget{nullptr};
+volatile std::sig_atomic_t g_signal = 0;
+
+#ifdef _WIN32
+const int kStopSignals[] = {SIGINT, SIGTERM};
+#else
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#endif
+
+extern "C" void OnStopSignal(int signal) {
+  if (g_signal != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  g_signal = signal;
+  if (CVantorToolDlg* dlg = g_stopTarget.load()) dlg->RequestStop();
+#ifdef _WIN32
+  std::signal(signal, OnStopSignal);  // Windows resets the handler before the call
+#endif
+}
+
+void CatchStopSignals(CVantorToolDlg* dlg) {
+  g_stopTarget.store(dlg);
+  for (const int signal : kStopSignals) std::signal(signal, OnStopSignal);
+}
+
+void RestoreSignals() {
+  for (const int signal : kStopSignals) std::signal(signal, SIG_DFL);
+  g_stopTarget.store(nullptr);
+}
+
+// The console host of a download: signals stop the download only while
+// its worker runs, so the file check and the firmware question keep their
+// usual meaning.
+class DownloadHost : public ConsoleHost {
+ public:
+  DownloadHost(const Options& options, CVantorToolDlg** dlg) : ConsoleHost(options), dlg_(dlg) {}
+  void StartWorker(std::function<void()> work) override {
+    CatchStopSignals(*dlg_);
+    ConsoleHost::StartWorker(std::move(work));
+  }
+
+ private:
+  CVantorToolDlg** dlg_;
+};
+
+// What the reader holds after a download that a signal stopped.
+void ReportInterrupted(const CVantorToolDlg& dlg) {
+  const bool firmware = dlg.DownloadMode() == download::kHeaderF;
+  switch (dlg.LastStopPoint()) {
+    case StopPoint::kUnchanged:
+      std::fprintf(stderr, "vantor: download interrupted before the reader was changed\n");
+      break;
+    case StopPoint::kIncomplete:
+      std::fprintf(stderr,
+                   firmware ? "vantor: download interrupted: the reader now holds an incomplete "
+                              "firmware image; download again before unplugging it\n"
+                            : "vantor: download interrupted: the reader now holds an incomplete "
+                              "script; download it again\n");
+      break;
+    case StopPoint::kNone:
+      std::fprintf(stderr, "vantor: interrupted after the download had ended\n");
+      break;
+  }
+}
+
 }  // namespace
 
 int Check(const std::string& path) {
@@ -112,20 +193,28 @@ int Check(const std::string& path) {
 }
 
 int Download(const std::string& path, bool assumeYes) {
-  ConsoleHost host(TerminalOptions(assumeYes));
+  CVantorToolDlg* target = nullptr;
+  DownloadHost host(TerminalOptions(assumeYes), &target);
   CVantorToolDlg dlg(host);
+  target = &dlg;
   dlg.OnInitDialog();
   host.SetPathFieldText(FromLocalPath(path));
   dlg.OnDownload();
   host.WaitForWorker();
   dlg.CloseReader();  // a command that ended early may have left it open
+  RestoreSignals();
+  if (const int signal = g_signal) {
+    PrintPane(host.PaneText());
+    ReportInterrupted(dlg);
+    return 128 + signal;
+  }
   const Outcome outcome = dlg.LastOutcome();
   if (outcome == Outcome::kLineError) {
     const auto& error = dlg.LastLineError();
     std::fprintf(stderr, "line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
   }
   PrintPane(host.PaneText());
-  return ExitCodeFor(outcome);
+  return ExitCodeAfterClose(dlg, outcome);
 }
 
 int Info(bool json) {
@@ -150,7 +239,7 @@ int Info(bool json) {
   } else {
     PrintPane(host.PaneText());
   }
-  return ExitCodeFor(outcome);
+  return ExitCodeAfterClose(dlg, outcome);
 }
 
 }  // namespace vantor::cli

@@ -51,7 +51,7 @@ const Fault* SimReader::DueFault(std::uint8_t code) {
 
 Reply SimReader::HandleFrame(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data,
                              std::size_t n, bool checksumOk) {
-  state_.log.push_back(Json{{"code", code}, {"slot", slot}, {"data", ToHex(data, n)}});
+  AppendLog(state_, Json{{"code", code}, {"slot", slot}, {"data", ToHex(data, n)}});
   // A frame that arrived damaged is neither carried out nor counted: its
   // code byte cannot be trusted.
   if (!checksumOk) return Answer(slot, code, status::kBadFrame);

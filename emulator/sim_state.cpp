@@ -1,12 +1,18 @@
 #include "sim_state.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <random>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 namespace vantor::sim {
 namespace {
@@ -19,6 +25,15 @@ int HexDigit(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
+}
+
+// Lets the log's oldest entries go until at most keep are left.
+void DropOldest(SimState& s, std::uint64_t keep) {
+  if (s.log.size() <= keep) return;
+  const auto drop = static_cast<std::ptrdiff_t>(s.log.size() - keep);
+  auto& entries = s.log.get_ref<Json::array_t&>();
+  entries.erase(entries.begin(), entries.begin() + drop);
+  s.logDropped += static_cast<std::uint64_t>(drop);
 }
 
 [[noreturn]] void Bad(const std::string& field, const std::string& what) {
@@ -176,10 +191,55 @@ void ReadFields(SimState& s) {
   if (const Json* p = Find(d, "firmware")) ReadFirmware(*p, s);
   if (const Json* p = Find(d, "led")) s.led = ByteArrayIn(*p, "led");
   if (const Json* p = Find(d, "buzzer")) s.buzzer = ByteArrayIn(*p, "buzzer");
+  if (const Json* p = Find(d, "log_limit")) {
+    s.logLimit = static_cast<std::uint64_t>(
+        IntIn(*p, 0, std::numeric_limits<std::int64_t>::max(), "log_limit"));
+  }
+  if (const Json* p = Find(d, "log_dropped")) {
+    s.logDropped = static_cast<std::uint64_t>(
+        IntIn(*p, 0, std::numeric_limits<std::int64_t>::max(), "log_dropped"));
+  }
   if (const Json* p = Find(d, "log")) {
     if (!p->is_array()) Bad("log", "must be an array");
     s.log = *p;
+    DropOldest(s, s.logLimit);
   }
+}
+
+// The temp files of saves that were killed before their rename: <name>.tmp
+// and digits. Only the link that holds the state file saves it, so none of
+// them is still being written.
+void RemoveLeftovers(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path state(path);
+  const std::string prefix = state.filename().string() + ".tmp";
+  std::error_code ec;
+  const fs::path folder = state.has_parent_path() ? state.parent_path() : fs::path(".");
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) continue;
+    std::error_code ignored;
+    fs::remove(it->path(), ignored);
+  }
+}
+
+// Writes text to a new file at path; false with the OS reason in *error.
+bool WriteWhole(const std::string& path, const std::string& text, std::string* error) {
+  errno = 0;
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) {
+    *error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
+  int reason = errno;
+  if (std::fclose(out) != 0 && ok) {
+    ok = false;
+    reason = errno;
+  }
+  if (!ok) *error = "cannot write " + path + ": " + std::strerror(reason ? reason : EIO);
+  return ok;
 }
 
 Json ByteArrayOut(const Bytes& bytes) {
@@ -189,6 +249,14 @@ Json ByteArrayOut(const Bytes& bytes) {
 }
 
 }  // namespace
+
+void AppendLog(SimState& state, Json entry) {
+  state.log.push_back(std::move(entry));
+  const std::uint64_t size = state.log.size();
+  if (size > state.logLimit && size - state.logLimit > state.logLimit) {
+    DropOldest(state, state.logLimit);
+  }
+}
 
 std::string ToHex(const std::uint8_t* p, std::size_t n) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -262,7 +330,12 @@ bool SaveState(const std::string& path, const SimState& state, std::string* erro
   doc["buzzer"] = ByteArrayOut(state.buzzer);
   if (!doc.contains("faults")) doc["faults"] = Json::array();
   if (!doc.contains("link_ms_per_report")) doc["link_ms_per_report"] = state.linkMsPerReport;
-  doc["log"] = state.log;
+  if (!doc.contains("log_limit")) doc["log_limit"] = state.logLimit;
+  // The newest entries up to the limit.
+  const auto& entries = state.log.get_ref<const Json::array_t&>();
+  const std::size_t keep = std::min<std::uint64_t>(entries.size(), state.logLimit);
+  doc["log"] = Json::array_t(entries.end() - static_cast<std::ptrdiff_t>(keep), entries.end());
+  doc["log_dropped"] = state.logDropped + (entries.size() - keep);
 
   std::string text;
   try {
@@ -272,26 +345,21 @@ bool SaveState(const std::string& path, const SimState& state, std::string* erro
     return false;
   }
 
+  RemoveLeftovers(path);
   std::random_device random;
   const std::string temp =
       path + ".tmp" + std::to_string(random()) + std::to_string(random());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      *error = "cannot write " + temp;
-      return false;
-    }
+  if (!WriteWhole(temp, text, error)) {
+    std::error_code ignored;
+    std::filesystem::remove(temp, ignored);
+    return false;
   }
   std::error_code ec;
   std::filesystem::rename(temp, path, ec);
   if (ec) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
-    *error = "cannot replace it: " + ec.message();
+    *error = "cannot replace it with " + temp + ": " + ec.message();
     return false;
   }
   return true;

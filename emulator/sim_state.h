@@ -45,6 +45,8 @@ struct Fault {
   std::uint8_t status = 0;
 };
 
+constexpr std::uint64_t kDefaultLogLimit = 100000;
+
 struct SimState {
   // Kept untouched by the emulator; written back only when absent.
   std::string firmwareVersion = "VR-0205 V2.05";
@@ -61,10 +63,18 @@ struct SimState {
   Bytes led;
   Bytes buzzer;
   Json log = Json::array();  // {"code", "slot", "data"} per received frame
+  // The log keeps the newest logLimit entries; logDropped counts the older
+  // ones it let go.
+  std::uint64_t logLimit = kDefaultLogLimit;
+  std::uint64_t logDropped = 0;
 
   // The file as read, so fields this program does not know survive.
   Json document = Json::object();
 };
+
+// Appends one entry to the log. Older entries go in batches, so that the
+// log holds at most twice its limit in memory and appending stays cheap.
+void AppendLog(SimState& state, Json entry);
 
 // Thrown when a state file cannot be read or does not hold a valid state.
 class StateError : public std::runtime_error {

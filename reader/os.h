@@ -5,14 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantor::os {
 
 constexpr int kInvalidHandle = -1;
 
-// Opens the first attached reader (or the emulated one when
-// VANTOR_READER_SIM names a state file); kInvalidHandle when none is found.
-int FindReaderDevice();
+// Opens the first attached reader that no other program holds, and holds
+// it until CloseHandle; kInvalidHandle when none is found, with *heldPath
+// naming a reader that another program holds (empty when none was).
+int FindReaderDevice(std::string* heldPath);
 
 // Writes one whole 64-byte report. false: LastError() tells why.
 bool WriteReport(int handle, const std::uint8_t report[64]);

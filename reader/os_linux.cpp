@@ -21,8 +21,8 @@ bool Fail(int error) {
 }
 }  // namespace
 
-int FindReaderDevice() {
-  const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot);
+int FindReaderDevice(std::string* heldPath) {
+  const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot, heldPath);
   return fd < 0 ? kInvalidHandle : fd;
 }
 

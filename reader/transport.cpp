@@ -2,9 +2,12 @@
 // into 64-byte reports; opening and closing the reader.
 #include "transport.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
 
 #include "frame.h"
 #include "os.h"
@@ -14,13 +17,11 @@
 namespace vantor {
 namespace {
 
-// One value for the whole process; meaningful to the thread that made the
-// last transfer until the next transfer on any thread.
-std::atomic<int> g_lastTransportError{0};
+// Each thread's own: another thread's transfer in between must not change
+// what a failed call reports.
+thread_local int t_lastTransportError = 0;
 
-void SetLastTransportError(int code) {
-  g_lastTransportError.store(code, std::memory_order_relaxed);
-}
+void SetLastTransportError(int code) { t_lastTransportError = code; }
 
 // Reads and drops the rest of a response whose length cannot be held.
 void Drain(int handle, std::size_t reports) {
@@ -40,7 +41,27 @@ int ResponseError(const ResponseAssembler& response) {
   }
 }
 
+struct HeldRecord {
+  std::mutex mutex;
+  std::string path;
+};
+
+HeldRecord& TheHeldRecord() {
+  static HeldRecord* record = new HeldRecord;
+  return *record;
+}
+
+void RecordHeld(std::string path) {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  TheHeldRecord().path = std::move(path);
+}
+
 }  // namespace
+
+std::string HeldReader() {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  return TheHeldRecord().path;
+}
 
 int MapDeviceStatus(std::uint8_t status) {
   switch (status) {
@@ -60,9 +81,7 @@ int MapDeviceStatus(std::uint8_t status) {
   }
 }
 
-int LastTransportError() {
-  return g_lastTransportError.load(std::memory_order_relaxed);
-}
+int LastTransportError() { return t_lastTransportError; }
 
 int SendFrame(int handle, int slot, std::uint8_t command,
               const std::uint8_t* data, int length) {
@@ -126,9 +145,23 @@ extern "C" {
 // The one place that chooses between the emulated reader (when
 // VANTOR_READER_SIM names its state file) and the attached one.
 VANTOR_API int DllOpenReader(void) {
-  const char* sim = std::getenv("VANTOR_READER_SIM");
-  const int handle = sim && *sim ? vantor::sim::OpenLink(sim) : vantor::os::FindReaderDevice();
-  return handle == vantor::os::kInvalidHandle ? VANTOR_ERR_NO_READER : handle;
+  try {
+    const char* sim = std::getenv("VANTOR_READER_SIM");
+    std::string held;
+    int handle;
+    if (sim && *sim) {
+      bool inUse = false;
+      handle = vantor::sim::OpenLink(sim, &inUse);
+      if (inUse) held = sim;
+    } else {
+      handle = vantor::os::FindReaderDevice(&held);
+    }
+    if (handle != vantor::os::kInvalidHandle) return handle;
+    vantor::RecordHeld(std::move(held));
+  } catch (const std::exception&) {
+    // Out of memory for a path: no reader.
+  }
+  return VANTOR_ERR_NO_READER;
 }
 
 VANTOR_API int DllCloseReader(int handle) {

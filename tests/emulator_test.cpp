@@ -15,7 +15,9 @@
 
 #include "emulator/sim_link.h"
 #include "protocol/frame.h"
+#include "reader/transport.h"
 #include "test_util.h"
+#include "vantor/reader.h"
 
 namespace vantor {
 namespace {
@@ -123,6 +125,68 @@ TEST(Emulator, StateFile) {
     const auto folder = std::filesystem::path(emu.path).parent_path();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no temp file
   }
+}
+
+// The log keeps the newest log_limit entries and counts those it let go,
+// also across links.
+TEST(Emulator, LogLimitKeepsTheNewest) {
+  struct Case {
+    const char* before;
+    int frames;
+    std::vector<std::string> kept;  // data of the entries left
+    int dropped;
+    std::uint64_t limit;
+  } cases[] = {
+      {nullptr, 3, {"00", "01", "02"}, 0, 100000},
+      {R"({"log_limit": 2})", 7, {"05", "06"}, 5, 2},
+      {R"({"log_limit": 0, "log_dropped": 4})", 2, {}, 6, 0},
+      {R"({"log_limit": 3, "log_dropped": 1, "log": [{"code": 1, "slot": 0, "data": "AA"},
+           {"code": 1, "slot": 0, "data": "BB"}]})",
+       2, {"BB", "00", "01"}, 2, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before ? c.before : "no file");
+    Emulator emu(c.before);
+    ASSERT_GT(emu.fd, 0);
+    for (int i = 0; i < c.frames; ++i) {
+      emu.Send(0x78, static_cast<std::uint8_t>(i));
+      EXPECT_EQ(emu.ReadStatus(), 0);
+    }
+    const json state = emu.Close();
+    std::vector<std::string> kept;
+    for (const auto& entry : state["log"]) kept.push_back(entry["data"]);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(state["log_dropped"], c.dropped);
+    EXPECT_EQ(state["log_limit"], c.limit);
+  }
+}
+
+// One link per state file at a time, through the library as through the
+// link itself; the lock file goes with the last link.
+TEST(Emulator, StateFileIsHeldByOneLink) {
+  Emulator first(nullptr);
+  ASSERT_GT(first.fd, 0);
+  EXPECT_TRUE(sim::InUse(first.path.c_str()));
+  bool inUse = false;
+  EXPECT_EQ(sim::OpenLink(first.path.c_str(), &inUse), -1);
+  EXPECT_TRUE(inUse);
+  {
+    test::ScopedEnv sim("VANTOR_READER_SIM", first.path.c_str());
+    EXPECT_EQ(DllOpenReader(), VANTOR_ERR_NO_READER);
+    EXPECT_EQ(HeldReader(), first.path);
+    first.Send(0x78, 1);
+    EXPECT_EQ(first.ReadStatus(), 0);
+    first.Close();
+    EXPECT_FALSE(sim::InUse(first.path.c_str()));
+    const int handle = DllOpenReader();
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(DllLedControl(handle, 2), 0);
+    EXPECT_EQ(DllCloseReader(handle), VANTOR_OK);
+  }
+  const json state = json::parse(test::ReadFile(first.path));
+  EXPECT_EQ(state["led"], json::parse("[1, 2]"));
+  const auto folder = std::filesystem::path(first.path).parent_path();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ bool CVantorToolDlg::OpenReaderIfNeeded() {
 
 void CVantorToolDlg::CloseReader() {
   if (m_readerHandle != 0 && m_readerHandle != kNoReader) {
-    DllCloseReader(m_readerHandle);
+    m_closeFailed = DllCloseReader(m_readerHandle) != VANTOR_OK;
     m_readerHandle = 0;
   }
 }

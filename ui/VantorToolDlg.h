@@ -3,6 +3,7 @@
 // choice. Front ends forward their buttons here and implement WindowHost.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -24,6 +25,13 @@ enum class Outcome {
   kFileError,         // the file could not be opened or read, or its name is too long
   kLineError,         // "File %d Line Error,Please Check!"
   kDeclined,          // firmware download not confirmed
+};
+
+// Where a download that was asked to stop ended.
+enum class StopPoint {
+  kNone,       // it was not stopped
+  kUnchanged,  // before the reader's erase: the reader holds what it held
+  kIncomplete, // after it: the reader holds part of the file
 };
 
 class CVantorToolDlg {
@@ -69,6 +77,14 @@ class CVantorToolDlg {
   // Closes a reader that an ended command left open (see OnDownload).
   void CloseReader();
 
+  // Asks a running (or the next) download to stop after the exchange in
+  // flight; it then ends as after a failed step. Safe from a signal handler.
+  void RequestStop() { m_stopRequested.store(true, std::memory_order_relaxed); }
+  StopPoint LastStopPoint() const { return m_stopPoint; }
+  // Whether the last reader closed failed to close (the emulated reader:
+  // its state could not be written).
+  bool CloseFailed() const { return m_closeFailed; }
+
  private:
   void RunDownload();
   // Each returns false after a failing step, whose text the pane shows.
@@ -85,6 +101,8 @@ class CVantorToolDlg {
   bool PrepareData(const std::wstring& text, std::int32_t* count);
   std::wstring FileName() const;
   bool OpenReaderIfNeeded();
+  // Whether a stop was asked for; if so, records where the download ends.
+  bool StopHere(StopPoint point);
 
   WindowHost& m_host;
 
@@ -111,6 +129,11 @@ class CVantorToolDlg {
   std::wstring m_lastVersion;
   std::wstring m_lastName;
   bool m_haveVersion = false;
+  bool m_closeFailed = false;
+  // A lock-free flag: set from a signal handler, read by the worker.
+  std::atomic<bool> m_stopRequested{false};
+  StopPoint m_stopPoint = StopPoint::kNone;
+  static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set by signal handlers");
 };
 
 }  // namespace vantor

@@ -83,6 +83,12 @@ std::wstring CVantorToolDlg::FileName() const {
   return slash == std::wstring::npos ? m_filePath : m_filePath.substr(slash + 1);
 }
 
+bool CVantorToolDlg::StopHere(StopPoint point) {
+  if (!m_stopRequested.load(std::memory_order_relaxed)) return false;
+  m_stopPoint = point;
+  return true;
+}
+
 bool CVantorToolDlg::PrepareData(const std::wstring& text, std::int32_t* count) {
   const std::string ansi = download::ToAnsi(text);
   if (ansi.size() > download::kMaxLineBytes) return false;
@@ -105,6 +111,7 @@ void CVantorToolDlg::RunDownload() {
   try {
     SetControls(false);
     m_statusText.clear();
+    m_stopPoint = StopPoint::kNone;
     if (!OpenReaderIfNeeded()) {
       ShowPane(L"Open Device Error!");
       m_host.RunOnWindowThread(
@@ -128,6 +135,7 @@ void CVantorToolDlg::RunDownload() {
 
 bool CVantorToolDlg::DownloadFirmware() {
   std::memcpy(m_dataBuffer, m_headerBytes, 3);
+  if (StopHere(StopPoint::kUnchanged)) return false;
   if (DllDownloadFirmwareStart(m_readerHandle, m_dataBuffer, 3) != 0) {
     return FailWith(L"Erase Vantor File Flash Error! \r\n");
   }
@@ -136,6 +144,7 @@ bool CVantorToolDlg::DownloadFirmware() {
   for (const auto& [key, entry] : m_lines) {
     const std::wstring line = WithoutBlanks(entry);
     if (line.empty() || line[0] == L';') continue;
+    if (StopHere(StopPoint::kIncomplete)) return false;
     std::int32_t count = 0;
     if (!PrepareData(line, &count) ||
         DllDownloadFirmware(m_readerHandle, m_dataBuffer, count) != 0) {
@@ -149,15 +158,18 @@ bool CVantorToolDlg::DownloadFirmware() {
 }
 
 bool CVantorToolDlg::DownloadOfflineData() {
+  if (StopHere(StopPoint::kUnchanged)) return false;
   if (DllEraseOfflineData(m_readerHandle) != 0) {
     return FailWith(L"Erase Offline File Flash Error! \r\n");
   }
+  if (StopHere(StopPoint::kIncomplete)) return false;
   if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_START, m_dataBuffer, 0) != 0) {
     return FailWith(L"Loading COMMAND_START Error!\r\n");
   }
   for (const auto& [key, entry] : m_lines) {
     const std::wstring line = WithoutBlanks(entry);
     if (line.empty() || line[0] == L';') continue;
+    if (StopHere(StopPoint::kIncomplete)) return false;
     unsigned char type = VANTOR_RECORD_APDU;
     std::wstring text = line;
     if (StartsWith(line, download::kApduPrefix)) {
@@ -174,10 +186,12 @@ bool CVantorToolDlg::DownloadOfflineData() {
     }
     ShowProgress(key);
   }
+  if (StopHere(StopPoint::kIncomplete)) return false;
   if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_END, m_dataBuffer, 0) != 0) {
     return FailWith(L"Loading COMMAND_END Error!\r\n");
   }
   const std::string name = download::ToAnsi(FileName());
+  if (StopHere(StopPoint::kIncomplete)) return false;
   if (name.size() > download::kMaxNameBytes ||
       DllSetOfflineFileName(m_readerHandle, const_cast<char*>(name.c_str()),
                             static_cast<unsigned int>(name.size())) != 0) {
