@@ -57,10 +57,11 @@ bool LoadLines(TextFile& file, std::uint8_t mode, LineTable& table, LineError* e
   std::wstring line;
   while (file.ReadString(line)) {
     std::wstring text = TrimLine(line);
-    if (text.empty()) continue;
-    if (text[0] != L';') {
+    if (text.empty() && !file.LineCut()) continue;
+    // A line longer than is held is refused whatever it holds.
+    if (file.LineCut() || text[0] != L';') {
       UpperAscii(text);
-      if (text != kResetPrefix && !IsValidLine(text, mode)) {
+      if (file.LineCut() || (text != kResetPrefix && !IsValidLine(text, mode))) {
         if (error != nullptr) {
           error->number = n - 1;
           error->physicalLine = file.PhysicalLine();

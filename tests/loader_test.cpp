@@ -97,16 +97,64 @@ TEST(DownloadLoader, ErrorTellsThePhysicalLineAndTheTextAsWritten) {
   EXPECT_EQ(table.size(), 1u);
 }
 
-TEST(DownloadTextFile, LongLinesAcrossReadBuffers) {
-  // A line longer than the read buffer, and a CR LF split across two reads.
-  const std::string mb(1 << 20, '5'), edge(64 * 1024 - 1, '6');
+TEST(DownloadTextFile, LongLinesAreCutAndTheirRestSkipped) {
+  // Lines up to the limit whole (a CR LF split across two reads among
+  // them), longer ones cut with their rest skipped, up to a 0x1A as well.
+  const std::string filler(999, '1');
+  std::string bytes;
+  for (int i = 0; i < 65; ++i) bytes += filler + "\n";
+  bytes += std::string(535, '2') + "\r\n";  // CR the last byte of the first read
+  bytes += std::string(1 << 20, '5') + "\n" + std::string(kMaxHeldLine, '6') + "\r\n" +
+           std::string(kMaxHeldLine + 1, '7') + "\r\nx\r\n" + std::string(2000, '8') + "\x1A" +
+           "after the end\n";
   vantor::test::TempDir dir;
-  dir.Write("f.txt", mb + "\n" + edge + "\r\nx\r");
+  dir.Write("f.txt", bytes);
   TextFile file;
   ASSERT_TRUE(file.Open(dir.File("f.txt")));
-  std::vector<std::wstring> lines;
-  for (std::wstring line; file.ReadString(line);) lines.push_back(line);
-  EXPECT_EQ(lines, (std::vector<std::wstring>{Widen(mb), Widen(edge), L"x\r"}));
+  std::vector<std::pair<std::wstring, bool>> lines;
+  for (std::wstring line; file.ReadString(line);) lines.emplace_back(line, file.LineCut());
+  ASSERT_EQ(lines.size(), 65u + 6u);
+  EXPECT_EQ(lines[64], std::make_pair(Widen(filler), false));
+  const std::vector<std::pair<std::wstring, bool>> tail(lines.begin() + 65, lines.end());
+  EXPECT_EQ(tail, (std::vector<std::pair<std::wstring, bool>>{
+                      {std::wstring(535, L'2'), false},
+                      {std::wstring(kMaxHeldLine, L'5'), true},
+                      {std::wstring(kMaxHeldLine, L'6'), false},
+                      {std::wstring(kMaxHeldLine, L'7'), true},
+                      {L"x", false},
+                      {std::wstring(kMaxHeldLine, L'8'), true}}));
+  EXPECT_EQ(file.PhysicalLine(), 71u);
+}
+
+TEST(DownloadLoader, OverlongLineIsALineErrorWithoutReadingItAll) {
+  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::uint32_t number, physicalLine;
+  } cases[] = {
+      {"comment", ";h\n;" + std::string(kMaxHeldLine, 'c') + "\n00\n", 1, 2},
+      {"blanks", "00\n\n" + std::string(kMaxHeldLine + 1, ' ') + "\n00\n", 1, 3},
+      {"hex", std::string(5000, '0'), 0, 1},
+  };
+  for (const Case& c : cases) {
+    TextFile file;
+    ASSERT_TRUE(file.OpenMemory(c.bytes.data(), c.bytes.size()));
+    LineTable table;
+    LineError error;
+    EXPECT_FALSE(LoadLines(file, 1, table, &error)) << c.name;
+    EXPECT_EQ(error.number, c.number) << c.name;
+    EXPECT_EQ(error.physicalLine, c.physicalLine) << c.name;
+    EXPECT_LE(error.text.size(), kMaxHeldLine) << c.name;
+  }
+  // An endless line without a break: the error comes at once.
+  TextFile zero;
+  ASSERT_TRUE(zero.Open("/dev/zero"));
+  LineTable table;
+  LineError error;
+  EXPECT_FALSE(LoadLines(zero, 0, table, &error));
+  EXPECT_EQ(error.physicalLine, 1u);
+  EXPECT_EQ(error.text, std::wstring(kMaxHeldLine, L'\0'));
 }
 
 TEST(DownloadTextFile, ReadErrorIsNotEndOfText) {
