@@ -127,6 +127,19 @@ TEST_F(Cli, BadLinesAreEchoedShortAndEscaped) {
   }
 }
 
+// A path is bytes: one that is not valid in the locale still reaches the
+// OS as it is, and the name stored is converted as the window shows it.
+TEST_F(Cli, PathIsPassedByteForByte) {
+  dir_.Write("caf\xE9.bin", "; demo\n00 A4 04 00\n");
+  const std::string utf8 = "LC_ALL=C.UTF-8";
+  EXPECT_EQ(Vantor("check " + F("caf\xE9.bin"), utf8).exitCode, 0);
+  const CliRun run = Vantor("download " + F("caf\xE9.bin"), utf8);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "caf\u00e9.bin\n\nDownload SUCCESS!\n");
+  EXPECT_EQ(nlohmann::json::parse(Vantor("info --json", utf8).out)["offline_file"],
+            "caf\u00e9.bin");
+}
+
 TEST_F(Cli, EndlessInputEndsWithALineError) {
   for (const char* command : {"check", "download"}) {
     const CliRun run = Vantor(std::string(command) + " /dev/zero");

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "download/loader.h"
 #include "download/text_file.h"
 #include "test_util.h"
@@ -58,7 +62,10 @@ TEST(DownloadLoader, LoadLines) {
       {"c-apdu", "C-APDU 00 A4 04 00\nc-apdu 0a\n", 0, true,
        {{1, L"C-APDU 00 A4 04 00"}, {2, L"C-APDU 0A"}}, 0},
       {"c-apdu bad data", "C-APDU XYZ\n", 0, false, {}, 0},
-      {"c-apdu too long", "C-APDU " + std::string(515, '0'), 1, false, {}, 0},
+      {"c-apdu in a firmware image", ";=F1\nC-APDU 00 A4\n", 1, false, {{1, L";=F1"}}, 1},
+      {"c-apdu with nothing to send", ";=E0\nC-APDU 00 A4\n", 2, true,
+       {{1, L";=E0"}, {2, L"C-APDU 00 A4"}}, 0},
+      {"c-apdu too long", "C-APDU " + std::string(515, '0'), 2, false, {}, 0},
       {"c-apdu 255 bytes in mode 0", "C-APDU " + std::string(510, '1'), 0, true,
        {{1, L"C-APDU " + std::wstring(510, L'1')}}, 0},
       {"c-apdu 256 bytes in mode 0", "C-APDU" + std::string(512, '0'), 0, false, {}, 0},
@@ -147,6 +154,7 @@ TEST(DownloadLoader, OverlongLineIsALineErrorWithoutReadingItAll) {
     EXPECT_EQ(error.physicalLine, c.physicalLine) << c.name;
     EXPECT_LE(error.text.size(), kMaxHeldLine) << c.name;
   }
+#ifndef _WIN32
   // An endless line without a break: the error comes at once.
   TextFile zero;
   ASSERT_TRUE(zero.Open("/dev/zero"));
@@ -155,6 +163,7 @@ TEST(DownloadLoader, OverlongLineIsALineErrorWithoutReadingItAll) {
   EXPECT_FALSE(LoadLines(zero, 0, table, &error));
   EXPECT_EQ(error.physicalLine, 1u);
   EXPECT_EQ(error.text, std::wstring(kMaxHeldLine, L'\0'));
+#endif
 }
 
 TEST(DownloadTextFile, ReadErrorIsNotEndOfText) {
@@ -165,5 +174,38 @@ TEST(DownloadTextFile, ReadErrorIsNotEndOfText) {
   std::wstring line;
   EXPECT_THROW(file.ReadString(line), std::runtime_error);
 }
+
+#ifdef _WIN32
+// While the download file is open nobody may write it; readers may, and a
+// file another program holds open for writing does not open.
+TEST(DownloadTextFile, WritersAreShutOutWhileOpen) {
+  vantor::test::TempDir dir;
+  dir.Write("f.bin", "00\n");
+  const std::string path = dir.File("f.bin");
+  const std::wstring wide(path.begin(), path.end());
+  auto openFor = [&](DWORD access) {
+    return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  {
+    TextFile file;
+    ASSERT_TRUE(file.Open(path));
+    HANDLE reader = openFor(GENERIC_READ);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    HANDLE writer = openFor(GENERIC_WRITE);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  }
+  HANDLE writer = openFor(GENERIC_WRITE);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  TextFile file;
+  EXPECT_FALSE(file.Open(path));
+  EXPECT_NE(file.OpenError(), 0);
+  CloseHandle(writer);
+  EXPECT_TRUE(file.Open(path));
+}
+#endif
 
 }  // namespace
