@@ -27,6 +27,23 @@ void AppendWidened(std::wstring& line, const char* begin, const char* end) {
   }
 }
 
+// Where the text of the current line stops among the buffered bytes
+// [pos, end): at its LF, at a 0x1A, or at the end of the buffer.
+struct LineStop {
+  const char* at;
+  bool lf;
+  bool endOfText;
+};
+
+LineStop FindLineStop(const char* pos, const char* end) {
+  const char* lf = static_cast<const char*>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
+  const char* stop = lf != nullptr ? lf : end;
+  const char* eot =
+      static_cast<const char*>(std::memchr(pos, kEndOfText, static_cast<std::size_t>(stop - pos)));
+  if (eot != nullptr) return {eot, false, true};
+  return {stop, lf != nullptr, false};
+}
+
 }  // namespace
 
 TextFile::TextFile() = default;
@@ -146,16 +163,14 @@ void TextFile::SkipRestOfLine() {
       text_ended_ = true;
       return;
     }
-    const std::size_t avail = static_cast<std::size_t>(end_ - pos_);
-    const char* lf = static_cast<const char*>(std::memchr(pos_, '\n', avail));
-    const char* stop = lf != nullptr ? lf : end_;
-    if (std::memchr(pos_, kEndOfText, static_cast<std::size_t>(stop - pos_)) != nullptr) {
+    const LineStop stop = FindLineStop(pos_, end_);
+    if (stop.endOfText) {
       pos_ = end_;
       text_ended_ = true;
       return;
     }
-    if (lf != nullptr) {
-      pos_ = lf + 1;
+    if (stop.lf) {
+      pos_ = stop.at + 1;
       return;
     }
     pos_ = end_;
@@ -176,13 +191,8 @@ bool TextFile::ReadString(std::wstring& line) {
       text_ended_ = true;
       break;
     }
-    const std::size_t avail = static_cast<std::size_t>(end_ - pos_);
-    const char* lf = static_cast<const char*>(std::memchr(pos_, '\n', avail));
-    const char* stop = lf != nullptr ? lf : end_;
-    const char* eot =
-        static_cast<const char*>(std::memchr(pos_, kEndOfText, static_cast<std::size_t>(stop - pos_)));
-    if (eot != nullptr) stop = eot;
-    if (static_cast<std::size_t>(stop - pos_) > kRoom - line.size()) {
+    const LineStop stop = FindLineStop(pos_, end_);
+    if (static_cast<std::size_t>(stop.at - pos_) > kRoom - line.size()) {
       // Longer than is held: keep the start, leave the rest to be skipped.
       const std::size_t take = kRoom - line.size();
       AppendWidened(line, pos_, pos_ + take);
@@ -190,14 +200,14 @@ bool TextFile::ReadString(std::wstring& line) {
       skip_rest_ = true;
       break;
     }
-    AppendWidened(line, pos_, stop);
-    if (eot != nullptr) {
+    AppendWidened(line, pos_, stop.at);
+    if (stop.endOfText) {
       pos_ = end_;
       text_ended_ = true;
       break;
     }
-    if (lf != nullptr) {
-      pos_ = lf + 1;
+    if (stop.lf) {
+      pos_ = stop.at + 1;
       line_break = true;
       break;
     }
