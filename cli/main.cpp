@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   CLI::App app{
       "vantor - download scripts and firmware into the reader and query it.\n"
       "Set VANTOR_READER_SIM=<state.json> to use the emulated reader instead of\n"
-      "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (10000).\n\n"
+      "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (1 to\n"
+      "3600000 ms, default 10000); VANTOR_CODEPAGE names the code page for names.\n\n"
       "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
       "3 no reader found, 4 firmware download not confirmed."};
   app.require_subcommand(1);
