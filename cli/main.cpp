@@ -1,8 +1,12 @@
 // vantor: the reader on the command line.
 #include <CLI/CLI.hpp>
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "codepage.h"
 #include "commands.h"
 #include "vantor_version.h"
 
@@ -14,6 +18,33 @@
 
 #include "local_path.h"
 #endif
+
+namespace {
+
+// The environment the tool takes, checked before any command runs: a value
+// the library would silently replace by its default is a usage error here.
+bool EnvironmentIsValid() {
+  if (const char* ms = std::getenv("VANTOR_READ_TIMEOUT_MS"); ms != nullptr && *ms != '\0') {
+    const std::size_t digits = std::strspn(ms, "0123456789");
+    const bool whole = ms[digits] == '\0' && digits <= 7;
+    const long value = whole ? std::strtol(ms, nullptr, 10) : 0;
+    if (value < 1 || value > 3600000) {
+      std::fprintf(stderr,
+                   "vantor: VANTOR_READ_TIMEOUT_MS=%s is not a whole number of milliseconds "
+                   "from 1 to 3600000\n",
+                   ms);
+      return false;
+    }
+  }
+  if (!vantor::download::AnsiCharsetKnown()) {
+    std::fprintf(stderr, "vantor: VANTOR_CODEPAGE=%s is not a code page this system knows\n",
+                 vantor::download::AnsiCharset().c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
@@ -37,11 +68,12 @@ int main(int argc, char** argv) {
   CLI::App app{
       "vantor - download scripts and firmware into the reader and query it.\n"
       "Set VANTOR_READER_SIM=<state.json> to use the emulated reader instead of\n"
-      "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (10000).\n\n"
+      "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (1 to\n"
+      "3600000 ms, default 10000); VANTOR_CODEPAGE names the code page for names.\n\n"
       "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
       "3 no reader found, 4 firmware download not confirmed."};
   app.require_subcommand(1);
-  app.set_version_flag("--tool-version", "vantor " VANTORTOOL_VERSION);
+  app.set_version_flag("--version,--tool-version", "vantor " VANTORTOOL_VERSION);
 
   int slot = 0;
   int value = 0;
@@ -54,11 +86,11 @@ int main(int argc, char** argv) {
   auto* version = app.add_subcommand("version", "Print the reader's firmware version");
   auto* apdu = app.add_subcommand("apdu", "Send a command APDU to the card and print the response");
   apdu->add_option("hex", hex, "The APDU in hex, e.g. 00A4040000")->required();
-  apdu->add_option("--slot", slot, "Card slot")->capture_default_str();
+  apdu->add_option("--slot", slot, "Card slot")->capture_default_str()->check(CLI::Range(0, 255));
   auto* reset = app.add_subcommand("reset", "Reset the card and print its answer to reset");
-  reset->add_option("--slot", slot, "Card slot")->capture_default_str();
+  reset->add_option("--slot", slot, "Card slot")->capture_default_str()->check(CLI::Range(0, 255));
   auto* powerdown = app.add_subcommand("powerdown", "Power the card down");
-  powerdown->add_option("--slot", slot, "Card slot")->capture_default_str();
+  powerdown->add_option("--slot", slot, "Card slot")->capture_default_str()->check(CLI::Range(0, 255));
   auto* led = app.add_subcommand("led", "Send a value to the reader's LED");
   led->add_option("value", value, "0-255")->required()->check(CLI::Range(0, 255));
   auto* beep = app.add_subcommand("beep", "Sound the buzzer (0 = success signal, 1 = failure signal)");
@@ -75,6 +107,19 @@ int main(int argc, char** argv) {
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
 
+  // A first word that is no option and no command is named as such (CLI11
+  // would only say that a command is required).
+  if (argc > 1 && argv[1][0] != '-') {
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+      known = known || sub->check_name(argv[1]);
+    }
+    if (!known) {
+      std::fprintf(stderr, "vantor: unknown command '%s' (see vantor --help)\n", argv[1]);
+      return kExitUsage;
+    }
+  }
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -82,6 +127,7 @@ int main(int argc, char** argv) {
     return rc == 0 ? kExitOk : kExitUsage;
   }
 
+  if (!EnvironmentIsValid()) return kExitUsage;
   if (*list) return List();
   if (*version) return Version();
   if (*apdu) return Apdu(hex, slot);

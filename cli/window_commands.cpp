@@ -4,6 +4,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,39 @@ std::string Utf8(const std::wstring& text) {
     }
   }
   return out;
+}
+
+// A bad line for the terminal: at most about 80 characters, then "...";
+// control characters, bytes above 0x7E and the backslash escaped, so the
+// line can neither drive the terminal nor be cut short by a NUL.
+std::string EchoLine(const std::wstring& text) {
+  constexpr std::size_t kShown = 80;
+  std::string out;
+  for (wchar_t wc : text) {
+    const auto c = static_cast<std::uint32_t>(wc);
+    char piece[16];
+    if (c == '\\') {
+      std::snprintf(piece, sizeof piece, "\\\\");
+    } else if (c >= 0x20 && c <= 0x7E) {
+      piece[0] = static_cast<char>(c);
+      piece[1] = '\0';
+    } else if (c <= 0xFF) {
+      std::snprintf(piece, sizeof piece, "\\x%02x", static_cast<unsigned>(c));
+    } else {
+      std::snprintf(piece, sizeof piece, "\\u%04x", static_cast<unsigned>(c & 0xFFFF));
+    }
+    if (out.size() + std::strlen(piece) > kShown) {
+      out += "...";
+      break;
+    }
+    out += piece;
+  }
+  return out;
+}
+
+// "vantor: <path>: <reason>" after "Open File Error!".
+void PrintOpenError(const std::string& path, int error) {
+  std::fprintf(stderr, "vantor: %s: %s\n", path.c_str(), std::strerror(error));
 }
 
 ConsoleHost::Options TerminalOptions(bool assumeYes) {
@@ -163,7 +197,8 @@ void ReportInterrupted(const CVantorToolDlg& dlg) {
 int Check(const std::string& path) {
   download::TextFile file;
   if (!file.Open(path)) {
-    std::fprintf(stderr, "VantorTool: Open File Error! (%s)\n", path.c_str());
+    std::fprintf(stderr, "VantorTool: Open File Error!\n");
+    PrintOpenError(path, file.OpenError());
     return kExitUsage;
   }
   try {
@@ -181,7 +216,7 @@ int Check(const std::string& path) {
     std::printf("lines: %zu\n", table.size());
     if (!ok) {
       std::printf("%s\n", ToTerminal(download::LineErrorMessage(error.number)).c_str());
-      std::printf("line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
+      std::printf("line %u: %s\n", error.physicalLine, EchoLine(error.text).c_str());
       return kExitUsage;
     }
     std::printf("ok\n");
@@ -211,8 +246,9 @@ int Download(const std::string& path, bool assumeYes) {
   const Outcome outcome = dlg.LastOutcome();
   if (outcome == Outcome::kLineError) {
     const auto& error = dlg.LastLineError();
-    std::fprintf(stderr, "line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
+    std::fprintf(stderr, "line %u: %s\n", error.physicalLine, EchoLine(error.text).c_str());
   }
+  if (dlg.LastFileError() != 0) PrintOpenError(path, dlg.LastFileError());
   PrintPane(host.PaneText());
   return ExitCodeAfterClose(dlg, outcome);
 }

@@ -16,6 +16,10 @@ namespace vantor::download {
 // Name of the charset conversions use right now.
 std::string AnsiCharset();
 
+// False when the charset in force cannot be converted to and from (an
+// unknown VANTOR_CODEPAGE); conversions then keep ASCII only.
+bool AnsiCharsetKnown();
+
 // Text in the ANSI code page. A character that cannot be converted becomes
 // one '?'. Never fails and never throws on bad input.
 std::string ToAnsi(const std::wstring& text);

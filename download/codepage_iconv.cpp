@@ -129,6 +129,11 @@ std::string AnsiCharset() {
   return "ANSI_X3.4-1968";
 }
 
+bool AnsiCharsetKnown() {
+  const Converter& conv = CurrentConverter();
+  return conv.to_ansi != kNoConverter && conv.from_ansi != kNoConverter;
+}
+
 std::string ToAnsi(const std::wstring& text) {
   Converter& conv = CurrentConverter();
   std::string out;

@@ -7,6 +7,8 @@ namespace vantor::download {
 
 std::string AnsiCharset() { return "CP" + std::to_string(GetACP()); }
 
+bool AnsiCharsetKnown() { return true; }
+
 std::string ToAnsi(const std::wstring& text) {
   if (text.empty()) return std::string();
   const int len = static_cast<int>(text.size());

@@ -35,7 +35,9 @@ bool IsValidLine(const std::wstring& upper, std::uint8_t mode) {
   const std::string ansi = ToAnsi(upper);
   if (ansi.size() > kMaxLineBytes) return false;
 
-  const bool apdu = upper.compare(0, kApduPrefixLength, kApduPrefix) == 0;
+  // A firmware image has no records: there "C-APDU" would be sent as hex.
+  const bool apdu =
+      mode != kHeaderF && upper.compare(0, kApduPrefixLength, kApduPrefix) == 0;
   const std::wstring rest = apdu ? upper.substr(kApduPrefixLength) : std::wstring();
   const std::wstring& data = apdu ? rest : upper;
   if (!PassesDataRule(data, apdu ? ToAnsi(rest) : ansi)) return false;
@@ -57,10 +59,11 @@ bool LoadLines(TextFile& file, std::uint8_t mode, LineTable& table, LineError* e
   std::wstring line;
   while (file.ReadString(line)) {
     std::wstring text = TrimLine(line);
-    if (text.empty()) continue;
-    if (text[0] != L';') {
+    if (text.empty() && !file.LineCut()) continue;
+    // A line longer than is held is refused whatever it holds.
+    if (file.LineCut() || text[0] != L';') {
       UpperAscii(text);
-      if (text != kResetPrefix && !IsValidLine(text, mode)) {
+      if (file.LineCut() || (text != kResetPrefix && !IsValidLine(text, mode))) {
         if (error != nullptr) {
           error->number = n - 1;
           error->physicalLine = file.PhysicalLine();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include <share.h>
 #include <windows.h>
 #endif
 
@@ -26,6 +27,23 @@ void AppendWidened(std::wstring& line, const char* begin, const char* end) {
   }
 }
 
+// Where the text of the current line stops among the buffered bytes
+// [pos, end): at its LF, at a 0x1A, or at the end of the buffer.
+struct LineStop {
+  const char* at;
+  bool lf;
+  bool endOfText;
+};
+
+LineStop FindLineStop(const char* pos, const char* end) {
+  const char* lf = static_cast<const char*>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
+  const char* stop = lf != nullptr ? lf : end;
+  const char* eot =
+      static_cast<const char*>(std::memchr(pos, kEndOfText, static_cast<std::size_t>(stop - pos)));
+  if (eot != nullptr) return {eot, false, true};
+  return {stop, lf != nullptr, false};
+}
+
 }  // namespace
 
 TextFile::TextFile() = default;
@@ -34,20 +52,26 @@ TextFile::~TextFile() { Close(); }
 
 bool TextFile::Open(const std::string& path) {
   Close();
+  errno = 0;
 #ifdef _WIN32
-  // The path is UTF-8 (see ui/local_path.h).
+  // The path is UTF-8 (see ui/local_path.h). Writers are shut out while the
+  // file is read, so it cannot change between the check and the download.
   std::FILE* f = nullptr;
   const int length = static_cast<int>(path.size());
   const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
   if (n > 0) {
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, &wide[0], n);
-    if (wide.find(L'\0') == std::wstring::npos) f = _wfopen(wide.c_str(), L"rb");
+    if (wide.find(L'\0') == std::wstring::npos) f = _wfsopen(wide.c_str(), L"rb", _SH_DENYWR);
   }
+  if (f == nullptr && errno == 0) errno = ENOENT;  // not a name Windows can take
 #else
   std::FILE* f = std::fopen(path.c_str(), "rb");
 #endif
-  if (f == nullptr) return false;
+  if (f == nullptr) {
+    open_error_ = errno != 0 ? errno : ENOENT;
+    return false;
+  }
 #ifdef _WIN32
   struct _stat64 st;
   const bool is_dir = _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
@@ -57,6 +81,7 @@ bool TextFile::Open(const std::string& path) {
 #endif
   if (is_dir) {
     std::fclose(f);
+    open_error_ = EISDIR;
     return false;
   }
   // Reads go straight into our own buffer.
@@ -85,6 +110,7 @@ void TextFile::Close() {
   memory_ = nullptr;
   memory_size_ = 0;
   memory_open_ = false;
+  open_error_ = 0;
   ResetReading();
 }
 
@@ -92,6 +118,8 @@ void TextFile::ResetReading() {
   pos_ = end_ = nullptr;
   memory_served_ = false;
   text_ended_ = false;
+  line_cut_ = false;
+  skip_rest_ = false;
   physical_line_ = 0;
 }
 
@@ -127,29 +155,59 @@ bool TextFile::Fill() {
   return true;
 }
 
+// Drops what is left of a line that was cut, up to and with its line break.
+void TextFile::SkipRestOfLine() {
+  skip_rest_ = false;
+  for (;;) {
+    if (pos_ == end_ && !Fill()) {
+      text_ended_ = true;
+      return;
+    }
+    const LineStop stop = FindLineStop(pos_, end_);
+    if (stop.endOfText) {
+      pos_ = end_;
+      text_ended_ = true;
+      return;
+    }
+    if (stop.lf) {
+      pos_ = stop.at + 1;
+      return;
+    }
+    pos_ = end_;
+  }
+}
+
 bool TextFile::ReadString(std::wstring& line) {
   line.clear();
-  if (!IsOpen() || text_ended_) return false;
+  line_cut_ = false;
+  if (!IsOpen()) return false;
+  if (skip_rest_ && !text_ended_) SkipRestOfLine();
+  if (text_ended_) return false;
+  // One byte more than is held, for the CR of a CR LF line break.
+  constexpr std::size_t kRoom = kMaxHeldLine + 1;
   bool line_break = false;
   for (;;) {
     if (pos_ == end_ && !Fill()) {
       text_ended_ = true;
       break;
     }
-    const std::size_t avail = static_cast<std::size_t>(end_ - pos_);
-    const char* lf = static_cast<const char*>(std::memchr(pos_, '\n', avail));
-    const char* stop = lf != nullptr ? lf : end_;
-    const char* eot =
-        static_cast<const char*>(std::memchr(pos_, kEndOfText, static_cast<std::size_t>(stop - pos_)));
-    if (eot != nullptr) {
-      AppendWidened(line, pos_, eot);
+    const LineStop stop = FindLineStop(pos_, end_);
+    if (static_cast<std::size_t>(stop.at - pos_) > kRoom - line.size()) {
+      // Longer than is held: keep the start, leave the rest to be skipped.
+      const std::size_t take = kRoom - line.size();
+      AppendWidened(line, pos_, pos_ + take);
+      pos_ += take;
+      skip_rest_ = true;
+      break;
+    }
+    AppendWidened(line, pos_, stop.at);
+    if (stop.endOfText) {
       pos_ = end_;
       text_ended_ = true;
       break;
     }
-    AppendWidened(line, pos_, stop);
-    if (lf != nullptr) {
-      pos_ = lf + 1;
+    if (stop.lf) {
+      pos_ = stop.at + 1;
       line_break = true;
       break;
     }
@@ -159,6 +217,10 @@ bool TextFile::ReadString(std::wstring& line) {
     if (!line.empty() && line.back() == L'\r') line.pop_back();
   } else if (line.empty()) {
     return false;
+  }
+  if (line.size() > kMaxHeldLine) {
+    line.resize(kMaxHeldLine);
+    line_cut_ = true;
   }
   ++physical_line_;
   return true;

@@ -9,11 +9,20 @@
 
 namespace vantor::download {
 
+// Most bytes of one line that are held: the longest line the format admits
+// (521 bytes) with room for blanks around it and for a long comment.
+constexpr std::size_t kMaxHeldLine = 1024;
+
 // Every byte becomes one wide character of the same code (0x00-0xFF); there
 // is no BOM or multibyte handling. A line ends at LF, and a CR directly
 // before the LF belongs to the line break; any other CR is an ordinary
 // character. A byte 0x1A ends the text: neither it nor anything after it is
-// read. The last line needs no line break. Lines may be of any length.
+// read. The last line needs no line break.
+//
+// A line may be of any length in the file, but at most kMaxHeldLine bytes of
+// it are held: ReadString returns them and LineCut() says so, and the rest
+// of that line is skipped by the next read without being kept. Memory stays
+// bounded however long a line is (a file without line breaks, /dev/zero).
 class TextFile {
  public:
   TextFile();
@@ -21,9 +30,13 @@ class TextFile {
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
 
-  // Opens an existing file read-only; the path is passed to the OS as is.
-  // False when it cannot be opened or is a directory.
+  // Opens an existing file read-only; the path is passed to the OS as is
+  // (Windows: UTF-8, and other programs may read the file but not write it
+  // while it is open). False when it cannot be opened or is a directory;
+  // OpenError() then gives the reason as an errno value (EISDIR for a
+  // directory).
   bool Open(const std::string& path);
+  int OpenError() const { return open_error_; }
 
   // Reads text held in memory instead of a file. The data is not copied and
   // must stay valid until Close() or the next Open.
@@ -40,6 +53,10 @@ class TextFile {
   // of the text: it throws std::runtime_error.
   bool ReadString(std::wstring& line);
 
+  // True when the line last read was longer than kMaxHeldLine: ReadString
+  // gave only its first kMaxHeldLine bytes.
+  bool LineCut() const { return line_cut_; }
+
   void Close();
 
   // 1-based number of the physical line last read, 0 before the first.
@@ -48,6 +65,7 @@ class TextFile {
  private:
   bool Fill();
   void ResetReading();
+  void SkipRestOfLine();
 
   std::FILE* file_ = nullptr;
   const char* memory_ = nullptr;
@@ -59,6 +77,9 @@ class TextFile {
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
   bool text_ended_ = false;
+  bool line_cut_ = false;
+  bool skip_rest_ = false;
+  int open_error_ = 0;
   std::uint32_t physical_line_ = 0;
 };
 

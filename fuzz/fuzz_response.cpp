@@ -4,36 +4,28 @@
 // ask to drain more than the length field can announce.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include "fuzz/reports.h"
 #include "protocol/frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using vantor::ResponseAssembler;
   ResponseAssembler response;
-  std::uint8_t report[vantor::kReportSize];
-  std::size_t at = 0;
-  while (at < size) {
-    // The first byte of each chunk chooses how many bytes the "OS" delivered.
-    const std::size_t delivered = 1 + data[at] % vantor::kReportSize;
-    ++at;
-    std::memset(report, 0, sizeof report);
-    report[0] = vantor::kInputReportId;
-    const std::size_t take = size - at < delivered ? size - at : delivered;
-    std::memcpy(report, data + at, take);
-    at += take;
+  ForEachReport(data, size, vantor::kInputReportId, [&](const std::uint8_t* report,
+                                                       std::size_t delivered) {
     const auto result = response.Feed(report, delivered);
     if (result == ResponseAssembler::kDone) {
       if (response.dataLength() > vantor::kMaxResponseData) __builtin_trap();
       volatile std::uint8_t sink = 0;
       for (std::size_t i = 0; i < response.dataLength(); ++i) sink ^= response.data()[i];
       (void)sink;
-      break;
+      return false;
     }
     if (result == ResponseAssembler::kFailed) {
       if (response.reportsToDrain() > 65541 / 63 + 1) __builtin_trap();
-      break;
+      return false;
     }
-  }
+    return true;
+  });
   return 0;
 }

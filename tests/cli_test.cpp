@@ -24,6 +24,7 @@ namespace {
 struct CliRun {
   int exitCode;
   std::string out;
+  std::string err;
 };
 
 // Starts vantor with args (stdin from /dev/null, stderr dropped or with stdout).
@@ -33,18 +34,31 @@ FILE* StartVantor(const std::string& args, bool withStderr = false) {
   return ::popen(command.c_str(), "r");
 }
 
-CliRun Finish(FILE* pipe) {
-  CliRun run{-1, ""};
+std::string Slurp(FILE* f) {
+  std::string text;
   char buffer[4096];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  return text;
+}
+
+CliRun Finish(FILE* pipe) {
+  CliRun run{-1, Slurp(pipe), ""};
   const int status = ::pclose(pipe);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
 
-CliRun Vantor(const std::string& args, bool withStderr = false) {
-  return Finish(StartVantor(args, withStderr));
+// Runs vantor with args (stdin from /dev/null), prefixed by env when given.
+CliRun Vantor(const std::string& args, const std::string& env = "") {
+  FILE* err = std::tmpfile();
+  const std::string command = env + " " + std::string(VANTOR_CLI_PATH) + " " + args +
+                              " </dev/null 2>/dev/fd/" + std::to_string(fileno(err));
+  CliRun run = Finish(::popen(command.c_str(), "r"));
+  std::rewind(err);
+  run.err = Slurp(err);
+  std::fclose(err);
+  return run;
 }
 
 class Cli : public ::testing::Test {
@@ -62,31 +76,97 @@ class Cli : public ::testing::Test {
   ScopedEnv timeout_{"VANTOR_READ_TIMEOUT_MS", "500"};
 };
 
-TEST_F(Cli, ExitCodes) {
+TEST_F(Cli, ExitCodesAndTexts) {
   struct Case {
     std::string args;
     int exitCode;
-    std::string outStart;
+    std::string outStart;  // stdout begins with this
+    std::string inErr;     // stderr holds this
+    std::string env = "";
   } cases[] = {
-      {"check " + F("script.bin"), 0, "mode: 0 (offline-data script)\n"},
-      {"check " + F("bad.bin"), 2, "mode: 0"},
-      {"check " + F("missing.bin"), 2, ""},
-      {"download " + F("bad.bin"), 2, ""},
-      {"download " + F("missing.bin"), 2, ""},
-      {"download " + F("fw.bin"), 4, ""},  // no terminal, no --yes: declined
-      {"download " + F("none.bin"), 0, "Loading...\n"},
-      {"download " + F("script.bin"), 0, "script.bin\n\nDownload SUCCESS!\n"},
-      {"info", 0, "Firmware Version: "},
-      {"apdu 00A4040000", 0, "9000\n"},
-      {"apdu 00A40", 2, ""},
-      {"led 300", 2, ""},
-      {"beep 1", 0, "ok\n"},
-      {"frobnicate", 2, ""},
+      {"check " + F("script.bin"), 0, "mode: 0 (offline-data script)\n", ""},
+      {"check " + F("bad.bin"), 2, "mode: 0", ""},
+      {"check " + F("missing.bin"), 2, "",
+       "Open File Error!\nvantor: " + F("missing.bin") + ": No such file or directory\n"},
+      {"check " + dir_.path(), 2, "", dir_.path() + ": Is a directory\n"},
+      {"download " + F("bad.bin"), 2, "", "File 2 Line Error,Please Check!\nline 3: GG\n"},
+      {"download " + F("missing.bin"), 2, "",
+       "Open File Error!\nvantor: " + F("missing.bin") + ": No such file or directory\n"},
+      {"download " + F("fw.bin"), 4, "", "please confirm!"},  // no terminal, no --yes: declined
+      {"download " + F("none.bin"), 0, "Loading...\n", ""},
+      {"download " + F("script.bin"), 0, "script.bin\n\nDownload SUCCESS!\n", ""},
+      {"info", 0, "Firmware Version: ", ""},
+      {"apdu 00A4040000", 0, "9000\n", ""},
+      {"apdu 00A40", 2, "", "hex"},
+      {"led 300", 2, "", "300"},
+      {"beep 1", 0, "ok\n", ""},
+      {"frobnicate", 2, "", "unknown command 'frobnicate'"},
+      {"--version", 0, "vantor " VANTOR_TOOL_VERSION "\n", ""},
+      {"reset --slot 256", 2, "", "256"},
+      {"powerdown --slot -1", 2, "", "-1"},
+      {"apdu 00A4040000 --slot 255", 0, "", ""},
+      {"led 1", 2, "", "VANTOR_READ_TIMEOUT_MS=abc is not", "VANTOR_READ_TIMEOUT_MS=abc"},
+      {"led 1", 2, "", "VANTOR_READ_TIMEOUT_MS=0 ", "VANTOR_READ_TIMEOUT_MS=0"},
+      {"led 1", 2, "", "=-1 ", "VANTOR_READ_TIMEOUT_MS=-1"},
+      {"led 1", 2, "", "=999999999999 ", "VANTOR_READ_TIMEOUT_MS=999999999999"},
+      {"led 1", 2, "", "=3600001 ", "VANTOR_READ_TIMEOUT_MS=3600001"},
+      {"led 1", 0, "ok\n", "", "VANTOR_READ_TIMEOUT_MS=3600000"},
+      {"led 1", 0, "ok\n", "", "VANTOR_READ_TIMEOUT_MS="},
+      {"check " + F("script.bin"), 2, "", "VANTOR_CODEPAGE=FOO", "VANTOR_CODEPAGE=FOO"},
   };
   for (const auto& c : cases) {
-    const CliRun run = Vantor(c.args);
-    EXPECT_EQ(run.exitCode, c.exitCode) << c.args;
-    EXPECT_EQ(run.out.substr(0, c.outStart.size()), c.outStart) << c.args << "\n" << run.out;
+    const CliRun run = Vantor(c.args, c.env);
+    const std::string what = c.env + " " + c.args + "\n" + run.out + run.err;
+    EXPECT_EQ(run.exitCode, c.exitCode) << what;
+    EXPECT_EQ(run.out.substr(0, c.outStart.size()), c.outStart) << what;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << what;
+  }
+}
+
+TEST_F(Cli, BadLinesAreEchoedShortAndEscaped) {
+  struct Case {
+    std::string bytes;
+    std::string echo;
+  } cases[] = {
+      {"; h\n00 \x1b[31m\n", "line 2: 00 \\x1b[31m\n"},
+      {std::string("; h\nG\0X\\\xE9\n", 10), "line 2: G\\x00X\\\\\\xe9\n"},
+      {"; h\n" + std::string(200, 'Z') + "\n", "line 2: " + std::string(80, 'Z') + "...\n"},
+      {"; h\n" + std::string(3000, 'Z'), "line 2: " + std::string(80, 'Z') + "...\n"},
+      {";" + std::string(2000, '0') + "\n00\n", "line 1: ;" + std::string(79, '0') + "...\n"},
+  };
+  for (const auto& c : cases) {
+    dir_.Write("echo.bin", c.bytes);
+    const CliRun check = Vantor("check " + F("echo.bin"));
+    EXPECT_EQ(check.exitCode, 2);
+    const std::size_t at = check.out.find("line ");
+    ASSERT_NE(at, std::string::npos) << check.out;
+    EXPECT_EQ(check.out.substr(at), c.echo);
+    const CliRun download = Vantor("download " + F("echo.bin"));
+    EXPECT_EQ(download.exitCode, 2);
+    EXPECT_NE(download.err.find(c.echo), std::string::npos) << download.err;
+  }
+}
+
+// A path is bytes: one that is not valid in the locale still reaches the
+// OS as it is, and the name stored is converted as the window shows it.
+TEST_F(Cli, PathIsPassedByteForByte) {
+  dir_.Write("caf\xE9.bin", "; demo\n00 A4 04 00\n");
+  const std::string utf8 = "LC_ALL=C.UTF-8";
+  EXPECT_EQ(Vantor("check " + F("caf\xE9.bin"), utf8).exitCode, 0);
+  const CliRun run = Vantor("download " + F("caf\xE9.bin"), utf8);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "caf\u00e9.bin\n\nDownload SUCCESS!\n");
+  EXPECT_EQ(nlohmann::json::parse(Vantor("info --json", utf8).out)["offline_file"],
+            "caf\u00e9.bin");
+}
+
+TEST_F(Cli, EndlessInputEndsWithALineError) {
+  for (const char* command : {"check", "download"}) {
+    const CliRun run = Vantor(std::string(command) + " /dev/zero");
+    EXPECT_EQ(run.exitCode, 2) << command;
+    EXPECT_NE((run.out + run.err).find("File 0 Line Error,Please Check!"), std::string::npos)
+        << command;
+    EXPECT_NE((run.out + run.err).find("line 1: \\x00\\x00"), std::string::npos) << command;
   }
 }
 
@@ -210,7 +290,7 @@ TEST_F(Cli, ReaderInUse) {
   ASSERT_GT(held, 0);
   const std::string inUse = "vantor: reader " + state + " is in use by another program\n";
   for (const std::string& args : {std::string("led 3"), std::string("info"), "download " + F("script.bin")}) {
-    const CliRun run = Vantor(args, true);
+    const CliRun run = Finish(StartVantor(args, true));
     EXPECT_EQ(run.exitCode, 3) << args;
     EXPECT_NE(run.out.find(inUse), std::string::npos) << args << "\n" << run.out;
   }

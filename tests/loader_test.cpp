@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "download/loader.h"
 #include "download/text_file.h"
 #include "test_util.h"
@@ -58,7 +62,10 @@ TEST(DownloadLoader, LoadLines) {
       {"c-apdu", "C-APDU 00 A4 04 00\nc-apdu 0a\n", 0, true,
        {{1, L"C-APDU 00 A4 04 00"}, {2, L"C-APDU 0A"}}, 0},
       {"c-apdu bad data", "C-APDU XYZ\n", 0, false, {}, 0},
-      {"c-apdu too long", "C-APDU " + std::string(515, '0'), 1, false, {}, 0},
+      {"c-apdu in a firmware image", ";=F1\nC-APDU 00 A4\n", 1, false, {{1, L";=F1"}}, 1},
+      {"c-apdu with nothing to send", ";=E0\nC-APDU 00 A4\n", 2, true,
+       {{1, L";=E0"}, {2, L"C-APDU 00 A4"}}, 0},
+      {"c-apdu too long", "C-APDU " + std::string(515, '0'), 2, false, {}, 0},
       {"c-apdu 255 bytes in mode 0", "C-APDU " + std::string(510, '1'), 0, true,
        {{1, L"C-APDU " + std::wstring(510, L'1')}}, 0},
       {"c-apdu 256 bytes in mode 0", "C-APDU" + std::string(512, '0'), 0, false, {}, 0},
@@ -97,16 +104,66 @@ TEST(DownloadLoader, ErrorTellsThePhysicalLineAndTheTextAsWritten) {
   EXPECT_EQ(table.size(), 1u);
 }
 
-TEST(DownloadTextFile, LongLinesAcrossReadBuffers) {
-  // A line longer than the read buffer, and a CR LF split across two reads.
-  const std::string mb(1 << 20, '5'), edge(64 * 1024 - 1, '6');
+TEST(DownloadTextFile, LongLinesAreCutAndTheirRestSkipped) {
+  // Lines up to the limit whole (a CR LF split across two reads among
+  // them), longer ones cut with their rest skipped, up to a 0x1A as well.
+  const std::string filler(999, '1');
+  std::string bytes;
+  for (int i = 0; i < 65; ++i) bytes += filler + "\n";
+  bytes += std::string(535, '2') + "\r\n";  // CR the last byte of the first read
+  bytes += std::string(1 << 20, '5') + "\n" + std::string(kMaxHeldLine, '6') + "\r\n" +
+           std::string(kMaxHeldLine + 1, '7') + "\r\nx\r\n" + std::string(2000, '8') + "\x1A" +
+           "after the end\n";
   vantor::test::TempDir dir;
-  dir.Write("f.txt", mb + "\n" + edge + "\r\nx\r");
+  dir.Write("f.txt", bytes);
   TextFile file;
   ASSERT_TRUE(file.Open(dir.File("f.txt")));
-  std::vector<std::wstring> lines;
-  for (std::wstring line; file.ReadString(line);) lines.push_back(line);
-  EXPECT_EQ(lines, (std::vector<std::wstring>{Widen(mb), Widen(edge), L"x\r"}));
+  std::vector<std::pair<std::wstring, bool>> lines;
+  for (std::wstring line; file.ReadString(line);) lines.emplace_back(line, file.LineCut());
+  ASSERT_EQ(lines.size(), 65u + 6u);
+  EXPECT_EQ(lines[64], std::make_pair(Widen(filler), false));
+  const std::vector<std::pair<std::wstring, bool>> tail(lines.begin() + 65, lines.end());
+  EXPECT_EQ(tail, (std::vector<std::pair<std::wstring, bool>>{
+                      {std::wstring(535, L'2'), false},
+                      {std::wstring(kMaxHeldLine, L'5'), true},
+                      {std::wstring(kMaxHeldLine, L'6'), false},
+                      {std::wstring(kMaxHeldLine, L'7'), true},
+                      {L"x", false},
+                      {std::wstring(kMaxHeldLine, L'8'), true}}));
+  EXPECT_EQ(file.PhysicalLine(), 71u);
+}
+
+TEST(DownloadLoader, OverlongLineIsALineErrorWithoutReadingItAll) {
+  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::uint32_t number, physicalLine;
+  } cases[] = {
+      {"comment", ";h\n;" + std::string(kMaxHeldLine, 'c') + "\n00\n", 1, 2},
+      {"blanks", "00\n\n" + std::string(kMaxHeldLine + 1, ' ') + "\n00\n", 1, 3},
+      {"hex", std::string(5000, '0'), 0, 1},
+  };
+  for (const Case& c : cases) {
+    TextFile file;
+    ASSERT_TRUE(file.OpenMemory(c.bytes.data(), c.bytes.size()));
+    LineTable table;
+    LineError error;
+    EXPECT_FALSE(LoadLines(file, 1, table, &error)) << c.name;
+    EXPECT_EQ(error.number, c.number) << c.name;
+    EXPECT_EQ(error.physicalLine, c.physicalLine) << c.name;
+    EXPECT_LE(error.text.size(), kMaxHeldLine) << c.name;
+  }
+#ifndef _WIN32
+  // An endless line without a break: the error comes at once.
+  TextFile zero;
+  ASSERT_TRUE(zero.Open("/dev/zero"));
+  LineTable table;
+  LineError error;
+  EXPECT_FALSE(LoadLines(zero, 0, table, &error));
+  EXPECT_EQ(error.physicalLine, 1u);
+  EXPECT_EQ(error.text, std::wstring(kMaxHeldLine, L'\0'));
+#endif
 }
 
 TEST(DownloadTextFile, ReadErrorIsNotEndOfText) {
@@ -117,5 +174,38 @@ TEST(DownloadTextFile, ReadErrorIsNotEndOfText) {
   std::wstring line;
   EXPECT_THROW(file.ReadString(line), std::runtime_error);
 }
+
+#ifdef _WIN32
+// While the download file is open nobody may write it; readers may, and a
+// file another program holds open for writing does not open.
+TEST(DownloadTextFile, WritersAreShutOutWhileOpen) {
+  vantor::test::TempDir dir;
+  dir.Write("f.bin", "00\n");
+  const std::string path = dir.File("f.bin");
+  const std::wstring wide(path.begin(), path.end());
+  auto openFor = [&](DWORD access) {
+    return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  {
+    TextFile file;
+    ASSERT_TRUE(file.Open(path));
+    HANDLE reader = openFor(GENERIC_READ);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    HANDLE writer = openFor(GENERIC_WRITE);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  }
+  HANDLE writer = openFor(GENERIC_WRITE);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  TextFile file;
+  EXPECT_FALSE(file.Open(path));
+  EXPECT_NE(file.OpenError(), 0);
+  CloseHandle(writer);
+  EXPECT_TRUE(file.Open(path));
+}
+#endif
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -273,26 +274,42 @@ TEST_F(ReaderLink, RequestBytesOfEachCommand) {
   }
 }
 
+// The shortest of three runs of call: a delay built into the call shows in
+// every run, a stall of a busy machine rarely in all three.
+template <class Call>
+std::chrono::steady_clock::duration Fastest(Call call) {
+  auto best = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    call();
+    best = std::min(best, std::chrono::steady_clock::now() - t0);
+  }
+  return best;
+}
+
 TEST_F(ReaderLink, FirmwareCommandsSettleOnlyAfterSuccess) {
+  // Waits never end early, so the settle time is a firm lower bound; its
+  // absence is checked against the settle time itself (800 ms).
   unsigned char header[3] = {0xF1, 0x22, 0x33};
   peer_.AnswerFrame(0, {});
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(DllDownloadFirmwareStart(h(), header, 3), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(790));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(800));
 
-  peer_.AnswerFrame(4, {});
-  t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(DllDownloadFirmwareFirst(h(), header, 3), -13);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(400));
+  EXPECT_LT(Fastest([&] {
+              peer_.AnswerFrame(4, {});
+              EXPECT_EQ(DllDownloadFirmwareFirst(h(), header, 3), -13);
+            }),
+            std::chrono::milliseconds(790));
 }
 
 #ifndef _WIN32  // POSIX error numbers and descriptors; Windows has its own tests
 TEST_F(ReaderLink, TransportFailuresGiveTheOsError) {
-  // Handle -2 (no reader): the first write fails with EBADF, no delay.
-  const auto t0 = std::chrono::steady_clock::now();
+  // Handle -2 (no reader): the first write fails with EBADF, with neither
+  // the read time (300 ms) nor the settle time waited.
   unsigned char b[3] = {};
-  EXPECT_EQ(DllDownloadFirmwareStart(-2, b, 3), EBADF);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(400));
+  EXPECT_LT(Fastest([&] { EXPECT_EQ(DllDownloadFirmwareStart(-2, b, 3), EBADF); }),
+            std::chrono::milliseconds(290));
 
   // Nothing answers: the read gives up after the configured time.
   EXPECT_EQ(DllEraseOfflineData(h()), ETIMEDOUT);

@@ -69,6 +69,8 @@ class CVantorToolDlg {
   const download::LineTable& Lines() const { return m_lines; }
   Outcome LastOutcome() const { return m_outcome; }
   const download::LineError& LastLineError() const { return m_lineError; }
+  // Why the download file did not open (an errno value), 0 when it did.
+  int LastFileError() const { return m_fileError; }
   // The last version and file name the query read ("" when none).
   const std::wstring& LastVersion() const { return m_lastVersion; }
   const std::wstring& LastOfflineName() const { return m_lastName; }
@@ -126,6 +128,7 @@ class CVantorToolDlg {
 
   Outcome m_outcome = Outcome::kNone;
   download::LineError m_lineError{};
+  int m_fileError = 0;
   std::wstring m_lastVersion;
   std::wstring m_lastName;
   bool m_haveVersion = false;

@@ -13,6 +13,7 @@ namespace vantor {
 void CVantorToolDlg::OnDownload() {
   if (m_workerRunning) return;  // one download at a time
   UpdateData(true);
+  m_fileError = 0;
   if (m_filePath.empty()) {
     m_host.ShowMessageBox(L"Please Open File !", L"Info", kMbOk);
     m_outcome = Outcome::kNoFile;
@@ -37,6 +38,7 @@ void CVantorToolDlg::OnDownload() {
     }
     download::TextFile file;
     if (!file.Open(ToLocalPath(m_filePath))) {
+      m_fileError = file.OpenError();
       m_host.ShowAppMessageBox(L"Open File Error!");
       cleanUp.Dismiss();
       m_outcome = Outcome::kFileError;

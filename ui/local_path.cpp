@@ -9,6 +9,20 @@
 
 namespace vantor {
 
+namespace {
+// Where FromLocalPath keeps a byte that is not valid in the locale.
+constexpr wchar_t kByteEscape = 0xDC00;
+bool IsByteEscape(wchar_t c) { return c >= kByteEscape + 0x80 && c <= kByteEscape + 0xFF; }
+}  // namespace
+
+std::wstring ShownPath(const std::wstring& path) {
+  std::wstring out = path;
+  for (wchar_t& c : out) {
+    if (IsByteEscape(c)) c = static_cast<wchar_t>(c - kByteEscape);
+  }
+  return out;
+}
+
 #ifdef _WIN32
 // Windows: paths travel as UTF-8 and are widened again where the OS takes
 // them (_wfopen), so every file name survives.
@@ -42,6 +56,10 @@ std::string ToLocalPath(const std::wstring& path) {
   std::mbstate_t state{};
   char buffer[MB_LEN_MAX];
   for (wchar_t c : path) {
+    if (IsByteEscape(c)) {
+      out += static_cast<char>(c - kByteEscape);
+      continue;
+    }
     const std::size_t n = std::wcrtomb(buffer, c, &state);
     if (n == static_cast<std::size_t>(-1)) {
       out += '?';
@@ -62,8 +80,8 @@ std::wstring FromLocalPath(const std::string& path) {
     wchar_t c = 0;
     const std::size_t n = std::mbrtowc(&c, p, left, &state);
     if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
-      // Not valid in this locale: take the byte as its own character.
-      out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+      // Not valid in this locale: keep the byte (see ShownPath).
+      out += static_cast<wchar_t>(kByteEscape + static_cast<unsigned char>(*p));
       state = std::mbstate_t{};
       ++p;
       --left;

@@ -9,6 +9,7 @@
 #include "format.h"
 #include "scope_guard.h"
 #include "VantorToolDlg.h"
+#include "local_path.h"
 #include "vantor/reader.h"
 
 namespace vantor {
@@ -80,7 +81,7 @@ std::wstring CVantorToolDlg::FileName() const {
 #else
   const std::size_t slash = m_filePath.find_last_of(L'/');
 #endif
-  return slash == std::wstring::npos ? m_filePath : m_filePath.substr(slash + 1);
+  return ShownPath(slash == std::wstring::npos ? m_filePath : m_filePath.substr(slash + 1));
 }
 
 bool CVantorToolDlg::StopHere(StopPoint point) {

@@ -8,10 +8,12 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QtTest>
+#include <clocale>
 #include <memory>
 
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/VantorToolWindow.h"
+#include "ui/local_path.h"
 
 using namespace vantor;
 using vantor::qt::VantorToolWindow;
@@ -109,6 +111,22 @@ class WindowTest : public QObject {
     Path()->repaint();
     QCOMPARE(Path()->cursorPosition(), longPath.size());
     QVERIFY(Path()->inputMethodQuery(Qt::ImCursorRectangle).toRect().right() <= Path()->width());
+  }
+
+  // The chosen file's path reaches the OS as Qt names the file, whatever
+  // the C library's locale would make of it.
+  void chosenPathKeepsItsBytes() {
+    const QString chosen = dir_.filePath(QString::fromUtf8("caf\u00e9 \u20ac.bin"));
+    w_->SetFileChooser([&](QWidget*, const QString&) { return chosen; });
+    const std::string locale = std::setlocale(LC_CTYPE, nullptr);
+    std::setlocale(LC_CTYPE, "C");
+    QTest::mouseClick(Button(kIdOpenFile), Qt::LeftButton);
+    const std::string opened = ToLocalPath(w_->Dlg().FilePath());
+    w_->Dlg().UpdateData(true);
+    const std::string again = ToLocalPath(w_->Dlg().FilePath());
+    std::setlocale(LC_CTYPE, locale.c_str());
+    QCOMPARE(QByteArray::fromStdString(opened), QFile::encodeName(chosen));
+    QCOMPARE(QByteArray::fromStdString(again), QFile::encodeName(chosen));
   }
 
   // A download on a slow reader. The worker's window operations are carried

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -23,6 +24,7 @@
 #include <memory>
 
 #include "AboutDlg.h"
+#include "local_path.h"
 #include "vantor_version.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -269,10 +271,20 @@ void VantorToolWindow::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);  // Escape: reject()
 }
 
-std::wstring VantorToolWindow::GetPathFieldText() { return m_path->text().toStdWString(); }
+// The path field holds text; the path behind it is the bytes Qt names the
+// file with (QFile::encodeName). A path set from the handlers is kept as
+// given while the field still shows it, so no byte of it is lost in a
+// QString.
+std::wstring VantorToolWindow::GetPathFieldText() {
+  const QString text = m_path->text();
+  if (text == m_pathShown) return m_pathExact;
+  return FromLocalPath(QFile::encodeName(text).toStdString());
+}
 
 void VantorToolWindow::SetPathFieldText(const std::wstring& text) {
-  m_path->setText(QString::fromStdWString(text));
+  m_pathExact = text;
+  m_pathShown = QString::fromStdWString(ShownPath(text));
+  m_path->setText(m_pathShown);
 }
 
 void VantorToolWindow::ShowPathFieldEnd() { m_path->end(false); }
@@ -346,7 +358,7 @@ int VantorToolWindow::RunBox(QMessageBox& box) {
 bool VantorToolWindow::ChooseFile(std::wstring* path) {
   const QString chosen = m_chooseFile(this, QStringLiteral("Bin Files (*.bin)"));
   if (chosen.isEmpty()) return false;
-  *path = QDir::toNativeSeparators(chosen).toStdWString();
+  *path = FromLocalPath(QFile::encodeName(QDir::toNativeSeparators(chosen)).toStdString());
   return true;
 }
 

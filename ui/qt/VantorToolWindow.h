@@ -98,6 +98,8 @@ class VantorToolWindow : public QDialog, public WindowHost {
   QLabel* m_fileLabel = nullptr;
   QPushButton* m_openFile = nullptr;
   QLineEdit* m_path = nullptr;
+  std::wstring m_pathExact;  // the path last set, while the field shows m_pathShown
+  QString m_pathShown;
   QPushButton* m_getInfo = nullptr;
   QPushButton* m_download = nullptr;
   QTextEdit* m_pane = nullptr;

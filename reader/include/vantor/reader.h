@@ -83,6 +83,12 @@ extern "C" {
 #define VANTOR_RECORD_RESET 0x10
 #define VANTOR_RECORD_APDU  0x11
 
+/* Each wait for an answer report is bounded by VANTOR_READ_TIMEOUT_MS from
+ * the environment, a whole number of milliseconds from 1 to 3600000. When it
+ * is unset, empty or anything else, the library uses its default of 10000
+ * (long enough for a flash erase); it does not refuse the value, callers
+ * that want to may check it themselves. */
+
 /* Opening and closing. */
 VANTOR_API int DllOpenReader(void);          /* handle, or -2 */
 VANTOR_API int DllCloseReader(int handle);   /* 0, or -4 */

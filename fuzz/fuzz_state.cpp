@@ -1,0 +1,61 @@
+// libFuzzer target: any bytes as the emulated reader's state file. Loading
+// either gives a state or throws StateError; a loaded state is saved and
+// must load again.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "emulator/sim_state.h"
+
+namespace {
+
+// One scratch folder per process, removed at exit. Plain arrays: they are
+// still there when the exit handler runs.
+char scratch[] = "/tmp/vantor-fuzz-state-XXXXXX";
+char inPath[sizeof scratch + 16];
+char outPath[sizeof scratch + 16];
+
+void RemoveScratch() {
+  std::remove(inPath);
+  std::remove(outPath);
+  ::rmdir(scratch);
+}
+
+void MakeScratch() {
+  if (inPath[0] != '\0') return;
+  if (::mkdtemp(scratch) == nullptr) std::abort();
+  std::snprintf(inPath, sizeof inPath, "%s/in.json", scratch);
+  std::snprintf(outPath, sizeof outPath, "%s/out.json", scratch);
+  std::atexit(RemoveScratch);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace vantor::sim;
+  MakeScratch();
+  const std::string in = inPath, out = outPath;
+  std::FILE* f = std::fopen(in.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+
+  SimState state;
+  try {
+    state = LoadState(in);
+  } catch (const StateError&) {
+    return 0;
+  }
+  std::string error;
+  if (!SaveState(out, state, &error)) std::abort();
+  try {
+    LoadState(out);
+  } catch (const StateError&) {
+    __builtin_trap();  // what was saved must load again
+  }
+  return 0;
+}
