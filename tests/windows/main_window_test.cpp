@@ -61,7 +61,14 @@ void RightClick(HWND window, int x, int y) {
   MapDialogRect(window, &units);
   POINT at{units.left, units.top};
   ClientToScreen(window, &at);
-  SetCursorPos(at.x, at.y);
+  // The pointer must be there, over the window itself, before the click.
+  WaitFor([&] {
+    SetCursorPos(at.x, at.y);
+    POINT now;
+    return GetCursorPos(&now) && now.x == at.x && now.y == at.y && WindowFromPoint(at) == window
+               ? window
+               : nullptr;
+  });
   INPUT clicks[2] = {};
   clicks[0].type = clicks[1].type = INPUT_MOUSE;
   clicks[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
@@ -109,6 +116,7 @@ class MainWindowRun : public ::testing::Test {
       HWND main = WaitFor([] { return VisibleTopLevel(L"#32770", kTitle); });
       if (main == nullptr) return;
       SetForegroundWindow(main);
+      WaitFor([main] { return GetForegroundWindow() == main ? main : nullptr; });
       Sleep(100);
       drive(main);
       // Nothing modal may stay open, or the window cannot end.
