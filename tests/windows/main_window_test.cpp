@@ -80,6 +80,7 @@ void RightClick(HWND window, int x, int y) {
 std::vector<std::wstring> OpenMenuItems() {
   HWND popup = WaitFor([] { return VisibleTopLevel(L"#32768", nullptr); });
   if (popup == nullptr) return {};
+  Sleep(200);  // the menu's own message loop takes the keys that follow
   auto* menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
   std::vector<std::wstring> items;
   for (int i = 0; i < GetMenuItemCount(menu); ++i) {
