@@ -47,6 +47,7 @@ class WindowTest : public QObject {
     w_->SetMessageBoxRunner([this](Box& box) { unexpectedBoxes_ << box.text(); return int(Box::No); });
     w_->show();
     QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));  // the window's shortcuts need it
   }
 
   void cleanup() {
@@ -253,7 +254,6 @@ class WindowTest : public QObject {
 
   // The read-only pane shows no caret when it has the focus.
   void paneWithoutCaret() {
-    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     QWidget* view = PaneEdit()->viewport();
     const QImage unfocused = view->grab().toImage();
     PaneEdit()->setFocus();
