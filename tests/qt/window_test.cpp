@@ -235,6 +235,8 @@ class WindowTest : public QObject {
   void shiftF10() {
     const struct { int focus; bool windowMenu; } cases[] = {{kIdGetInfo, true}, {kIdFilePath, false}};
     for (const auto& c : cases) {
+      w_->activateWindow();  // again after the last menu
+      QVERIFY(QTest::qWaitForWindowActive(w_.get()));
       w_->Control(c.focus)->setFocus();
       QString last;
       QTimer poll;  // the window menu waits in a loop of its own, the field's does not
