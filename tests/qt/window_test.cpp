@@ -49,6 +49,7 @@ class WindowTest : public QObject {
     w_->SetMessageBoxRunner([this](Box& box) { unexpectedBoxes_ << box.text(); return int(Box::No); });
     w_->show();
     QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));  // the window's shortcuts need it
   }
 
   void cleanup() {
@@ -252,6 +253,8 @@ class WindowTest : public QObject {
   void shiftF10() {
     const struct { int focus; bool windowMenu; } cases[] = {{kIdGetInfo, true}, {kIdFilePath, false}};
     for (const auto& c : cases) {
+      w_->activateWindow();  // again after the last menu
+      QVERIFY(QTest::qWaitForWindowActive(w_.get()));
       w_->Control(c.focus)->setFocus();
       QString last;
       QTimer poll;  // the window menu waits in a loop of its own, the field's does not
@@ -271,7 +274,6 @@ class WindowTest : public QObject {
 
   // The read-only pane shows no caret when it has the focus.
   void paneWithoutCaret() {
-    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     QWidget* view = PaneEdit()->viewport();
     const QImage unfocused = view->grab().toImage();
     PaneEdit()->setFocus();

@@ -61,7 +61,14 @@ void RightClick(HWND window, int x, int y) {
   MapDialogRect(window, &units);
   POINT at{units.left, units.top};
   ClientToScreen(window, &at);
-  SetCursorPos(at.x, at.y);
+  // The pointer must be there, over the window itself, before the click.
+  WaitFor([&] {
+    SetCursorPos(at.x, at.y);
+    POINT now;
+    return GetCursorPos(&now) && now.x == at.x && now.y == at.y && WindowFromPoint(at) == window
+               ? window
+               : nullptr;
+  });
   INPUT clicks[2] = {};
   clicks[0].type = clicks[1].type = INPUT_MOUSE;
   clicks[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
@@ -73,6 +80,7 @@ void RightClick(HWND window, int x, int y) {
 std::vector<std::wstring> OpenMenuItems() {
   HWND popup = WaitFor([] { return VisibleTopLevel(L"#32768", nullptr); });
   if (popup == nullptr) return {};
+  Sleep(200);  // the menu's own message loop takes the keys that follow
   auto* menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
   std::vector<std::wstring> items;
   for (int i = 0; i < GetMenuItemCount(menu); ++i) {
@@ -109,6 +117,7 @@ class MainWindowRun : public ::testing::Test {
       HWND main = WaitFor([] { return VisibleTopLevel(L"#32770", kTitle); });
       if (main == nullptr) return;
       SetForegroundWindow(main);
+      WaitFor([main] { return GetForegroundWindow() == main ? main : nullptr; });
       Sleep(100);
       drive(main);
       // Nothing modal may stay open, or the window cannot end.
