@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
       "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (1 to\n"
       "3600000 ms, default 10000); VANTOR_CODEPAGE names the code page for names.\n\n"
       "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
-      "3 no reader found, 4 firmware download not confirmed."};
+      "3 no reader found or the reader is in use, 4 firmware download not confirmed."};
   app.require_subcommand(1);
   app.set_version_flag("--version,--tool-version", "vantor " VANTORTOOL_VERSION);
 
