@@ -155,23 +155,30 @@ bool TextFile::Fill() {
   return true;
 }
 
-// Drops what is left of a line that was cut, up to and with its line break.
-void TextFile::SkipRestOfLine() {
-  skip_rest_ = false;
+TextFile::LineEnd TextFile::ReadLineBytes(std::wstring* line, std::size_t room) {
   for (;;) {
     if (pos_ == end_ && !Fill()) {
       text_ended_ = true;
-      return;
+      return LineEnd::kEndOfText;
     }
     const LineStop stop = FindLineStop(pos_, end_);
+    if (line != nullptr) {
+      if (static_cast<std::size_t>(stop.at - pos_) > room - line->size()) {
+        const std::size_t take = room - line->size();
+        AppendWidened(*line, pos_, pos_ + take);
+        pos_ += take;
+        return LineEnd::kFull;
+      }
+      AppendWidened(*line, pos_, stop.at);
+    }
     if (stop.endOfText) {
       pos_ = end_;
       text_ended_ = true;
-      return;
+      return LineEnd::kEndOfText;
     }
     if (stop.lf) {
       pos_ = stop.at + 1;
-      return;
+      return LineEnd::kLineBreak;
     }
     pos_ = end_;
   }
@@ -181,38 +188,14 @@ bool TextFile::ReadString(std::wstring& line) {
   line.clear();
   line_cut_ = false;
   if (!IsOpen()) return false;
-  if (skip_rest_ && !text_ended_) SkipRestOfLine();
+  if (skip_rest_ && !text_ended_) ReadLineBytes(nullptr, 0);  // the rest of a cut line
+  skip_rest_ = false;
   if (text_ended_) return false;
-  // One byte more than is held, for the CR of a CR LF line break.
-  constexpr std::size_t kRoom = kMaxHeldLine + 1;
-  bool line_break = false;
-  for (;;) {
-    if (pos_ == end_ && !Fill()) {
-      text_ended_ = true;
-      break;
-    }
-    const LineStop stop = FindLineStop(pos_, end_);
-    if (static_cast<std::size_t>(stop.at - pos_) > kRoom - line.size()) {
-      // Longer than is held: keep the start, leave the rest to be skipped.
-      const std::size_t take = kRoom - line.size();
-      AppendWidened(line, pos_, pos_ + take);
-      pos_ += take;
-      skip_rest_ = true;
-      break;
-    }
-    AppendWidened(line, pos_, stop.at);
-    if (stop.endOfText) {
-      pos_ = end_;
-      text_ended_ = true;
-      break;
-    }
-    if (stop.lf) {
-      pos_ = stop.at + 1;
-      line_break = true;
-      break;
-    }
-    pos_ = end_;
-  }
+  // One byte more than is held, for the CR of a CR LF line break. A longer
+  // line keeps its start; the rest is skipped by the next read.
+  const LineEnd end = ReadLineBytes(&line, kMaxHeldLine + 1);
+  skip_rest_ = end == LineEnd::kFull;
+  const bool line_break = end == LineEnd::kLineBreak;
   if (line_break) {
     if (!line.empty() && line.back() == L'\r') line.pop_back();
   } else if (line.empty()) {

@@ -65,7 +65,11 @@ class TextFile {
  private:
   bool Fill();
   void ResetReading();
-  void SkipRestOfLine();
+  enum class LineEnd { kLineBreak, kEndOfText, kFull };
+  // Reads on in the current line, appending its bytes to *line up to room
+  // bytes in all (none when line is null: they are skipped). Stops after
+  // the line break, at the end of the text, or when *line is full.
+  LineEnd ReadLineBytes(std::wstring* line, std::size_t room);
 
   std::FILE* file_ = nullptr;
   const char* memory_ = nullptr;
