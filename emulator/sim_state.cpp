@@ -297,6 +297,9 @@ SimState LoadState(const std::string& path) {
     state.document = Json::parse(text.str());
   } catch (const Json::parse_error& e) {
     throw StateError("is not valid JSON (error at byte " + std::to_string(e.byte) + ")");
+  } catch (const Json::exception& e) {
+    // A number too large for any field's type, for one.
+    throw StateError(std::string("is not valid JSON (") + e.what() + ")");
   }
   if (!state.document.is_object()) throw StateError("must hold a JSON object");
   ReadFields(state);

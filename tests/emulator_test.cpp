@@ -103,7 +103,7 @@ TEST(Emulator, StateFile) {
            "log": [{"code": 1, "slot": 2, "data": "", "note": "x"},
                    {"code": 120, "slot": 0, "data": "06"}]})"},
       {"{\"led\": [1,", nullptr}, {"[1, 2]", nullptr}, {R"({"buzzer": [256]})", nullptr},
-      {R"({"atr": "3B 68"})", nullptr},
+      {R"({"atr": "3B 68"})", nullptr}, {R"({"led": [1E999]})", nullptr},
       {R"({"faults": [{"code": 120, "nth": 1, "action": "status"}]})", nullptr},
   };
   for (const auto& [before, after] : cases) {
