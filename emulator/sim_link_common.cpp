@@ -54,21 +54,35 @@ void Serve(ReaderEnd& end, SimState& state) {
   }
 }
 
-void Run(std::unique_ptr<ReaderEnd> end, std::string path, std::unique_ptr<SimState> state,
-         std::shared_ptr<bool> saved) {
+}  // namespace
+
+bool ServeAndSave(ReaderEnd& end, const std::string& path, SimState& state) {
   try {
-    Serve(*end, *state);
+    Serve(end, state);
   } catch (const std::exception& e) {
     Report(path, std::string("emulator stopped: ") + e.what());
   }
-  end->Close();
+  end.Close();
+  return Save(path, state);
+}
+
+bool Save(const std::string& path, const SimState& state) {
   std::string error;
+  bool saved = false;
   try {
-    *saved = SaveState(path, *state, &error);
+    saved = SaveState(path, state, &error);
   } catch (const std::exception& e) {
     error = e.what();
   }
-  if (!*saved) Report(path, "not written: " + error);
+  if (!saved) Report(path, "not written: " + error);
+  return saved;
+}
+
+namespace {
+
+void Run(std::unique_ptr<ReaderEnd> end, std::string path, std::unique_ptr<SimState> state,
+         std::shared_ptr<bool> saved) {
+  *saved = ServeAndSave(*end, path, *state);
 }
 
 }  // namespace

@@ -27,6 +27,14 @@ class ReaderEnd {
   virtual void Close() = 0;
 };
 
+// Serves end until the link ends (the host goes, a send fails, a
+// disconnect fault), closes it and writes the state file; true when it was
+// written.
+bool ServeAndSave(ReaderEnd& end, const std::string& path, SimState& state);
+
+// Writes the state file; false after one line on stderr naming it.
+bool Save(const std::string& path, const SimState& state);
+
 // The state for a new link, or null after one line on stderr naming the
 // file when it cannot be used.
 std::unique_ptr<SimState> LoadForLink(const char* statePath);
