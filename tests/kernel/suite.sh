@@ -125,7 +125,7 @@ silent_reader_times_out() {
   cat /tmp/silent.err
   echo "no answer: exit $status after ${took}0 ms"
   [ "$status" -eq 1 ] || fail "expected exit 1"
-  grep -q "errno $(printf '%d' 110))" /tmp/silent.err || fail "expected ETIMEDOUT (110)"
+  grep -q "(errno 110)" /tmp/silent.err || fail "expected ETIMEDOUT (110)"
   grep -q '"code": 137' /tmp/silent.json
   [ "$took" -ge 100 ] && [ "$took" -le $((150 + normal)) ] ||
     fail "expected 1000 to $((1500 + normal * 10)) ms"
@@ -160,7 +160,8 @@ unplug_during_download() {
   stop_gadgets
   gadget_plug 0 || fail "the reader did not come back"
   [ "$status" -eq 1 ] || fail "download: exit $status, expected 1"
-  grep -qi 'failed' /tmp/unplug.out /tmp/unplug.err || fail "no failure message"
+  # The pane's text: the line that could not be sent, "Loading Error!".
+  grep -q 'Error!' /tmp/unplug.out || fail "no failure message"
   [ "$gone" -eq 0 ] || fail "/dev/hidraw0 is still there"
   [ "$list" -eq 3 ] || fail "vantor list after the unplug: exit $list, expected 3"
   ! grep -q hidraw /tmp/list.txt || fail "vantor list still lists a node"
