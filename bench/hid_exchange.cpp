@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   // profits from caches (or an emulator's code translation) the other one
   // warmed.
   if (hid_init() != 0) return 1;
-  constexpr int kRounds = 4;
+  constexpr int kRounds = 10;
   double ours = 0, hidapi = 0, warmUp = 0;
   bool oursOk = Ours(100, &warmUp), hidapiOk = Hidapi(100, &warmUp);
   for (int round = 0; round < kRounds; ++round) {

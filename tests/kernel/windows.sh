@@ -1,0 +1,55 @@
+# The Windows build against the gadget reader: Wine inside the VM (a Debian
+# root file system on the virtio disk), finding the reader through its HID
+# search (SetupDi/HidD on Wine's hidraw bus). One line per check, then a
+# summary; exit 1 when any check failed.
+. /opt/vantor/kernel/checks.sh
+EXPECTED=/opt/vantor/expected
+root=/mnt/debian
+
+while read -r module; do insmod "$module" || exit 1; done < /etc/vantor-disk-modules
+mkdir -p "$root"
+wait_for /dev/vda 50 && mount -t ext4 /dev/vda "$root" || { echo "vantor-bench: no Wine disk"; exit 1; }
+for fs in proc sys dev; do mount --bind "/$fs" "$root/$fs"; done
+mount -t tmpfs tmpfs "$root/tmp"
+mount -t tmpfs tmpfs "$root/run"
+cp /opt/vantor/windows/*.exe /opt/vantor/examples/offline-demo.bin "$root/tmp/"
+
+# wine_run ARGS...: a Windows program in the Debian root, as root, in a
+# 32-bit prefix.
+wine_run() {
+  chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/bin:/bin WINEPREFIX=/tmp/prefix \
+    WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
+    sh -c 'cd /tmp && "$@"' wine "$@"
+}
+
+prefix_with_hidraw() {
+  wine_run wineboot -i
+  # Without SDL, Wine's HID bus reads hidraw only with this value set.
+  wine_run wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
+    /v 'Enable SDL' /t REG_DWORD /d 0 /f
+  wine_run wineserver -w
+}
+
+list_finds_the_gadget() {
+  wine_run wine vantor.exe list | tr -d '\r' | tee /tmp/list.txt
+  grep -q '0755:0001 v0205  ok' /tmp/list.txt || fail "not as expected"
+}
+
+download_and_info() {
+  start_gadget 0 /tmp/wine.json
+  wine_run wine vantor.exe download offline-demo.bin | tr -d '\r' | tee /tmp/download.txt
+  grep -q 'Download SUCCESS!' /tmp/download.txt || fail "download did not succeed"
+  wine_run wine vantor.exe info | tr -d '\r' | tee /tmp/info.txt
+  grep -q 'offline-demo.bin' /tmp/info.txt || fail "info does not name the file"
+  stop_gadgets
+  offline_part "$EXPECTED/offline.json" > /tmp/want.txt
+  offline_part /tmp/wine.json | diff /tmp/want.txt - || fail "the reader holds something else"
+}
+
+started=$(now_cs)
+check "Wine prefix with its hidraw bus" prefix_with_hidraw
+check "vantor.exe list finds the gadget reader" list_finds_the_gadget
+check "vantor.exe download + info into the gadget reader" download_and_info
+wine_run wineserver -k 2> /dev/null
+echo "Wine part: $(( ($(now_cs) - started) / 100 )) s"
+summary "windows bench"
