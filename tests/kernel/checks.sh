@@ -11,18 +11,20 @@ gadgets=""
 # /tmp/check.note is shown in any case.
 check() {
   rm -f /tmp/check.note
+  begun=$(now_cs)
   (
     set -e
     trap stop_gadgets EXIT
     "$2"
   ) > /tmp/check.out 2>&1
   status=$?
+  seconds=$(( ($(now_cs) - begun + 50) / 100 ))
   if [ "$status" -eq 0 ]; then
-    echo "ok   $1"
+    echo "ok   $1 (${seconds} s)"
     [ ! -f /tmp/check.note ] || sed 's/^/       /' /tmp/check.note
     passed=$((passed + 1))
   else
-    echo "FAIL $1"
+    echo "FAIL $1 (${seconds} s)"
     sed 's/^/       /' /tmp/check.out
     failed=$((failed + 1))
   fi
