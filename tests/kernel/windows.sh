@@ -39,12 +39,53 @@ download_and_info() {
   offline_part /tmp/wine.json | diff /tmp/want.txt - || fail "the reader holds something else"
 }
 
+# The window's own HID search: on a virtual display, the path typed into
+# its field, then "Get Device Info" and "Download To  Device" (tab order:
+# Open File..., path, Get Device Info, Download To  Device).
+window_downloads() {
+  start_gadget 0 /tmp/window.json
+  chroot "$root" Xvfb :1 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+  xvfb=$!
+  x() { chroot "$root" /usr/bin/env -i DISPLAY=:1 xdotool "$@"; }
+  wine_run env DISPLAY=:1 wine VantorTool.exe > /dev/null 2>&1 &
+  window=""
+  n=0
+  while [ -z "$window" ]; do
+    n=$((n + 1))
+    [ "$n" -lt 300 ] || { kill "$xvfb"; fail "the window did not appear"; }
+    sleep 1
+    window=$(x search --name '^Orvane V' 2> /dev/null | head -n 1) || true
+  done
+  echo "window $window after $n s"
+  sleep 5
+  x windowactivate --sync "$window" 2> /dev/null || x windowfocus "$window" || true
+  x key --delay 300 Tab
+  x type --delay 50 'Z:\tmp\offline-demo.bin'
+  x key --delay 300 Tab space
+  sleep 20
+  x key --delay 300 Tab space
+  n=0
+  # The download ends with the buzzer command (0x79 = 121).
+  until grep -q '"code": 121' /tmp/window.json 2> /dev/null; do
+    n=$((n + 1))
+    [ "$n" -lt 180 ] || break
+    sleep 1
+  done
+  kill "$xvfb"
+  stop_gadgets
+  # Get Device Info asks for the firmware version (0x89 = 137).
+  grep -q '"code": 137' /tmp/window.json || fail "Get Device Info did not reach the reader"
+  offline_part "$EXPECTED/offline.json" > /tmp/want.txt
+  offline_part /tmp/window.json | diff /tmp/want.txt - || fail "the reader holds something else"
+}
+
 started=$(now_cs)
 # One Wine session for all checks: its services (the HID bus among them)
 # start once.
 wine_run wineserver -p
 check "vantor.exe list finds the gadget reader" list_finds_the_gadget
 check "vantor.exe download + info into the gadget reader" download_and_info
+check "VantorTool.exe: Get Device Info and Download To  Device in the window" window_downloads
 wine_run wineserver -k 2> /dev/null
 echo "Wine part: $(( ($(now_cs) - started) / 100 )) s"
 summary "windows bench"
