@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -119,7 +119,11 @@ ReaderPeer::ReaderPeer() {
     names >> hostNode >> readerNode;
     reader_ = ::open(readerNode.c_str(), O_RDWR | O_CLOEXEC);
     host_ = ::open(hostNode.c_str(), O_RDWR | O_CLOEXEC);
-    if (host_ < 0 || reader_ < 0) throw std::runtime_error("cannot open " + std::string(nodes));
+    if (host_ < 0 || reader_ < 0) {
+      if (host_ >= 0) ::close(host_);
+      if (reader_ >= 0) ::close(reader_);
+      throw std::runtime_error("cannot open " + std::string(nodes));
+    }
     gadget_ = std::make_shared<GadgetSide>(reader_);
     return;
   }
