@@ -56,24 +56,33 @@ void Serve(ReaderEnd& end, SimState& state) {
 
 void Run(std::unique_ptr<ReaderEnd> end, std::string path, LinkState link,
          std::shared_ptr<bool> saved) {
-  SimState* state = link.state.get();
-  try {
-    Serve(*end, *state);
-  } catch (const std::exception& e) {
-    Report(path, std::string("emulator stopped: ") + e.what());
-  }
-  end->Close();
-  std::string error;
-  try {
-    *saved = SaveState(path, *state, &error);
-  } catch (const std::exception& e) {
-    error = e.what();
-  }
-  if (!*saved) Report(path, "not written: " + error);
+  *saved = ServeAndSave(*end, path, *link.state);
   link.lock.reset();  // before CloseLink returns: the next link may start
 }
 
 }  // namespace
+
+bool ServeAndSave(ReaderEnd& end, const std::string& path, SimState& state) {
+  try {
+    Serve(end, state);
+  } catch (const std::exception& e) {
+    Report(path, std::string("emulator stopped: ") + e.what());
+  }
+  end.Close();
+  return Save(path, state);
+}
+
+bool Save(const std::string& path, const SimState& state) {
+  std::string error;
+  bool saved = false;
+  try {
+    saved = SaveState(path, state, &error);
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  if (!saved) Report(path, "not written: " + error);
+  return saved;
+}
 
 LinkState LoadForLink(const char* statePath, bool* inUse) {
   LinkState link;

@@ -50,6 +50,14 @@ struct LinkState {
   std::unique_ptr<SimState> state;
 };
 
+// Serves end until the link ends (the host goes, a send fails, a
+// disconnect fault), closes it and writes the state file; true when it was
+// written.
+bool ServeAndSave(ReaderEnd& end, const std::string& path, SimState& state);
+
+// Writes the state file; false after one line on stderr naming it.
+bool Save(const std::string& path, const SimState& state);
+
 // The locked state for a new link; a null state when it cannot be used
 // (after one line on stderr naming the file) or, with *inUse (when given)
 // set, when another link holds it.

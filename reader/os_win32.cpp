@@ -135,10 +135,11 @@ int FindReaderDevice(std::string* heldPath) {
 bool WriteReport(int handle, const std::uint8_t report[64]) {
   std::uint8_t buffer[64];
   std::memcpy(buffer, report, sizeof buffer);
+  // A successful write is the whole report, whatever count the HID driver
+  // reports: some report one byte less (the report ID), e.g. Wine's hidraw
+  // bus says 63 for 64.
   std::size_t written = 0;
-  if (!Transfer(handle, true, buffer, &written)) return false;
-  if (written != 64) return Fail(ERROR_WRITE_FAULT);
-  return true;
+  return Transfer(handle, true, buffer, &written);
 }
 
 bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {

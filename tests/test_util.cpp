@@ -1,17 +1,24 @@
 #include "test_util.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 #include "protocol/frame.h"
 
@@ -57,7 +64,69 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
+// The reader's side on a USB HID gadget node. Like a device, it takes each
+// report the host writes at once (a thread reads them into a queue): the
+// host's USB stack holds only a few unread reports before its writes wait.
+struct GadgetSide {
+  explicit GadgetSide(int node) : fd(node), thread([this] { Run(); }) {}
+  ~GadgetSide() {
+    stop = true;
+    thread.join();
+  }
+
+  void Run() {
+    // After stop, one more pass takes what is still queued in the gadget.
+    for (bool last = false; !last;) {
+      last = stop;
+      pollfd p{fd, POLLIN, 0};
+      while (::poll(&p, 1, last ? 0 : 20) > 0) {
+        Report report(65);
+        const ssize_t n = ::read(fd, report.data(), report.size());
+        if (n <= 0) break;
+        report.resize(static_cast<std::size_t>(n));
+        std::lock_guard<std::mutex> lock(mutex);
+        written.push_back(std::move(report));
+      }
+    }
+  }
+
+  // Everything written so far, once nothing new has come for 100 ms.
+  std::vector<Report> Take() {
+    std::size_t seen = ~std::size_t{0};
+    for (int i = 0; i < 50; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (written.size() == seen) break;
+        seen = written.size();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::exchange(written, {});
+  }
+
+  int fd;
+  std::mutex mutex;
+  std::vector<Report> written;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
 ReaderPeer::ReaderPeer() {
+  if (const char* nodes = std::getenv("VANTOR_TEST_HID_PEER"); nodes && *nodes) {
+    std::istringstream names(nodes);
+    std::string hostNode, readerNode;
+    names >> hostNode >> readerNode;
+    reader_ = ::open(readerNode.c_str(), O_RDWR | O_CLOEXEC);
+    host_ = ::open(hostNode.c_str(), O_RDWR | O_CLOEXEC);
+    if (host_ < 0 || reader_ < 0) {
+      if (host_ >= 0) ::close(host_);
+      if (reader_ >= 0) ::close(reader_);
+      throw std::runtime_error("cannot open " + std::string(nodes));
+    }
+    gadget_ = std::make_shared<GadgetSide>(reader_);
+    return;
+  }
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
     throw std::runtime_error("socketpair failed");
@@ -72,11 +141,13 @@ ReaderPeer::~ReaderPeer() {
 }
 
 void ReaderPeer::CloseReaderSide() {
+  gadget_.reset();
   if (reader_ >= 0) ::close(reader_);
   reader_ = -1;
 }
 
 std::vector<Report> ReaderPeer::TakeWritten() {
+  if (gadget_) return gadget_->Take();
   std::vector<Report> reports;
   for (;;) {
     pollfd p{reader_, POLLIN, 0};
@@ -92,7 +163,9 @@ std::vector<Report> ReaderPeer::TakeWritten() {
 
 void ReaderPeer::Answer(const std::vector<Report>& reports) {
   for (const auto& r : reports) {
-    if (::send(reader_, r.data(), r.size(), MSG_NOSIGNAL) < 0) {
+    ssize_t n = ::send(reader_, r.data(), r.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::write(reader_, r.data(), r.size());
+    if (n < 0) {
       throw std::runtime_error("send failed");
     }
   }

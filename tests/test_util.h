@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,9 @@ class ScopedEnv {
 using Report = std::vector<std::uint8_t>;
 
 // AF_UNIX SOCK_SEQPACKET pair: host() is a reader handle for the link
-// functions, the test plays the reader on the other end.
+// functions, the test plays the reader on the other end. On Linux,
+// VANTOR_TEST_HID_PEER="HOSTNODE GADGETNODE" (e.g. "/dev/hidraw0 /dev/hidg0")
+// puts a real kernel's USB HID stack in between instead.
 class ReaderPeer {
  public:
   ReaderPeer();
@@ -54,6 +57,7 @@ class ReaderPeer {
  private:
   int host_ = -1;
   int reader_ = -1;
+  std::shared_ptr<struct GadgetSide> gadget_;  // with VANTOR_TEST_HID_PEER
 };
 
 std::vector<std::uint8_t> Hex(const std::string& hex);

@@ -1,0 +1,91 @@
+# The Windows build against the gadget reader: Wine inside the VM (a Debian
+# root file system on the virtio disk), finding the reader through its HID
+# search (SetupDi/HidD on Wine's hidraw bus). One line per check, then a
+# summary; exit 1 when any check failed.
+. /opt/vantor/kernel/checks.sh
+EXPECTED=/opt/vantor/expected
+root=/mnt/debian
+
+while read -r module; do insmod "$module" || exit 1; done < /etc/vantor-disk-modules
+mkdir -p "$root"
+wait_for /dev/vda 50 && mount -t ext4 /dev/vda "$root" || { echo "vantor-bench: no Wine disk"; exit 1; }
+for fs in proc sys dev; do mount --bind "/$fs" "$root/$fs"; done
+mount -t tmpfs tmpfs "$root/tmp"
+mount -t tmpfs tmpfs "$root/run"
+cp /opt/vantor/windows/*.exe /opt/vantor/examples/offline-demo.bin "$root/tmp/"
+
+# wine_run ARGS...: a Windows program in the Debian root, as root, in the
+# 32-bit prefix scripts/kernel-bench made on the disk (with "Enable SDL" = 0,
+# without which Wine's HID bus does not read hidraw).
+wine_run() {
+  chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/bin:/bin WINEPREFIX=/root/prefix \
+    WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
+    sh -c 'cd /tmp && "$@"' wine "$@"
+}
+
+list_finds_the_gadget() {
+  wine_run wine vantor.exe list | tr -d '\r' | tee /tmp/list.txt
+  grep -q '0755:0001 v0205  ok' /tmp/list.txt || fail "not as expected"
+}
+
+download_and_info() {
+  start_gadget 0 /tmp/wine.json
+  wine_run wine vantor.exe download offline-demo.bin | tr -d '\r' | tee /tmp/download.txt
+  grep -q 'Download SUCCESS!' /tmp/download.txt || fail "download did not succeed"
+  wine_run wine vantor.exe info | tr -d '\r' | tee /tmp/info.txt
+  grep -q 'offline-demo.bin' /tmp/info.txt || fail "info does not name the file"
+  stop_gadgets
+  offline_part "$EXPECTED/offline.json" > /tmp/want.txt
+  offline_part /tmp/wine.json | diff /tmp/want.txt - || fail "the reader holds something else"
+}
+
+# The window's own HID search: on a virtual display, the path typed into
+# its field, then "Get Device Info" and "Download To  Device" (tab order:
+# Open File..., path, Get Device Info, Download To  Device).
+window_downloads() {
+  start_gadget 0 /tmp/window.json
+  chroot "$root" Xvfb :1 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+  xvfb=$!
+  x() { chroot "$root" /usr/bin/env -i DISPLAY=:1 xdotool "$@"; }
+  wine_run env DISPLAY=:1 wine VantorTool.exe > /dev/null 2>&1 &
+  window=""
+  n=0
+  while [ -z "$window" ]; do
+    n=$((n + 1))
+    [ "$n" -lt 300 ] || { kill "$xvfb"; fail "the window did not appear"; }
+    sleep 1
+    window=$(x search --name '^Orvane V' 2> /dev/null | head -n 1) || true
+  done
+  echo "window $window after $n s"
+  sleep 5
+  x windowactivate --sync "$window" 2> /dev/null || x windowfocus "$window" || true
+  x key --delay 300 Tab
+  x type --delay 50 'Z:\tmp\offline-demo.bin'
+  x key --delay 300 Tab space
+  sleep 20
+  x key --delay 300 Tab space
+  n=0
+  # The download ends with the buzzer command (0x79 = 121).
+  until grep -q '"code": 121' /tmp/window.json 2> /dev/null; do
+    n=$((n + 1))
+    [ "$n" -lt 180 ] || break
+    sleep 1
+  done
+  kill "$xvfb"
+  stop_gadgets
+  # Get Device Info asks for the firmware version (0x89 = 137).
+  grep -q '"code": 137' /tmp/window.json || fail "Get Device Info did not reach the reader"
+  offline_part "$EXPECTED/offline.json" > /tmp/want.txt
+  offline_part /tmp/window.json | diff /tmp/want.txt - || fail "the reader holds something else"
+}
+
+started=$(now_cs)
+# One Wine session for all checks: its services (the HID bus among them)
+# start once.
+wine_run wineserver -p
+check "vantor.exe list finds the gadget reader" list_finds_the_gadget
+check "vantor.exe download + info into the gadget reader" download_and_info
+check "VantorTool.exe: Get Device Info and Download To  Device in the window" window_downloads
+wine_run wineserver -k 2> /dev/null
+echo "Wine part: $(( ($(now_cs) - started) / 100 )) s"
+summary "windows bench"
