@@ -37,7 +37,9 @@ int main(int argc, char** argv) {
   CLI::App app{
       "vantor - download scripts and firmware into the reader and query it.\n"
       "Set VANTOR_READER_SIM=<state.json> to use the emulated reader instead of\n"
-      "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (10000).\n\n"
+      "hardware (several state files, separated by ':' (';' on Windows), are\n"
+      "several readers); VANTOR_READ_TIMEOUT_MS bounds each wait for the reader\n"
+      "(10000).\n\n"
       "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
       "3 no reader found, 4 firmware download not confirmed."};
   app.require_subcommand(1);
@@ -49,8 +51,15 @@ int main(int argc, char** argv) {
   std::string file;
   bool yes = false;
   bool json = false;
+  bool all = false;
+  std::string reader;
+  app.add_option("--reader", reader,
+                 "Use the reader at this path (see 'vantor list'); default: the first that opens")
+      ->envname("VANTOR_READER");
+  app.fallthrough();  // --reader also after the command
 
   auto* list = app.add_subcommand("list", "List attached readers and whether you may open them");
+  list->add_flag("--json", json, "Print the list as JSON");
   auto* version = app.add_subcommand("version", "Print the reader's firmware version");
   auto* apdu = app.add_subcommand("apdu", "Send a command APDU to the card and print the response");
   apdu->add_option("hex", hex, "The APDU in hex, e.g. 00A4040000")->required();
@@ -71,9 +80,12 @@ int main(int argc, char** argv) {
       "download", "Download a file into the reader, as the window's \"Download To  Device\"");
   download->add_option("file", file, "The download file")->required();
   download->add_flag("-y,--yes", yes, "Confirm a firmware download without asking");
+  download->add_flag("--all", all, "Download into every attached reader at once");
+  download->add_flag("--json", json, "With --all: print the summary as JSON");
   auto* info = app.add_subcommand(
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
+  info->add_flag("--all", all, "Every attached reader");
 
   try {
     app.parse(argc, argv);
@@ -82,7 +94,8 @@ int main(int argc, char** argv) {
     return rc == 0 ? kExitOk : kExitUsage;
   }
 
-  if (*list) return List();
+  SelectReader(reader);
+  if (*list) return List(json);
   if (*version) return Version();
   if (*apdu) return Apdu(hex, slot);
   if (*reset) return Reset(slot);
@@ -90,7 +103,7 @@ int main(int argc, char** argv) {
   if (*led) return Led(value);
   if (*beep) return Beep(value);
   if (*check) return Check(file);
-  if (*download) return Download(file, yes);
-  if (*info) return Info(json);
+  if (*download) return all ? DownloadAll(file, yes, json) : Download(file, yes);
+  if (*info) return all ? InfoAll(json) : Info(json);
   return kExitUsage;
 }

@@ -7,12 +7,14 @@
 #include <string>
 
 #include "commands.h"
+#include "dialog_support.h"
 #include "format.h"
 #include "loader.h"
 #include "text_file.h"
 #include "VantorToolDlg.h"
 #include "console/ConsoleHost.h"
 #include "local_path.h"
+#include "vantor/reader.h"
 
 namespace vantor::cli {
 namespace {
@@ -23,6 +25,16 @@ const char* ModeName(std::uint8_t mode) {
     case 2: return "nothing to send";
     default: return "offline-data script";
   }
+}
+
+}  // namespace
+
+// The pane's final text on stdout, ending with one line break.
+void PrintPane(const std::wstring& pane) {
+  if (pane.empty()) return;
+  std::string text = PaneForTerminal(pane);
+  if (text.back() != '\n') text += '\n';
+  std::fputs(text.c_str(), stdout);
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -56,14 +68,6 @@ ConsoleHost::Options TerminalOptions(bool assumeYes) {
   return options;
 }
 
-// The pane's final text on stdout, ending with one line break.
-void PrintPane(const std::wstring& pane) {
-  if (pane.empty()) return;
-  std::string text = PaneForTerminal(pane);
-  if (text.back() != '\n') text += '\n';
-  std::fputs(text.c_str(), stdout);
-}
-
 int ExitCodeFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::kSuccess:
@@ -77,7 +81,12 @@ int ExitCodeFor(Outcome outcome) {
   }
 }
 
-}  // namespace
+void PrintLineError(const CVantorToolDlg& dlg) {
+  if (dlg.LastOutcome() != Outcome::kLineError) return;
+  const auto& error = dlg.LastLineError();
+  std::fprintf(stderr, "line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
+}
+
 
 int Check(const std::string& path) {
   download::TextFile file;
@@ -115,42 +124,52 @@ int Download(const std::string& path, bool assumeYes) {
   ConsoleHost host(TerminalOptions(assumeYes));
   CVantorToolDlg dlg(host);
   dlg.OnInitDialog();
+  dlg.SetReaderPath(SelectedReader());
   host.SetPathFieldText(FromLocalPath(path));
   dlg.OnDownload();
   host.WaitForWorker();
   dlg.CloseReader();  // a command that ended early may have left it open
   const Outcome outcome = dlg.LastOutcome();
-  if (outcome == Outcome::kLineError) {
-    const auto& error = dlg.LastLineError();
-    std::fprintf(stderr, "line %u: %s\n", error.physicalLine, ToTerminal(error.text).c_str());
-  }
+  PrintLineError(dlg);
   PrintPane(host.PaneText());
+  if (outcome == Outcome::kNoReader) return ReportOpenFailure(dlg.LastOpenResult(), SelectedReader());
   return ExitCodeFor(outcome);
 }
 
-int Info(bool json) {
+// One "Get Device Info" on the selected reader (or the one at path):
+// the pane on stdout, or the result as JSON into *json.
+int InfoOf(const std::string& path, nlohmann::json* json) {
   ConsoleHost host(TerminalOptions(false));
   CVantorToolDlg dlg(host);
   dlg.OnInitDialog();
+  dlg.SetReaderPath(path);
   dlg.OnGetDeviceInfo();
   const Outcome outcome = dlg.LastOutcome();
   if (json) {
     const bool haveVersion = dlg.HaveVersion();
-    nlohmann::json out;
-    out["outcome"] = outcome == Outcome::kSuccess    ? "success"
-                     : outcome == Outcome::kNoReader ? "no_reader"
-                     : haveVersion                   ? "name_failed"
-                                                     : "version_failed";
+    nlohmann::json& out = *json;
+    out["outcome"] = outcome == Outcome::kSuccess                    ? "success"
+                     : dlg.LastOpenResult() == VANTOR_ERR_BUSY       ? "in_use"
+                     : outcome == Outcome::kNoReader                 ? "no_reader"
+                     : haveVersion                                   ? "name_failed"
+                                                                     : "version_failed";
     out["firmware_version"] = haveVersion ? nlohmann::json(Utf8(dlg.LastVersion())) : nlohmann::json();
     out["offline_file"] = outcome == Outcome::kSuccess && !dlg.LastOfflineName().empty()
                               ? nlohmann::json(Utf8(dlg.LastOfflineName()))
                               : nlohmann::json();
     out["pane"] = Utf8(host.PaneText());
-    std::printf("%s\n", out.dump(2).c_str());
   } else {
     PrintPane(host.PaneText());
   }
+  if (outcome == Outcome::kNoReader) return ReportOpenFailure(dlg.LastOpenResult(), path);
   return ExitCodeFor(outcome);
+}
+
+int Info(bool json) {
+  nlohmann::json out;
+  const int rc = InfoOf(SelectedReader(), json ? &out : nullptr);
+  if (json) std::printf("%s\n", out.dump(2).c_str());
+  return rc;
 }
 
 }  // namespace vantor::cli

@@ -33,4 +33,10 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
 // opened; returns the descriptor (never 0) or -1.
 int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot);
 
+// Opens the reader node at devicePath (a path ListHidrawNodes gives);
+// -1 with *error 0 when no reader is at that path, or with the errno of
+// the failed open.
+int OpenReaderNode(const std::string& sysRoot, const std::string& devRoot,
+                   const std::string& devicePath, int* error);
+
 }  // namespace vantor

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace vantor::os {
 
@@ -13,6 +15,25 @@ constexpr int kInvalidHandle = -1;
 // Opens the first attached reader (or the emulated one when
 // VANTOR_READER_SIM names a state file); kInvalidHandle when none is found.
 int FindReaderDevice();
+
+// One attached reader as the search sees it.
+struct ReaderDevice {
+  std::string path;  // hidraw node, device interface path (UTF-8), or state file
+  unsigned vendor = 0;
+  unsigned product = 0;
+  unsigned version = 0;
+  bool inUse = false;  // probed: another program holds it
+  int openError = 0;   // probed: the OS error of a trial open (0: it opens)
+};
+
+// The attached readers in search order; with probe, each is opened once
+// (and closed) to fill inUse and openError.
+std::vector<ReaderDevice> ListDevices(bool probe);
+
+// Opens the attached reader at path and holds it until CloseHandle;
+// kInvalidHandle when it does not open, with *inUse telling whether
+// another program holds it.
+int OpenDevice(const std::string& path, bool* inUse);
 
 // Writes one whole 64-byte report. false: LastError() tells why.
 bool WriteReport(int handle, const std::uint8_t report[64]);
