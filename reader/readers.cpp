@@ -28,22 +28,22 @@ int OpenEmulated(const std::string& statePath, bool* inUse) {
 
 }  // namespace
 
-std::vector<std::string> EmulatedReaders() {
-  std::vector<std::string> paths;
+bool EmulatedReaders(std::vector<std::string>* statePaths) {
+  statePaths->clear();
   const char* list = std::getenv("VANTOR_READER_SIM");
-  if (!list) return paths;
+  if (!list || !*list) return false;
   for (const char* p = list; *p;) {
     const char* end = std::strchr(p, kPathListSeparator);
     if (!end) end = p + std::strlen(p);
-    if (end != p) paths.emplace_back(p, end);  // an empty entry names nothing
+    if (end != p) statePaths->emplace_back(p, end);
     p = *end ? end + 1 : end;
   }
-  return paths;
+  return true;
 }
 
 std::vector<os::ReaderDevice> ListReaders(bool probe) {
-  const std::vector<std::string> emulated = EmulatedReaders();
-  if (emulated.empty()) return os::ListDevices(probe);
+  std::vector<std::string> emulated;
+  if (!EmulatedReaders(&emulated)) return os::ListDevices(probe);
   std::vector<os::ReaderDevice> readers;
   for (const auto& path : emulated) {
     os::ReaderDevice reader;
@@ -57,10 +57,10 @@ std::vector<os::ReaderDevice> ListReaders(bool probe) {
 }
 
 int OpenReaderAt(const std::string& path) {
-  const std::vector<std::string> emulated = EmulatedReaders();
+  std::vector<std::string> emulated;
   bool inUse = false;
   int handle = os::kInvalidHandle;
-  if (emulated.empty()) {
+  if (!EmulatedReaders(&emulated)) {
     handle = os::OpenDevice(path, &inUse);
   } else {
     for (const auto& statePath : emulated) {

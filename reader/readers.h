@@ -18,9 +18,9 @@ std::vector<os::ReaderDevice> ListReaders(bool probe);
 // VANTOR_ERR_BUSY.
 int OpenReaderAt(const std::string& path);
 
-// The state files of the emulated readers, in the order VANTOR_READER_SIM
-// names them (separated by ':' on Linux, ';' on Windows); empty when the
-// attached readers are used.
-std::vector<std::string> EmulatedReaders();
+// Whether VANTOR_READER_SIM is set (not empty): then its state files, in
+// the order given (separated by ':' on Linux, ';' on Windows; empty entries
+// name nothing), are the readers, and the attached ones are not looked at.
+bool EmulatedReaders(std::vector<std::string>* statePaths);
 
 }  // namespace vantor
