@@ -9,7 +9,7 @@ enum ExitCode {
   kExitOk = 0,
   kExitFailed = 1,    // a reader step failed
   kExitUsage = 2,     // usage or file error
-  kExitNoReader = 3,  // no reader found
+  kExitNoReader = 3,  // no reader found, or the one found is in use
   kExitDeclined = 4,  // firmware download not confirmed
 };
 
@@ -23,6 +23,10 @@ int OpenSelectedReader();
 // After openResult (from an open of the reader at path, "" for the first
 // that opens) failed: one line on stderr naming the reader; kExitNoReader.
 int ReportOpenFailure(int openResult, const std::string& path);
+
+// After an open that found no reader: says whether another program holds
+// one (naming it) or none was found, and returns kExitNoReader.
+int ReportNoReader();
 
 int List(bool json);
 int Version();

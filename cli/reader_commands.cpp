@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "readers.h"
+#include "transport.h"
 #include "vantor/reader.h"
 
 namespace vantor::cli {
@@ -51,10 +52,20 @@ int OpenSelectedReader() {
   return g_selectedReader.empty() ? DllOpenReader() : DllOpenReaderPath(g_selectedReader.c_str());
 }
 
+int ReportNoReader() {
+  const std::string held = HeldReader();
+  if (!held.empty()) {
+    std::fprintf(stderr, "vantor: reader %s is in use by another program\n", held.c_str());
+  } else {
+    std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
+  }
+  return kExitNoReader;
+}
+
 int ReportOpenFailure(int openResult, const std::string& reader) {
   const char* path = reader.c_str();
   if (reader.empty()) {
-    std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
+    return ReportNoReader();
   } else if (openResult == VANTOR_ERR_BUSY) {
     std::fprintf(stderr, "vantor: reader %s is in use by another program\n", path);
   } else {

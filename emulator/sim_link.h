@@ -5,8 +5,13 @@ namespace vantor::sim {
 
 // Starts an emulated reader whose state lives in the JSON file at
 // statePath and returns the host's end of its link (a descriptor with one
-// message per report), or -1 when the link cannot be made.
-int OpenLink(const char* statePath);
+// message per report), or -1 when the link cannot be made. A link holds its
+// state file exclusively until it is closed: while another link (of this
+// or another program) holds it, -1 with *inUse (when given) set.
+int OpenLink(const char* statePath, bool* inUse = nullptr);
+
+// Whether a link of this or another program holds the state file now.
+bool InUse(const char* statePath);
 
 // When handle is the host end of an emulated reader's link: closes it,
 // waits until the emulator has written its state file, stores the close

@@ -54,8 +54,9 @@ void Serve(ReaderEnd& end, SimState& state) {
   }
 }
 
-void Run(std::unique_ptr<ReaderEnd> end, std::string path, std::unique_ptr<SimState> state,
+void Run(std::unique_ptr<ReaderEnd> end, std::string path, LinkState link,
          std::shared_ptr<bool> saved) {
+  SimState* state = link.state.get();
   try {
     Serve(*end, *state);
   } catch (const std::exception& e) {
@@ -69,27 +70,41 @@ void Run(std::unique_ptr<ReaderEnd> end, std::string path, std::unique_ptr<SimSt
     error = e.what();
   }
   if (!*saved) Report(path, "not written: " + error);
+  link.lock.reset();  // before CloseLink returns: the next link may start
 }
 
 }  // namespace
 
-std::unique_ptr<SimState> LoadForLink(const char* statePath) {
+LinkState LoadForLink(const char* statePath, bool* inUse) {
+  LinkState link;
+  *inUse = false;
   if (!statePath || !*statePath) {
     std::fprintf(stderr, "vantor emulator: no state file named\n");
-    return nullptr;
+    return link;
   }
   try {
-    return std::make_unique<SimState>(LoadState(statePath));
+    link.lock = LockState(statePath, inUse);
+    if (link.lock) link.state = std::make_unique<SimState>(LoadState(statePath));
   } catch (const StateError& e) {
     Report(statePath, e.what());
   } catch (const std::exception& e) {
     Report(statePath, std::string("cannot be loaded: ") + e.what());
   }
-  return nullptr;
+  if (!link.state) link.lock.reset();
+  return link;
 }
 
-bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath,
-               std::unique_ptr<SimState> state) {
+void ReportLockFailure(const std::string& statePath, const std::string& reason) {
+  Report(statePath, "cannot be locked: " + reason);
+}
+
+bool InUse(const char* statePath) {
+  bool inUse = false;
+  if (statePath && *statePath) LockState(statePath, &inUse);
+  return inUse;
+}
+
+bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath, LinkState state) {
   Registry& registry = TheRegistry();
   Link stale;
   try {

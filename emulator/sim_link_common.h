@@ -27,15 +27,39 @@ class ReaderEnd {
   virtual void Close() = 0;
 };
 
-// The state for a new link, or null after one line on stderr naming the
-// file when it cannot be used.
-std::unique_ptr<SimState> LoadForLink(const char* statePath);
+// Holds one state file for one link until destroyed: a lock file beside it
+// (<state>.lock), removed again when released.
+class StateLock {
+ public:
+  virtual ~StateLock() = default;
+};
+
+// Takes the lock of statePath (one implementation per OS). Null when it
+// cannot be had: *inUse tells whether another link holds it; otherwise one
+// line on stderr has named the file. A folder where no lock file can be
+// made gets an empty lock: nothing can be written there, so a second link
+// cannot spoil the state, and the save says so at close.
+std::unique_ptr<StateLock> LockState(const std::string& statePath, bool* inUse);
+
+// One line on stderr: the lock of statePath could not be taken, and why.
+void ReportLockFailure(const std::string& statePath, const std::string& reason);
+
+// What a link owns: the lock taken before the state was read, and the state.
+struct LinkState {
+  std::unique_ptr<StateLock> lock;
+  std::unique_ptr<SimState> state;
+};
+
+// The locked state for a new link; a null state when it cannot be used
+// (after one line on stderr naming the file) or, with *inUse set, when
+// another link holds it.
+LinkState LoadForLink(const char* statePath, bool* inUse);
 
 // Starts serving end on a thread of its own and registers host, the host's
-// handle of the same link. false when the thread cannot be started (end is
-// then closed; host stays the caller's to close).
-bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath,
-               std::unique_ptr<SimState> state);
+// handle of the same link. The lock is released once the state is written.
+// false when the thread cannot be started (end is then closed; host stays
+// the caller's to close).
+bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath, LinkState link);
 
 // When handle is a registered host end: unregisters it, closes it with
 // closeHost, waits until its emulator has written the state file, stores

@@ -95,11 +95,51 @@ bool CloseHost(int handle) {
   return CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(handle))) != FALSE;
 }
 
+// <state>.lock opened with no sharing: a second open fails with a sharing
+// violation while this handle is open; the system removes the file when
+// it is closed, also when the process dies.
+class FileLock : public StateLock {
+ public:
+  explicit FileLock(HANDLE file) : file_(file) {}
+  ~FileLock() override {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+
+ private:
+  HANDLE file_;
+};
+
 }  // namespace
 
-int OpenLink(const char* statePath) {
-  auto state = LoadForLink(statePath);
-  if (!state) return -1;
+std::unique_ptr<StateLock> LockState(const std::string& statePath, bool* inUse) {
+  *inUse = false;
+  const std::string path = statePath + ".lock";
+  DWORD error = ERROR_SUCCESS;
+  // Access is denied in a folder that cannot be written, and for a moment
+  // while the last holder's file is being removed: a few tries tell them apart.
+  for (int round = 0; round < 5; ++round) {
+    if (round > 0) Sleep(20);
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return std::make_unique<FileLock>(file);
+    error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED) break;
+  }
+  *inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+  if (*inUse) return nullptr;
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+    return std::make_unique<StateLock>();  // a folder that cannot be written
+  }
+  ReportLockFailure(path, "error " + std::to_string(error));
+  return nullptr;
+}
+
+int OpenLink(const char* statePath, bool* inUse) {
+  bool held = false;
+  LinkState state = LoadForLink(statePath, &held);
+  if (inUse) *inUse = held;
+  if (!state.state) return -1;
   HANDLE hostEnd = INVALID_HANDLE_VALUE;
   HANDLE emulatorEnd = INVALID_HANDLE_VALUE;
   if (!MakePipe(&hostEnd, &emulatorEnd)) return -1;

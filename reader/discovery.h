@@ -17,6 +17,7 @@ struct HidrawNode {
   unsigned version = 0;    // 0 when no USB device with bcdDevice was found
   bool isReader = false;   // all three match the reader identity
   int openError = 0;       // errno of a trial open (0: could be opened)
+  bool inUse = false;      // opened, but another program holds it
 };
 
 constexpr const char* kSysHidrawRoot = "/sys/class/hidraw";
@@ -24,14 +25,17 @@ constexpr const char* kDevRoot = "/dev";
 
 // Every hidraw node in enumeration order (hidraw0, hidraw1, ...). When
 // tryOpen is set, each reader node is opened once to learn whether this
-// user may use it.
+// user may use it and whether another program holds it.
 std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
                                         const std::string& devRoot,
                                         bool tryOpen);
 
 // Opens the first node that is the reader, skipping nodes that cannot be
-// opened; returns the descriptor (never 0) or -1.
-int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot);
+// opened or that another program holds; returns the descriptor (never 0),
+// which holds the node exclusively until it is closed, or -1. With -1,
+// *heldPath (when given) names the first reader found held, or is empty.
+int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot,
+                    std::string* heldPath = nullptr);
 
 // Opens the reader node at devicePath (a path ListHidrawNodes gives);
 // -1 with *error 0 when no reader is at that path, or with the errno of

@@ -1,6 +1,7 @@
 #include "discovery.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,15 +53,29 @@ long NodeNumber(const std::string& name) {
                      nullptr, 10);
 }
 
+// Opens the node and takes it exclusively: one program per reader, or two
+// would interleave their reports. -1 with errno set (EWOULDBLOCK: another
+// open descriptor holds it).
 int OpenNode(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd == 0) {  // 0 means "not open" to our callers
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
     ::close(fd);
     fd = moved;
+    errno = error;
+  }
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
   }
   return fd;
 }
+
+bool HeldElsewhere(int error) { return error == EWOULDBLOCK || error == EAGAIN; }
 
 }  // namespace
 
@@ -83,7 +98,9 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
                     node.version == VANTOR_VERSION;
     if (tryOpen && node.isReader) {
       const int fd = OpenNode(node.devicePath);
-      node.openError = fd < 0 ? errno : 0;
+      const int error = fd < 0 ? errno : 0;
+      node.inUse = HeldElsewhere(error);
+      node.openError = node.inUse ? 0 : error;
       if (fd >= 0) ::close(fd);
     }
     nodes.push_back(node);
@@ -95,11 +112,17 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
   return nodes;
 }
 
-int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot) {
+int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot,
+                    std::string* heldPath) {
+  if (heldPath) heldPath->clear();
   for (const auto& node : ListHidrawNodes(sysRoot, devRoot, false)) {
     if (!node.isReader) continue;
     const int fd = OpenNode(node.devicePath);
-    if (fd >= 0) return fd;  // the first match that opens wins
+    if (fd >= 0) {  // the first match that opens wins
+      if (heldPath) heldPath->clear();
+      return fd;
+    }
+    if (heldPath && heldPath->empty() && HeldElsewhere(errno)) *heldPath = node.devicePath;
   }
   return -1;
 }

@@ -8,7 +8,11 @@ extern "C" {
 }
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+#include <exception>
 
 #include "hid_search_win32.h"
 #include "vantor/reader.h"
@@ -57,18 +61,51 @@ class SystemApi : public HidApi {
     return true;
   }
   void Close(HANDLE device) override { ::CloseHandle(device); }
+  HANDLE Claim(const wchar_t* path) override { return ClaimReaderPath(path); }
+  void Release(HANDLE claim) override { ::CloseHandle(claim); }
 
  private:
   GUID guid_{};
   SP_DEVICE_INTERFACE_DATA interface_{};
 };
 
+// Global\vantor-reader-<FNV-1a of the path in lower case>: device paths
+// are case-blind, and a name may not hold further backslashes.
+std::wstring ClaimName(const wchar_t* path) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const wchar_t* p = path; *p; ++p) {
+    hash = (hash ^ static_cast<std::uint16_t>(std::towlower(*p))) * 1099511628211ull;
+  }
+  wchar_t name[64];
+  std::swprintf(name, sizeof name / sizeof name[0], L"Global\\vantor-reader-%016llx",
+                static_cast<unsigned long long>(hash));
+  return name;
+}
+
 }  // namespace
 
-HANDLE FindReader(HidApi& api) {
+// The mutex exists while any program has a handle to it; whoever creates
+// it holds the reader. Ownership is not used: it belongs to a thread, and
+// a reader may be closed on another thread than the one that opened it.
+HANDLE ClaimReaderPath(const wchar_t* path) {
+  HANDLE mutex = nullptr;
+  try {
+    mutex = CreateMutexW(nullptr, FALSE, ClaimName(path).c_str());
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  if (mutex == nullptr) return nullptr;  // also one another user made
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(mutex);
+    return nullptr;
+  }
+  return mutex;
+}
+
+FoundReader FindReader(HidApi& api) {
+  FoundReader found;
   void* set = api.OpenDeviceSet();
-  if (set == nullptr) return INVALID_HANDLE_VALUE;
-  HANDLE found = INVALID_HANDLE_VALUE;
+  if (set == nullptr) return found;
   unsigned long index = 0;
   int failures = 0;
   for (;;) {
@@ -95,29 +132,43 @@ HANDLE FindReader(HidApi& api) {
                               sizeof(wchar_t);
     detail->DevicePath[chars - 1] = L'\0';
     const HANDLE device = api.OpenPath(detail->DevicePath);
-    api.Free(detail);
     if (device == INVALID_HANDLE_VALUE) {
+      api.Free(detail);
       ++index;
       continue;
     }
     HidAttributes attributes;
     if (!api.GetAttributes(device, &attributes)) {
+      api.Free(detail);
       api.Close(device);
       break;
     }
-    if (attributes.vendor == VANTOR_VENDOR_ID && attributes.product == VANTOR_PRODUCT_ID &&
-        attributes.version == VANTOR_VERSION) {
-      found = device;
+    const bool isReader = attributes.vendor == VANTOR_VENDOR_ID &&
+                          attributes.product == VANTOR_PRODUCT_ID &&
+                          attributes.version == VANTOR_VERSION;
+    const HANDLE claim = isReader ? api.Claim(detail->DevicePath) : nullptr;
+    if (isReader && claim == nullptr && found.heldPath.empty()) {
+      try {
+        found.heldPath = detail->DevicePath;
+      } catch (const std::exception&) {
+        // Only the message loses the name.
+      }
+    }
+    api.Free(detail);
+    if (claim != nullptr) {
+      found.device = device;
+      found.claim = claim;
       break;
     }
     api.Close(device);
     ++index;
   }
   api.CloseDeviceSet(set);
+  if (found.device != INVALID_HANDLE_VALUE) found.heldPath.clear();
   return found;
 }
 
-HANDLE FindAttachedReader() {
+FoundReader FindAttachedReader() {
   SystemApi api;
   return FindReader(api);
 }

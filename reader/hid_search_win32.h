@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 namespace vantor::os::win32 {
 
@@ -34,19 +35,35 @@ struct HidApi {
   virtual HANDLE OpenPath(const wchar_t* path) = 0;
   virtual bool GetAttributes(HANDLE device, HidAttributes* attributes) = 0;
   virtual void Close(HANDLE device) = 0;
+  // Takes the reader at path for this open: a handle that holds it until
+  // Release, or nullptr when another open (of any program) holds it.
+  virtual HANDLE Claim(const wchar_t* path) = 0;
+  virtual void Release(HANDLE claim) = 0;
 };
 
 // Consecutive enumeration failures (other than the end of the list) at one
 // index after which the walk gives up.
 constexpr int kMaxEnumFailures = 8;
 
-// The first interface whose vendor, product and version are the reader's,
-// opened for reading and writing; INVALID_HANDLE_VALUE when there is none
-// or the walk had to stop early (a detail record or the attributes of an
-// opened interface could not be read, or no memory for the detail record).
-HANDLE FindReader(HidApi& api);
+struct FoundReader {
+  HANDLE device = INVALID_HANDLE_VALUE;
+  HANDLE claim = nullptr;  // to be released when the device is closed
+  std::wstring heldPath;   // without a device: a reader another open holds
+};
 
-// FindReader over the system's own SetupDi and HidD calls.
-HANDLE FindAttachedReader();
+// The first interface whose vendor, product and version are the reader's
+// and that no other open holds, opened for reading and writing and
+// claimed; no device when there is none or the walk had to stop early (a
+// detail record or the attributes of an opened interface could not be
+// read, or no memory for the detail record).
+FoundReader FindReader(HidApi& api);
+
+// The system's claim: a named mutex derived from the device path (in any
+// case), held while the returned handle is open; nullptr when another open
+// of any program holds it.
+HANDLE ClaimReaderPath(const wchar_t* path);
+
+// FindReader over the system's own SetupDi, HidD and claim calls.
+FoundReader FindAttachedReader();
 
 }  // namespace vantor::os::win32

@@ -12,9 +12,10 @@ namespace vantor::os {
 
 constexpr int kInvalidHandle = -1;
 
-// Opens the first attached reader (or the emulated one when
-// VANTOR_READER_SIM names a state file); kInvalidHandle when none is found.
-int FindReaderDevice();
+// Opens the first attached reader that no other program holds, and holds
+// it until CloseHandle; kInvalidHandle when none is found, with *heldPath
+// naming a reader that another program holds (empty when none was).
+int FindReaderDevice(std::string* heldPath);
 
 // One attached reader as the search sees it.
 struct ReaderDevice {

@@ -21,8 +21,8 @@ bool Fail(int error) {
 }
 }  // namespace
 
-int FindReaderDevice() {
-  const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot);
+int FindReaderDevice(std::string* heldPath) {
+  const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot, heldPath);
   return fd < 0 ? kInvalidHandle : fd;
 }
 
@@ -74,6 +74,7 @@ std::vector<ReaderDevice> ListDevices(bool probe) {
     device.product = node.product;
     device.version = node.version;
     device.openError = node.openError;
+    device.inUse = node.inUse;
     devices.push_back(device);
   }
   return devices;

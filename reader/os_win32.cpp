@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 #include <cstddef>
+#include <map>
+#include <mutex>
+#include <string>
+#include <exception>
 
 #include "hid_search_win32.h"
 #include "os.h"
@@ -67,14 +71,62 @@ bool Transfer(int handle, bool write, std::uint8_t* buffer, std::size_t* done) {
   return true;
 }
 
+// The claims of the open readers, released when their handles close.
+struct Claims {
+  std::mutex mutex;
+  std::map<int, HANDLE> byHandle;
+};
+
+// Never destroyed: readers may still be open when the process ends.
+Claims& TheClaims() {
+  static Claims* claims = new Claims;
+  return *claims;
+}
+
+void ReleaseClaim(int handle) {
+  Claims& claims = TheClaims();
+  HANDLE claim = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(claims.mutex);
+    const auto it = claims.byHandle.find(handle);
+    if (it == claims.byHandle.end()) return;
+    claim = it->second;
+    claims.byHandle.erase(it);
+  }
+  ::CloseHandle(claim);
+}
+
+std::string Utf8(const std::wstring& text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+  out.resize(static_cast<std::size_t>(n - 1));
+  return out;
+}
+
 }  // namespace
 
-int FindReaderDevice() {
-  const HANDLE device = win32::FindAttachedReader();
-  if (device == INVALID_HANDLE_VALUE) return kInvalidHandle;
-  const int handle = static_cast<int>(reinterpret_cast<std::intptr_t>(device));
-  if (!IsReaderHandle(handle)) {
-    ::CloseHandle(device);
+int FindReaderDevice(std::string* heldPath) {
+  heldPath->clear();
+  win32::FoundReader found = win32::FindAttachedReader();
+  if (found.device == INVALID_HANDLE_VALUE) {
+    *heldPath = Utf8(found.heldPath);
+    return kInvalidHandle;
+  }
+  const int handle = static_cast<int>(reinterpret_cast<std::intptr_t>(found.device));
+  bool kept = IsReaderHandle(handle);
+  if (kept) {
+    try {
+      std::lock_guard<std::mutex> lock(TheClaims().mutex);
+      TheClaims().byHandle[handle] = found.claim;
+    } catch (const std::exception&) {
+      kept = false;
+    }
+  }
+  if (!kept) {
+    ::CloseHandle(found.device);
+    ::CloseHandle(found.claim);
     return kInvalidHandle;
   }
   return handle;
@@ -99,7 +151,10 @@ bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
 
 bool CloseHandle(int handle) {
   if (!IsReaderHandle(handle)) return Fail(ERROR_INVALID_HANDLE);
-  if (!::CloseHandle(ToHandle(handle))) return Fail(GetLastError());
+  const bool closed = ::CloseHandle(ToHandle(handle)) != FALSE;
+  const DWORD error = GetLastError();
+  if (closed) ReleaseClaim(handle);  // only a handle that was open had one
+  if (!closed) return Fail(error);
   return true;
 }
 

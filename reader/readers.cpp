@@ -19,13 +19,6 @@ constexpr char kPathListSeparator = ';';
 constexpr char kPathListSeparator = ':';
 #endif
 
-// The emulated reader at statePath: a handle, or kInvalidHandle with
-// *inUse telling whether another link holds its state file.
-int OpenEmulated(const std::string& statePath, bool* inUse) {
-  *inUse = false;
-  return sim::OpenLink(statePath.c_str());
-}
-
 }  // namespace
 
 bool EmulatedReaders(std::vector<std::string>* statePaths) {
@@ -51,6 +44,7 @@ std::vector<os::ReaderDevice> ListReaders(bool probe) {
     reader.vendor = VANTOR_VENDOR_ID;
     reader.product = VANTOR_PRODUCT_ID;
     reader.version = VANTOR_VERSION;
+    reader.inUse = probe && sim::InUse(path.c_str());
     readers.push_back(reader);
   }
   return readers;
@@ -65,7 +59,7 @@ int OpenReaderAt(const std::string& path) {
   } else {
     for (const auto& statePath : emulated) {
       if (statePath != path) continue;
-      handle = OpenEmulated(path, &inUse);
+      handle = sim::OpenLink(path.c_str(), &inUse);
       break;
     }
   }

@@ -3,11 +3,16 @@
 #include "transport.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "frame.h"
 #include "os.h"
+#include "readers.h"
 #include "sim_link.h"
 #include "vantor/reader.h"
 
@@ -40,7 +45,27 @@ int ResponseError(const ResponseAssembler& response) {
   }
 }
 
+struct HeldRecord {
+  std::mutex mutex;
+  std::string path;
+};
+
+HeldRecord& TheHeldRecord() {
+  static HeldRecord* record = new HeldRecord;
+  return *record;
+}
+
+void RecordHeld(std::string path) {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  TheHeldRecord().path = std::move(path);
+}
+
 }  // namespace
+
+std::string HeldReader() {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  return TheHeldRecord().path;
+}
 
 int MapDeviceStatus(std::uint8_t status) {
   switch (status) {
@@ -123,12 +148,31 @@ int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity,
 
 extern "C" {
 
-// The one place that chooses between the emulated reader (when
-// VANTOR_READER_SIM names its state file) and the attached one.
+// The places that choose between the emulated readers (when
+// VANTOR_READER_SIM names their state files) and the attached ones:
+// DllOpenReader and DllCloseReader here, the list and the open by path in
+// readers.cpp.
 VANTOR_API int DllOpenReader(void) {
-  const char* sim = std::getenv("VANTOR_READER_SIM");
-  const int handle = sim && *sim ? vantor::sim::OpenLink(sim) : vantor::os::FindReaderDevice();
-  return handle == vantor::os::kInvalidHandle ? VANTOR_ERR_NO_READER : handle;
+  try {
+    std::vector<std::string> emulated;
+    std::string held;
+    int handle = vantor::os::kInvalidHandle;
+    if (vantor::EmulatedReaders(&emulated)) {
+      for (const auto& statePath : emulated) {
+        bool inUse = false;
+        handle = vantor::sim::OpenLink(statePath.c_str(), &inUse);
+        if (handle != vantor::os::kInvalidHandle) break;
+        if (inUse && held.empty()) held = statePath;
+      }
+    } else {
+      handle = vantor::os::FindReaderDevice(&held);
+    }
+    if (handle != vantor::os::kInvalidHandle) return handle;
+    vantor::RecordHeld(std::move(held));
+  } catch (const std::exception&) {
+    // Out of memory for a path: no reader.
+  }
+  return VANTOR_ERR_NO_READER;
 }
 
 VANTOR_API int DllCloseReader(int handle) {

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
+#include "emulator/sim_link.h"
 #include "test_util.h"
 
 namespace vantor::test {
@@ -17,11 +19,14 @@ struct CliRun {
   std::string out;
 };
 
-// Runs vantor with args (stdin from /dev/null, stderr dropped).
-CliRun Vantor(const std::string& args) {
-  const std::string command =
-      std::string(VANTOR_CLI_PATH) + " " + args + " </dev/null 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
+// Starts vantor with args (stdin from /dev/null, stderr dropped or with stdout).
+FILE* StartVantor(const std::string& args, bool withStderr = false) {
+  const std::string command = std::string(VANTOR_CLI_PATH) + " " + args + " </dev/null " +
+                              (withStderr ? "2>&1" : "2>/dev/null");
+  return ::popen(command.c_str(), "r");
+}
+
+CliRun Finish(FILE* pipe) {
   CliRun run{-1, ""};
   char buffer[4096];
   std::size_t n;
@@ -29,6 +34,10 @@ CliRun Vantor(const std::string& args) {
   const int status = ::pclose(pipe);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+CliRun Vantor(const std::string& args, bool withStderr = false) {
+  return Finish(StartVantor(args, withStderr));
 }
 
 class Cli : public ::testing::Test {
@@ -95,6 +104,35 @@ TEST_F(Cli, ReaderStepFailureExitsOne) {
   const CliRun run = Vantor("download " + F("script.bin"));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "Loading...\n00A40400Loading Error!\n");
+}
+
+// A reader that another program holds: named, exit 3, shown by list; of
+// programs racing for it, each either runs whole or is turned away.
+TEST_F(Cli, ReaderInUse) {
+  const std::string state = F("reader.json");
+  const int held = sim::OpenLink(state.c_str());
+  ASSERT_GT(held, 0);
+  const std::string inUse = "vantor: reader " + state + " is in use by another program\n";
+  for (const std::string& args : {std::string("led 3"), std::string("info"), "download " + F("script.bin")}) {
+    const CliRun run = Vantor(args, true);
+    EXPECT_EQ(run.exitCode, 3) << args;
+    EXPECT_NE(run.out.find(inUse), std::string::npos) << args << "\n" << run.out;
+  }
+  EXPECT_NE(Vantor("list").out.find("  in use\n"), std::string::npos);
+  bool closed = false;
+  ASSERT_TRUE(sim::CloseLink(held, &closed) && closed);
+  EXPECT_EQ(Vantor("list").out.find("in use"), std::string::npos);
+
+  std::vector<FILE*> racers;
+  for (int i = 0; i < 8; ++i) racers.push_back(StartVantor("led " + std::to_string(i)));
+  int done = 0;
+  for (FILE* racer : racers) {
+    const int code = Finish(racer).exitCode;
+    EXPECT_TRUE(code == 0 || code == 3) << code;
+    done += code == 0;
+  }
+  EXPECT_GE(done, 1);
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(state))["led"].size(), std::size_t(done));
 }
 
 }  // namespace

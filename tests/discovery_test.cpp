@@ -85,6 +85,34 @@ TEST(Discovery, UnopenableNodeIsSkipped) {
   EXPECT_EQ(nodes[1].openError, 0);
 }
 
+// Each open holds its node: the next open takes the next reader, and with
+// none left the held one is named.
+TEST(Discovery, HeldReaderIsSkippedAndNamed) {
+  FakeSysfs tree;
+  tree.Add(0, 0x0755, 0x0001, "0205");
+  tree.Add(1, 0x0755, 0x0001, "0205");
+  std::string held = "stale";
+  const int first = OpenFirstReader(tree.sys(), tree.dev(), &held);
+  const int second = OpenFirstReader(tree.sys(), tree.dev(), &held);
+  ASSERT_GE(first, 1);
+  ASSERT_GE(second, 1);
+  EXPECT_EQ(NodeOf(first), "hidraw0");
+  EXPECT_EQ(NodeOf(second), "hidraw1");
+  EXPECT_EQ(held, "");
+  EXPECT_EQ(OpenFirstReader(tree.sys(), tree.dev(), &held), -1);
+  EXPECT_EQ(held, tree.dev() + "/hidraw0");
+  for (const auto& node : ListHidrawNodes(tree.sys(), tree.dev(), true)) {
+    EXPECT_TRUE(node.inUse) << node.name;
+    EXPECT_EQ(node.openError, 0) << node.name;
+  }
+  ::close(first);
+  const int again = OpenFirstReader(tree.sys(), tree.dev(), &held);
+  ASSERT_GE(again, 1);
+  EXPECT_EQ(NodeOf(again), "hidraw0");
+  ::close(again);
+  ::close(second);
+}
+
 TEST(Discovery, NoReaderOrNoVersion) {
   FakeSysfs tree;
   tree.Add(0, 0x0755, 0x0001, nullptr);  // no USB device above it

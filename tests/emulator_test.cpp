@@ -15,7 +15,9 @@
 
 #include "emulator/sim_link.h"
 #include "protocol/frame.h"
+#include "reader/transport.h"
 #include "test_util.h"
+#include "vantor/reader.h"
 
 namespace vantor {
 namespace {
@@ -123,6 +125,34 @@ TEST(Emulator, StateFile) {
     const auto folder = std::filesystem::path(emu.path).parent_path();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no temp file
   }
+}
+
+// One link per state file at a time, through the library as through the
+// link itself; the lock file goes with the last link.
+TEST(Emulator, StateFileIsHeldByOneLink) {
+  Emulator first(nullptr);
+  ASSERT_GT(first.fd, 0);
+  EXPECT_TRUE(sim::InUse(first.path.c_str()));
+  bool inUse = false;
+  EXPECT_EQ(sim::OpenLink(first.path.c_str(), &inUse), -1);
+  EXPECT_TRUE(inUse);
+  {
+    test::ScopedEnv sim("VANTOR_READER_SIM", first.path.c_str());
+    EXPECT_EQ(DllOpenReader(), VANTOR_ERR_NO_READER);
+    EXPECT_EQ(HeldReader(), first.path);
+    first.Send(0x78, 1);
+    EXPECT_EQ(first.ReadStatus(), 0);
+    first.Close();
+    EXPECT_FALSE(sim::InUse(first.path.c_str()));
+    const int handle = DllOpenReader();
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(DllLedControl(handle, 2), 0);
+    EXPECT_EQ(DllCloseReader(handle), VANTOR_OK);
+  }
+  const json state = json::parse(test::ReadFile(first.path));
+  EXPECT_EQ(state["led"], json::parse("[1, 2]"));
+  const auto folder = std::filesystem::path(first.path).parent_path();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 }
 
 }  // namespace

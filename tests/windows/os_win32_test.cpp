@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ namespace {
 using os::win32::kMaxEnumFailures;
 using namespace std::chrono_literals;
 
-enum Quirk { kFine, kOpenFails, kAttributesFail, kDetailFails };
+enum Quirk { kFine, kOpenFails, kAttributesFail, kDetailFails, kHeld };
 enum WalkFault { kNoFault, kNoDeviceSet, kNoMemory, kNoDetailSize };
 
 struct Interface {
@@ -83,10 +84,16 @@ struct FakeHid : os::win32::HidApi {
     return f.quirk != kAttributesFail;
   }
   void Close(HANDLE h) override { EXPECT_EQ(open.erase(h), 1u); }
+  HANDLE Claim(const wchar_t* path) override {
+    const unsigned long i = std::wcstoul(std::wcsrchr(path, L'#') + 1, nullptr, 10);
+    if (list[i].quirk == kHeld) return nullptr;
+    return ++claims, reinterpret_cast<HANDLE>(0x1000 + static_cast<std::intptr_t>(i));
+  }
+  void Release(HANDLE) override { --claims; }
 
   std::vector<Interface> list;
   WalkFault fault;
-  int setsOpen = 0, allocations = 0;
+  int setsOpen = 0, allocations = 0, claims = 0;
   std::set<HANDLE> open;
 };
 
@@ -102,6 +109,8 @@ TEST(HidSearch, FindsTheFirstReaderAndStopsWhereItMust) {
        {{0x046D, 0x0001, 0x0205}, {0x0755, 0x0002, 0x0205}, {0x0755, 0x0001, 0x0206}, Reader()}, 3},
       {"two readers: the first wins", {Reader(), Reader()}, 0},
       {"one that cannot be opened is skipped", {Reader(kOpenFails), Reader()}, 1},
+      {"one that another open holds is skipped", {Reader(kHeld), Reader()}, 1},
+      {"all held: none", {Reader(kHeld), Reader(kHeld)}, -1},
       {"unreadable attributes stop the walk", {Reader(kAttributesFail), Reader()}, -1},
       {"an unreadable detail record stops the walk", {Reader(kDetailFails), Reader()}, -1},
       {"enumeration failures short of the limit are retried at the same index",
@@ -115,9 +124,15 @@ TEST(HidSearch, FindsTheFirstReaderAndStopsWhereItMust) {
   };
   for (const auto& c : cases) {
     FakeHid hid(c.list, c.fault);
-    EXPECT_EQ(IndexOf(os::win32::FindReader(hid)), c.found) << c.what;
-    // Only the handle handed back stays open; the set and the records are gone.
+    const os::win32::FoundReader found = os::win32::FindReader(hid);
+    EXPECT_EQ(IndexOf(found.device), c.found) << c.what;
+    // The first held reader is named when none was free.
+    const bool held = c.found < 0 && !c.list.empty() && c.list[0].quirk == kHeld;
+    EXPECT_EQ(found.heldPath, held ? Path(0) : L"") << c.what;
+    // Only the handle handed back stays open, with its claim; the set and
+    // the records are gone.
     EXPECT_EQ(hid.open.size(), c.found >= 0 ? 1u : 0u) << c.what;
+    EXPECT_EQ(hid.claims, c.found >= 0 ? 1 : 0) << c.what;
     EXPECT_EQ(hid.setsOpen, 0) << c.what;
     EXPECT_EQ(hid.allocations, 0) << c.what;
   }
@@ -173,6 +188,36 @@ TEST(Win32Emulator, StateIsWrittenBeforeCloseReturns) {
               ToHex(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
     EXPECT_EQ(state["log"].size(), round + 1u);
   }
+}
+
+TEST(HidSearch, ClaimHoldsThePathInAnyCase) {
+  const wchar_t* path = L"\\\\?\\hid#vid_0755&pid_0001#test";
+  const HANDLE claim = os::win32::ClaimReaderPath(path);
+  ASSERT_NE(claim, nullptr);
+  EXPECT_EQ(os::win32::ClaimReaderPath(path), nullptr);
+  EXPECT_EQ(os::win32::ClaimReaderPath(L"\\\\?\\HID#VID_0755&PID_0001#TEST"), nullptr);
+  const HANDLE other = os::win32::ClaimReaderPath(L"\\\\?\\hid#vid_0755&pid_0001#other");
+  EXPECT_NE(other, nullptr);
+  CloseHandle(other);
+  CloseHandle(claim);
+  const HANDLE again = os::win32::ClaimReaderPath(path);
+  EXPECT_NE(again, nullptr);
+  CloseHandle(again);
+}
+
+// One open per emulated reader.
+TEST(Win32Emulator, OneOpenPerStateFile) {
+  TempDir dir;
+  ScopedEnv sim("VANTOR_READER_SIM", dir.File("reader.json").c_str());
+  const int first = DllOpenReader();
+  ASSERT_GT(first, 0);
+  EXPECT_EQ(DllOpenReader(), VANTOR_ERR_NO_READER);
+  EXPECT_EQ(DllLedControl(first, 1), 0);
+  EXPECT_EQ(DllCloseReader(first), 0);
+  const int second = DllOpenReader();
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(DllCloseReader(second), 0);
+  EXPECT_FALSE(std::ifstream(dir.File("reader.json.lock")).is_open());
 }
 
 }  // namespace
