@@ -80,8 +80,8 @@ int main(int argc, char** argv) {
       "download", "Download a file into the reader, as the window's \"Download To  Device\"");
   download->add_option("file", file, "The download file")->required();
   download->add_flag("-y,--yes", yes, "Confirm a firmware download without asking");
-  download->add_flag("--all", all, "Download into every attached reader at once");
-  download->add_flag("--json", json, "With --all: print the summary as JSON");
+  auto* downloadAll = download->add_flag("--all", all, "Download into every attached reader at once");
+  download->add_flag("--json", json, "Print the summary as JSON")->needs(downloadAll);
   auto* info = app.add_subcommand(
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
