@@ -168,7 +168,8 @@ void PrintTable(const std::vector<ReaderRun>& runs, const std::vector<Outcome>& 
   for (std::size_t i = 0; i < runs.size(); ++i) {
     succeeded += Succeeded(outcomes[i]) ? 1 : 0;
     std::printf("%-*s  %-*s  %7.2f\n", pw, runs[i].path.c_str(), rw,
-                ToTerminal(LastLine(runs[i].pane)).c_str(), SecondsBetween(runs[i].start, runs[i].end));
+                ToTerminal(LastLine(runs[i].pane)).c_str(),
+                SecondsBetween(runs[i].start, runs[i].end));
   }
   std::printf("%d of %zu readers succeeded, %zu failed, %.2f s\n", succeeded, runs.size(),
               runs.size() - static_cast<std::size_t>(succeeded), seconds);

@@ -56,10 +56,11 @@ class Production : public ::testing::Test {
     for (const char* name : {"r3", "r1", "r2", "r4"}) {
       const std::string file = std::string(name) + ".json";
       const bool fault = faulty && std::string(name) == "r1";
-      dir_.Write(file, "{" + extra +
-                           (fault ? R"("faults":[{"code":125,"nth":2,"action":"status","status":4}])"
-                                  : R"("led":[])") +
-                           "}");
+      dir_.Write(file,
+                 "{" + extra +
+                     (fault ? R"("faults":[{"code":125,"nth":2,"action":"status","status":4}])"
+                            : R"("led":[])") +
+                     "}");
       readers_.push_back(dir_.File(file));
       list += (list.empty() ? "" : ":") + readers_.back();
     }
@@ -195,7 +196,7 @@ TEST_F(Production, NoReaderFound) {
   ScopedEnv sim("VANTOR_READER_SIM", ":");
   dir_.Write("script.bin", "; demo\n00 A4 04 00\n");
   for (const std::string& args : {std::string("list"), std::string("info --all"),
-                                   "download " + dir_.File("script.bin") + " --all"}) {
+                                  "download " + dir_.File("script.bin") + " --all"}) {
     EXPECT_EQ(Vantor(args).exitCode, 3) << args;
   }
 }

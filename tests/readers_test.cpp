@@ -60,8 +60,8 @@ TEST_F(Readers, ListCapacities) {
   };
   for (const auto& c : cases) {
     std::vector<char> buffer(all.size() + 16, '#');
-    const int n = DllListReaders(c.nullBuffer ? nullptr : buffer.data(),
-                                 static_cast<unsigned>(c.capacity));
+    const int n =
+        DllListReaders(c.nullBuffer ? nullptr : buffer.data(), static_cast<unsigned>(c.capacity));
     EXPECT_EQ(n, c.result) << c.what;
     if (n > 0) {
       EXPECT_EQ(std::string(buffer.data(), all.size()), all) << c.what;
@@ -89,8 +89,7 @@ TEST_F(Readers, OpenByPath) {
   } cases[] = {
       {"held by an open handle", paths_[1], VANTOR_ERR_BUSY},
       {"not in the list", dir_.File("d.json"), VANTOR_ERR_NO_READER},
-      {"a part of a listed path", paths_[1].substr(0, paths_[1].size() - 1),
-       VANTOR_ERR_NO_READER},
+      {"a part of a listed path", paths_[1].substr(0, paths_[1].size() - 1), VANTOR_ERR_NO_READER},
       {"empty", "", VANTOR_ERR_NO_READER},
   };
   for (const auto& c : cases) EXPECT_EQ(DllOpenReaderPath(c.path.c_str()), c.result) << c.what;
