@@ -16,6 +16,7 @@ namespace {
 constexpr int kNoReader = VANTOR_ERR_NO_READER;
 
 bool IsOpen(int handle) { return handle != 0 && handle != kNoReader && handle != VANTOR_ERR_BUSY; }
+
 // Of the version and the file name, at most this many bytes are shown.
 constexpr std::size_t kShownTextBytes = 128;
 
