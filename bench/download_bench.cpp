@@ -16,7 +16,9 @@
 // BM_EmulatorStateSave measures it alone.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -155,6 +157,65 @@ BENCHMARK(BM_DownloadScript)
 BENCHMARK(BM_DownloadScript)
     ->ArgName("link_ms")
     ->Arg(1)->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// vantor download --all into N emulated readers at once, each paced by its
+// own 1 ms link: the whole command as a process (start, file load, every
+// reader's download and state write, summary). Each reader's link alone
+// takes the same 2,010 ms, so N readers should take the time of one.
+void BM_DownloadAll(benchmark::State& state) {
+  const int readers = static_cast<int>(state.range(0));
+  TempDir work;
+  work.Write("script.bin", Script());
+  std::string list;
+  for (int i = 0; i < readers; ++i) {
+    list += (i ? ":" : "") + work.File("r" + std::to_string(i) + ".json");
+  }
+  ScopedEnv sim("VANTOR_READER_SIM", list.c_str());
+  const std::string command = std::string(VANTOR_CLI_PATH) + " download " +
+                              work.File("script.bin") + " --all --json 2>/dev/null";
+  double slowestReader = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int i = 0; i < readers; ++i) {
+      work.Write("r" + std::to_string(i) + ".json", "{\"link_ms_per_report\": 1}");
+    }
+    state.ResumeTiming();
+
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = ::pclose(pipe);
+
+    state.PauseTiming();
+    const auto summary = vantor::sim::Json::parse(out, nullptr, false);
+    if (status != 0 || summary.is_discarded() || summary["succeeded"] != readers) {
+      state.SkipWithError("download --all did not succeed in every reader");
+      break;
+    }
+    for (const auto& reader : summary["readers"]) {
+      slowestReader = std::max(slowestReader, reader["seconds"].get<double>());
+    }
+    state.ResumeTiming();
+  }
+  if (state.error_occurred()) return;
+  for (int i = 0; i < readers; ++i) {
+    if (ReadJson(work.File("r" + std::to_string(i) + ".json"))["offline_records"].size() !=
+        kLines + 2) {
+      state.SkipWithError("a reader did not receive every line");
+      return;
+    }
+  }
+  const double linkMs = 2.0 * (kLines + kFixedExchanges);
+  state.counters["readers"] = readers;
+  state.counters["link_ms"] = linkMs;
+  state.counters["slowest_reader_ms"] = slowestReader * 1000.0;
+}
+BENCHMARK(BM_DownloadAll)
+    ->ArgName("readers")
+    ->Arg(1)->Arg(4)->Arg(8)->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -68,8 +68,10 @@ int main(int argc, char** argv) {
   CLI::App app{
       "vantor - download scripts and firmware into the reader and query it.\n"
       "Set VANTOR_READER_SIM=<state.json> to use the emulated reader instead of\n"
-      "hardware; VANTOR_READ_TIMEOUT_MS bounds each wait for the reader (1 to\n"
-      "3600000 ms, default 10000); VANTOR_CODEPAGE names the code page for names.\n\n"
+      "hardware (several state files, separated by ':' (';' on Windows), are\n"
+      "several readers); VANTOR_READ_TIMEOUT_MS bounds each wait for the reader\n"
+      "(1 to 3600000 ms, default 10000); VANTOR_CODEPAGE names the code page for\n"
+      "names.\n\n"
       "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
       "3 no reader found or the reader is in use, 4 firmware download not confirmed."};
   app.require_subcommand(1);
@@ -81,8 +83,15 @@ int main(int argc, char** argv) {
   std::string file;
   bool yes = false;
   bool json = false;
+  bool all = false;
+  std::string reader;
+  app.add_option("--reader", reader,
+                 "Use the reader at this path (see 'vantor list'); default: the first that opens")
+      ->envname("VANTOR_READER");
+  app.fallthrough();  // --reader also after the command
 
   auto* list = app.add_subcommand("list", "List attached readers and whether you may open them");
+  list->add_flag("--json", json, "Print the list as JSON");
   auto* version = app.add_subcommand("version", "Print the reader's firmware version");
   auto* apdu = app.add_subcommand("apdu", "Send a command APDU to the card and print the response");
   apdu->add_option("hex", hex, "The APDU in hex, e.g. 00A4040000")->required();
@@ -103,9 +112,12 @@ int main(int argc, char** argv) {
       "download", "Download a file into the reader, as the window's \"Download To  Device\"");
   download->add_option("file", file, "The download file")->required();
   download->add_flag("-y,--yes", yes, "Confirm a firmware download without asking");
+  auto* downloadAll = download->add_flag("--all", all, "Download into every attached reader at once");
+  download->add_flag("--json", json, "Print the summary as JSON")->needs(downloadAll);
   auto* info = app.add_subcommand(
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
+  info->add_flag("--all", all, "Every attached reader");
 
   // A first word that is no option and no command is named as such (CLI11
   // would only say that a command is required).
@@ -128,7 +140,8 @@ int main(int argc, char** argv) {
   }
 
   if (!EnvironmentIsValid()) return kExitUsage;
-  if (*list) return List();
+  SelectReader(reader);
+  if (*list) return List(json);
   if (*version) return Version();
   if (*apdu) return Apdu(hex, slot);
   if (*reset) return Reset(slot);
@@ -136,7 +149,7 @@ int main(int argc, char** argv) {
   if (*led) return Led(value);
   if (*beep) return Beep(value);
   if (*check) return Check(file);
-  if (*download) return Download(file, yes);
-  if (*info) return Info(json);
+  if (*download) return all ? DownloadAll(file, yes, json) : Download(file, yes);
+  if (*info) return all ? InfoAll(json) : Info(json);
   return kExitUsage;
 }

@@ -1,15 +1,14 @@
 // Reader-level subcommands: straight calls of the exported functions.
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "commands.h"
 #include "errors.h"
-#include "discovery.h"
-#include "sim_link.h"
+#include "readers.h"
 #include "transport.h"
 #include "vantor/reader.h"
 
@@ -26,12 +25,16 @@ std::string Hex(const unsigned char* p, std::size_t n) {
   return out;
 }
 
+std::string g_selectedReader;
+
 // Opens the reader, runs one command, closes it, and reports failures. The
 // command's output is printed only when the reader also closed cleanly (the
 // emulated reader writes its state then).
 int WithReader(const char* what, const std::function<int(int, std::string*)>& command) {
-  const int handle = DllOpenReader();
-  if (handle == VANTOR_ERR_NO_READER) return ReportNoReader();
+  const int handle = OpenSelectedReader();
+  if (handle == VANTOR_ERR_NO_READER || handle == VANTOR_ERR_BUSY) {
+    return ReportOpenFailure(handle, g_selectedReader);
+  }
   std::string out;
   const int result = command(handle, &out);
   const int closed = DllCloseReader(handle);
@@ -45,6 +48,14 @@ int WithReader(const char* what, const std::function<int(int, std::string*)>& co
 }
 
 }  // namespace
+
+void SelectReader(const std::string& path) { g_selectedReader = path; }
+
+const std::string& SelectedReader() { return g_selectedReader; }
+
+int OpenSelectedReader() {
+  return g_selectedReader.empty() ? DllOpenReader() : DllOpenReaderPath(g_selectedReader.c_str());
+}
 
 int ReportNoReader() {
   const std::string held = HeldReader();
@@ -62,57 +73,57 @@ int ReportCloseFailure() {
   return kExitFailed;
 }
 
-int List() {
-  if (const char* sim = std::getenv("VANTOR_READER_SIM"); sim && *sim) {
-    std::printf("emulated reader  %04X:%04X v%04X  state file %s%s\n", VANTOR_VENDOR_ID,
-                VANTOR_PRODUCT_ID, VANTOR_VERSION, sim, sim::InUse(sim) ? "  in use" : "");
-    return kExitOk;
+int ReportOpenFailure(int openResult, const std::string& reader) {
+  const char* path = reader.c_str();
+  if (reader.empty()) {
+    return ReportNoReader();
+  } else if (openResult == VANTOR_ERR_BUSY) {
+    std::fprintf(stderr, "vantor: reader %s is in use by another program\n", path);
+  } else {
+    std::fprintf(stderr, "vantor: reader %s is not attached or does not open (see 'vantor list')\n",
+                 path);
   }
-#ifdef _WIN32
-  // Windows: the first reader the HID search opens.
-  const int handle = DllOpenReader();
-  if (handle == VANTOR_ERR_NO_READER) {
-    const std::string held = HeldReader();
-    if (!held.empty()) {
-      std::printf("%s  %04X:%04X v%04X  in use\n", held.c_str(), VANTOR_VENDOR_ID,
-                  VANTOR_PRODUCT_ID, VANTOR_VERSION);
-      return kExitOk;
-    }
-    std::fprintf(stderr, "vantor: no reader attached (looking for %04X:%04X v%04X)\n",
-                 VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID, VANTOR_VERSION);
-    return kExitNoReader;
-  }
-  DllCloseReader(handle);
-  std::printf("HID reader  %04X:%04X v%04X  ok\n", VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID,
-              VANTOR_VERSION);
-  return kExitOk;
-#else
-  int readers = 0;
+  return kExitNoReader;
+}
+
+int List(bool json) {
+  const auto readers = ListReaders(true);
   bool denied = false;
-  for (const auto& node : ListHidrawNodes(kSysHidrawRoot, kDevRoot, true)) {
-    if (!node.isReader) continue;
-    ++readers;
-    std::string access = node.inUse ? "in use" : "ok";
-    if (node.openError != 0) {
-      access = "cannot open: " + DescribeError(node.openError);
+  nlohmann::json out = nlohmann::json::array();
+  for (const auto& reader : readers) {
+    std::string status = reader.inUse ? "in use" : "ok";
+    if (reader.openError != 0) {
+      status = "cannot open: " + DescribeError(reader.openError);
       denied = true;
     }
-    std::printf("%s  %04X:%04X v%04X  %s\n", node.devicePath.c_str(), node.vendor,
-                node.product, node.version, access.c_str());
+    if (json) {
+      out.push_back({{"path", reader.path},
+                     {"vendor", reader.vendor},
+                     {"product", reader.product},
+                     {"version", reader.version},
+                     {"status", status}});
+    } else {
+      std::printf("%s  %04X:%04X v%04X  %s\n", reader.path.c_str(), reader.vendor,
+                  reader.product, reader.version, status.c_str());
+    }
   }
-  if (readers == 0) {
+  if (json) std::printf("%s\n", out.dump(2).c_str());
+  if (readers.empty()) {
     std::fprintf(stderr, "vantor: no reader attached (looking for %04X:%04X v%04X)\n",
                  VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID, VANTOR_VERSION);
     return kExitNoReader;
   }
+#ifndef _WIN32
   if (denied) {
     std::fprintf(stderr,
                  "vantor: install the udev rule 70-vantor-reader.rules (cmake --install, "
                  "or copy res/70-vantor-reader.rules to /etc/udev/rules.d/), then replug "
                  "the reader\n");
   }
-  return kExitOk;
+#else
+  (void)denied;  // Windows has no rule to name
 #endif
+  return kExitOk;
 }
 
 int Version() {

@@ -10,12 +10,14 @@
 #include <string>
 
 #include "commands.h"
+#include "dialog_support.h"
 #include "format.h"
 #include "loader.h"
 #include "text_file.h"
 #include "VantorToolDlg.h"
 #include "console/ConsoleHost.h"
 #include "local_path.h"
+#include "vantor/reader.h"
 
 namespace vantor::cli {
 namespace {
@@ -26,6 +28,16 @@ const char* ModeName(std::uint8_t mode) {
     case download::kHeaderE: return "nothing to send";
     default: return "offline-data script";
   }
+}
+
+}  // namespace
+
+// The pane's final text on stdout, ending with one line break.
+void PrintPane(const std::wstring& pane) {
+  if (pane.empty()) return;
+  std::string text = PaneForTerminal(pane);
+  if (text.back() != '\n') text += '\n';
+  std::fputs(text.c_str(), stdout);
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -92,14 +104,6 @@ ConsoleHost::Options TerminalOptions(bool assumeYes) {
   return options;
 }
 
-// The pane's final text on stdout, ending with one line break.
-void PrintPane(const std::wstring& pane) {
-  if (pane.empty()) return;
-  std::string text = PaneForTerminal(pane);
-  if (text.back() != '\n') text += '\n';
-  std::fputs(text.c_str(), stdout);
-}
-
 int ExitCodeFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::kSuccess:
@@ -113,10 +117,13 @@ int ExitCodeFor(Outcome outcome) {
   }
 }
 
-// The exit code of a command that ran the window's logic: a reader in use
-// named, a reader that did not close cleanly a failure.
-int ExitCodeAfterClose(const CVantorToolDlg& dlg, Outcome outcome) {
-  if (outcome == Outcome::kNoReader) return ReportNoReader();
+namespace {
+
+// The exit code of a command that ran the window's logic on the reader at
+// path ("" for the first one): a reader in use or not found named, a reader
+// that did not close cleanly a failure.
+int ExitCodeAfterClose(const CVantorToolDlg& dlg, Outcome outcome, const std::string& path) {
+  if (outcome == Outcome::kNoReader) return ReportOpenFailure(dlg.LastOpenResult(), path);
   const int code = ExitCodeFor(outcome);
   if (code == kExitOk && dlg.CloseFailed()) return ReportCloseFailure();
   return code;
@@ -194,6 +201,12 @@ void ReportInterrupted(const CVantorToolDlg& dlg) {
 
 }  // namespace
 
+void PrintLineError(const CVantorToolDlg& dlg) {
+  if (dlg.LastOutcome() != Outcome::kLineError) return;
+  const auto& error = dlg.LastLineError();
+  std::fprintf(stderr, "line %u: %s\n", error.physicalLine, EchoLine(error.text).c_str());
+}
+
 int Check(const std::string& path) {
   download::TextFile file;
   if (!file.Open(path)) {
@@ -233,6 +246,7 @@ int Download(const std::string& path, bool assumeYes) {
   CVantorToolDlg dlg(host);
   target = &dlg;
   dlg.OnInitDialog();
+  dlg.SetReaderPath(SelectedReader());
   host.SetPathFieldText(FromLocalPath(path));
   dlg.OnDownload();
   host.WaitForWorker();
@@ -244,38 +258,45 @@ int Download(const std::string& path, bool assumeYes) {
     return 128 + signal;
   }
   const Outcome outcome = dlg.LastOutcome();
-  if (outcome == Outcome::kLineError) {
-    const auto& error = dlg.LastLineError();
-    std::fprintf(stderr, "line %u: %s\n", error.physicalLine, EchoLine(error.text).c_str());
-  }
+  PrintLineError(dlg);
   if (dlg.LastFileError() != 0) PrintOpenError(path, dlg.LastFileError());
   PrintPane(host.PaneText());
-  return ExitCodeAfterClose(dlg, outcome);
+  return ExitCodeAfterClose(dlg, outcome, SelectedReader());
 }
 
-int Info(bool json) {
+// One "Get Device Info" on the selected reader (or the one at path):
+// the pane on stdout, or the result as JSON into *json.
+int InfoOf(const std::string& path, nlohmann::json* json) {
   ConsoleHost host(TerminalOptions(false));
   CVantorToolDlg dlg(host);
   dlg.OnInitDialog();
+  dlg.SetReaderPath(path);
   dlg.OnGetDeviceInfo();
   const Outcome outcome = dlg.LastOutcome();
   if (json) {
     const bool haveVersion = dlg.HaveVersion();
-    nlohmann::json out;
-    out["outcome"] = outcome == Outcome::kSuccess    ? "success"
-                     : outcome == Outcome::kNoReader ? "no_reader"
-                     : haveVersion                   ? "name_failed"
-                                                     : "version_failed";
+    nlohmann::json& out = *json;
+    out["outcome"] = outcome == Outcome::kSuccess                    ? "success"
+                     : dlg.LastOpenResult() == VANTOR_ERR_BUSY       ? "in_use"
+                     : outcome == Outcome::kNoReader                 ? "no_reader"
+                     : haveVersion                                   ? "name_failed"
+                                                                     : "version_failed";
     out["firmware_version"] = haveVersion ? nlohmann::json(Utf8(dlg.LastVersion())) : nlohmann::json();
     out["offline_file"] = outcome == Outcome::kSuccess && !dlg.LastOfflineName().empty()
                               ? nlohmann::json(Utf8(dlg.LastOfflineName()))
                               : nlohmann::json();
     out["pane"] = Utf8(host.PaneText());
-    std::printf("%s\n", out.dump(2).c_str());
   } else {
     PrintPane(host.PaneText());
   }
-  return ExitCodeAfterClose(dlg, outcome);
+  return ExitCodeAfterClose(dlg, outcome, path);
+}
+
+int Info(bool json) {
+  nlohmann::json out;
+  const int rc = InfoOf(SelectedReader(), json ? &out : nullptr);
+  if (json) std::printf("%s\n", out.dump(2).c_str());
+  return rc;
 }
 
 }  // namespace vantor::cli

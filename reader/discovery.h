@@ -37,4 +37,10 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
 int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot,
                     std::string* heldPath = nullptr);
 
+// Opens the reader node at devicePath (a path ListHidrawNodes gives);
+// -1 with *error 0 when no reader is at that path, or with the errno of
+// the failed open.
+int OpenReaderNode(const std::string& sysRoot, const std::string& devRoot,
+                   const std::string& devicePath, int* error);
+
 }  // namespace vantor

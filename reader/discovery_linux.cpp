@@ -127,4 +127,16 @@ int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot,
   return -1;
 }
 
+int OpenReaderNode(const std::string& sysRoot, const std::string& devRoot,
+                   const std::string& devicePath, int* error) {
+  *error = 0;
+  for (const auto& node : ListHidrawNodes(sysRoot, devRoot, false)) {
+    if (!node.isReader || node.devicePath != devicePath) continue;
+    const int fd = OpenNode(node.devicePath);
+    if (fd < 0) *error = errno;
+    return fd;
+  }
+  return -1;
+}
+
 }  // namespace vantor

@@ -102,7 +102,7 @@ HANDLE ClaimReaderPath(const wchar_t* path) {
   return mutex;
 }
 
-FoundReader FindReader(HidApi& api) {
+FoundReader FindReader(HidApi& api, const SearchFor& what) {
   FoundReader found;
   void* set = api.OpenDeviceSet();
   if (set == nullptr) return found;
@@ -143,9 +143,18 @@ FoundReader FindReader(HidApi& api) {
       api.Close(device);
       break;
     }
-    const bool isReader = attributes.vendor == VANTOR_VENDOR_ID &&
-                          attributes.product == VANTOR_PRODUCT_ID &&
-                          attributes.version == VANTOR_VERSION;
+    bool isReader = attributes.vendor == VANTOR_VENDOR_ID &&
+                    attributes.product == VANTOR_PRODUCT_ID &&
+                    attributes.version == VANTOR_VERSION;
+    if (what.onlyPath && _wcsicmp(detail->DevicePath, what.onlyPath) != 0) isReader = false;
+    if (isReader && what.every) {
+      try {
+        what.every->push_back(detail->DevicePath);
+      } catch (const std::exception&) {
+        // A listing short of memory lists less.
+      }
+      isReader = false;
+    }
     const HANDLE claim = isReader ? api.Claim(detail->DevicePath) : nullptr;
     if (isReader && claim == nullptr && found.heldPath.empty()) {
       try {
@@ -168,9 +177,9 @@ FoundReader FindReader(HidApi& api) {
   return found;
 }
 
-FoundReader FindAttachedReader() {
+FoundReader FindAttachedReader(const SearchFor& what) {
   SystemApi api;
-  return FindReader(api);
+  return FindReader(api, what);
 }
 
 }  // namespace vantor::os::win32

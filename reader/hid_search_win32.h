@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace vantor::os::win32 {
 
@@ -56,7 +57,15 @@ struct FoundReader {
 // claimed; no device when there is none or the walk had to stop early (a
 // detail record or the attributes of an opened interface could not be
 // read, or no memory for the detail record).
-FoundReader FindReader(HidApi& api);
+//
+// With a SearchFor, the walk looks only at the reader at onlyPath (compared
+// in any case), or, with every, lists the path of every reader it can open
+// instead (it then claims and hands back nothing).
+struct SearchFor {
+  const wchar_t* onlyPath = nullptr;
+  std::vector<std::wstring>* every = nullptr;
+};
+FoundReader FindReader(HidApi& api, const SearchFor& what = {});
 
 // The system's claim: a named mutex derived from the device path (in any
 // case), held while the returned handle is open; nullptr when another open
@@ -64,6 +73,6 @@ FoundReader FindReader(HidApi& api);
 HANDLE ClaimReaderPath(const wchar_t* path);
 
 // FindReader over the system's own SetupDi, HidD and claim calls.
-FoundReader FindAttachedReader();
+FoundReader FindAttachedReader(const SearchFor& what = {});
 
 }  // namespace vantor::os::win32

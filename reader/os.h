@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vantor::os {
 
@@ -15,6 +16,25 @@ constexpr int kInvalidHandle = -1;
 // it until CloseHandle; kInvalidHandle when none is found, with *heldPath
 // naming a reader that another program holds (empty when none was).
 int FindReaderDevice(std::string* heldPath);
+
+// One attached reader as the search sees it.
+struct ReaderDevice {
+  std::string path;  // hidraw node, device interface path (UTF-8), or state file
+  unsigned vendor = 0;
+  unsigned product = 0;
+  unsigned version = 0;
+  bool inUse = false;  // probed: another program holds it
+  int openError = 0;   // probed: the OS error of a trial open (0: it opens)
+};
+
+// The attached readers in search order; with probe, each is opened once
+// (and closed) to fill inUse and openError.
+std::vector<ReaderDevice> ListDevices(bool probe);
+
+// Opens the attached reader at path and holds it until CloseHandle;
+// kInvalidHandle when it does not open, with *inUse telling whether
+// another program holds it.
+int OpenDevice(const std::string& path, bool* inUse);
 
 // Writes one whole 64-byte report. false: LastError() tells why.
 bool WriteReport(int handle, const std::uint8_t report[64]);

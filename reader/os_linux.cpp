@@ -64,4 +64,27 @@ bool CloseHandle(int handle) {
 
 int LastError() { return t_lastError; }
 
+std::vector<ReaderDevice> ListDevices(bool probe) {
+  std::vector<ReaderDevice> devices;
+  for (const auto& node : ListHidrawNodes(kSysHidrawRoot, kDevRoot, probe)) {
+    if (!node.isReader) continue;
+    ReaderDevice device;
+    device.path = node.devicePath;
+    device.vendor = node.vendor;
+    device.product = node.product;
+    device.version = node.version;
+    device.openError = node.openError;
+    device.inUse = node.inUse;
+    devices.push_back(device);
+  }
+  return devices;
+}
+
+int OpenDevice(const std::string& path, bool* inUse) {
+  int error = 0;
+  const int fd = OpenReaderNode(kSysHidrawRoot, kDevRoot, path, &error);
+  *inUse = error == EWOULDBLOCK;
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
 }  // namespace vantor::os

@@ -17,6 +17,7 @@
 
 #include "hid_search_win32.h"
 #include "os.h"
+#include "vantor/reader.h"
 
 namespace vantor::os {
 
@@ -105,15 +106,10 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-}  // namespace
-
-int FindReaderDevice(std::string* heldPath) {
-  heldPath->clear();
-  win32::FoundReader found = win32::FindAttachedReader();
-  if (found.device == INVALID_HANDLE_VALUE) {
-    *heldPath = Utf8(found.heldPath);
-    return kInvalidHandle;
-  }
+// A found reader as the int handle, its claim kept until it closes;
+// kInvalidHandle when none was found or it cannot be kept.
+int Keep(const win32::FoundReader& found) {
+  if (found.device == INVALID_HANDLE_VALUE) return kInvalidHandle;
   const int handle = static_cast<int>(reinterpret_cast<std::intptr_t>(found.device));
   bool kept = IsReaderHandle(handle);
   if (kept) {
@@ -130,6 +126,50 @@ int FindReaderDevice(std::string* heldPath) {
     return kInvalidHandle;
   }
   return handle;
+}
+
+}  // namespace
+
+int FindReaderDevice(std::string* heldPath) {
+  heldPath->clear();
+  const win32::FoundReader found = win32::FindAttachedReader();
+  if (found.device == INVALID_HANDLE_VALUE) *heldPath = Utf8(found.heldPath);
+  return Keep(found);
+}
+
+std::vector<ReaderDevice> ListDevices(bool probe) {
+  std::vector<std::wstring> paths;
+  win32::SearchFor what;
+  what.every = &paths;
+  win32::FindAttachedReader(what);
+  std::vector<ReaderDevice> devices;
+  for (const auto& path : paths) {
+    ReaderDevice device;
+    device.path = Utf8(path);
+    device.vendor = VANTOR_VENDOR_ID;
+    device.product = VANTOR_PRODUCT_ID;
+    device.version = VANTOR_VERSION;
+    if (probe) {
+      const HANDLE claim = win32::ClaimReaderPath(path.c_str());
+      device.inUse = claim == nullptr;
+      if (claim != nullptr) ::CloseHandle(claim);
+    }
+    devices.push_back(device);
+  }
+  return devices;
+}
+
+int OpenDevice(const std::string& path, bool* inUse) {
+  *inUse = false;
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
+  if (n <= 1) return kInvalidHandle;
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], n);
+  win32::SearchFor what;
+  what.onlyPath = wide.c_str();
+  const win32::FoundReader found = win32::FindAttachedReader(what);
+  *inUse = found.device == INVALID_HANDLE_VALUE && !found.heldPath.empty();
+  return Keep(found);
 }
 
 bool WriteReport(int handle, const std::uint8_t report[64]) {

@@ -2,15 +2,18 @@
 // into 64-byte reports; opening and closing the reader.
 #include "transport.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "frame.h"
 #include "os.h"
+#include "readers.h"
 #include "sim_link.h"
 #include "vantor/reader.h"
 
@@ -142,17 +145,22 @@ int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity,
 
 extern "C" {
 
-// The one place that chooses between the emulated reader (when
-// VANTOR_READER_SIM names its state file) and the attached one.
+// The places that choose between the emulated readers (when
+// VANTOR_READER_SIM names their state files) and the attached ones:
+// DllOpenReader and DllCloseReader here, the list and the open by path in
+// readers.cpp.
 VANTOR_API int DllOpenReader(void) {
   try {
-    const char* sim = std::getenv("VANTOR_READER_SIM");
+    std::vector<std::string> emulated;
     std::string held;
-    int handle;
-    if (sim && *sim) {
-      bool inUse = false;
-      handle = vantor::sim::OpenLink(sim, &inUse);
-      if (inUse) held = sim;
+    int handle = vantor::os::kInvalidHandle;
+    if (vantor::EmulatedReaders(&emulated)) {
+      for (const auto& statePath : emulated) {
+        bool inUse = false;
+        handle = vantor::sim::OpenLink(statePath.c_str(), &inUse);
+        if (handle != vantor::os::kInvalidHandle) break;
+        if (inUse && held.empty()) held = statePath;
+      }
     } else {
       handle = vantor::os::FindReaderDevice(&held);
     }

@@ -14,6 +14,9 @@ namespace vantor {
 namespace {
 
 constexpr int kNoReader = VANTOR_ERR_NO_READER;
+
+bool IsOpen(int handle) { return handle != 0 && handle != kNoReader && handle != VANTOR_ERR_BUSY; }
+
 // Of the version and the file name, at most this many bytes are shown.
 constexpr std::size_t kShownTextBytes = 128;
 
@@ -54,14 +57,15 @@ std::uint8_t CVantorToolDlg::ParseHeaderLine(std::wstring line) {
 }
 
 bool CVantorToolDlg::OpenReaderIfNeeded() {
-  if (m_readerHandle == 0 || m_readerHandle == kNoReader) {
-    m_readerHandle = DllOpenReader();
+  if (!IsOpen(m_readerHandle)) {
+    m_readerHandle = m_readerPath.empty() ? DllOpenReader() : DllOpenReaderPath(m_readerPath.c_str());
+    m_openResult = m_readerHandle;
   }
-  return m_readerHandle != kNoReader;
+  return IsOpen(m_readerHandle);
 }
 
 void CVantorToolDlg::CloseReader() {
-  if (m_readerHandle != 0 && m_readerHandle != kNoReader) {
+  if (IsOpen(m_readerHandle)) {
     m_closeFailed = DllCloseReader(m_readerHandle) != VANTOR_OK;
     m_readerHandle = 0;
   }

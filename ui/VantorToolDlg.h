@@ -87,6 +87,22 @@ class CVantorToolDlg {
   // its state could not be written).
   bool CloseFailed() const { return m_closeFailed; }
 
+  // The reader the handlers open: "" for the first one that opens (the
+  // window), otherwise the one at this path (as DllListReaders names it).
+  void SetReaderPath(const std::string& path) { m_readerPath = path; }
+  // What the last open of a reader returned: a handle, VANTOR_ERR_NO_READER
+  // or VANTOR_ERR_BUSY (0 before any open).
+  int LastOpenResult() const { return m_openResult; }
+
+  // The download into several readers at once. LoadDownload checks and
+  // loads the path field's file as the Download command does, with its
+  // texts and its firmware question, but touches no reader; kRunning when
+  // the file may be sent. StartLoadedDownload then starts this dialog's
+  // worker on readerHandle (which the dialog closes when the worker ends)
+  // with what loaded loaded; loaded must outlive the worker.
+  Outcome LoadDownload();
+  void StartLoadedDownload(const CVantorToolDlg& loaded, int readerHandle);
+
  private:
   void RunDownload();
   // Each returns false after a failing step, whose text the pane shows.
@@ -106,6 +122,13 @@ class CVantorToolDlg {
   // Whether a stop was asked for; if so, records where the download ends.
   bool StopHere(StopPoint point);
 
+  // The Download command's checks and load of m_filePath: kRunning when it
+  // may be sent; *leaveOpen set for the two ends that leave the reader
+  // open (the file does not open, the firmware image is declined).
+  Outcome LoadFile(bool* leaveOpen);
+  // The table the worker sends: its own, or the one a batch shares.
+  const download::LineTable& LinesToSend() const { return m_batchLines ? *m_batchLines : m_lines; }
+
   WindowHost& m_host;
 
   // Shared window state.
@@ -115,6 +138,9 @@ class CVantorToolDlg {
   std::uint8_t m_downloadMode = 0;
   std::uint8_t m_headerBytes[3] = {0, 0, 0};
   download::LineTable m_lines;
+  const download::LineTable* m_batchLines = nullptr;  // see StartLoadedDownload
+  std::string m_readerPath;
+  int m_openResult = 0;
 
   // Window thread only: set before a worker starts, cleared by its last
   // control operation.

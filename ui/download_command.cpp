@@ -1,5 +1,6 @@
 // The Download command: checks and loads the chosen file into the line
 // table on the window thread, then hands the download to a worker.
+#include <cstring>
 #include <exception>
 
 #include "codepage.h"
@@ -10,6 +11,73 @@
 #include "scope_guard.h"
 
 namespace vantor {
+
+Outcome CVantorToolDlg::LoadFile(bool* leaveOpen) {
+  m_batchLines = nullptr;
+  download::TextFile file;
+  if (!file.Open(ToLocalPath(m_filePath))) {
+    m_fileError = file.OpenError();
+    m_host.ShowAppMessageBox(L"Open File Error!");
+    *leaveOpen = true;
+    return Outcome::kFileError;
+  }
+  file.SeekToBegin();
+  std::wstring line;
+  file.ReadString(line);
+  m_downloadMode = ParseHeaderLine(line);
+  if (m_downloadMode == download::kHeaderF &&
+      m_host.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!",
+                            L"Info", kMbYesNo) == kIdNo) {
+    *leaveOpen = true;
+    return Outcome::kDeclined;
+  }
+  file.SeekToBegin();
+  if (!download::LoadLines(file, m_downloadMode, m_lines, &m_lineError)) {
+    m_host.ShowAppMessageBox(download::LineErrorMessage(m_lineError.number));
+    return Outcome::kLineError;  // nothing of a bad file reaches the reader
+  }
+  if (m_downloadMode == download::kHeaderNone &&
+      download::ToAnsi(FileName()).size() > download::kMaxNameBytes) {
+    m_host.ShowAppMessageBox(L"File Name Too Long (over 255 bytes), Please Rename The File!");
+    return Outcome::kFileError;
+  }
+  return Outcome::kRunning;
+}
+
+Outcome CVantorToolDlg::LoadDownload() {
+  UpdateData(true);
+  m_fileError = 0;
+  if (m_filePath.empty()) {
+    m_host.ShowMessageBox(L"Please Open File !", L"Info", kMbOk);
+    return m_outcome = Outcome::kNoFile;
+  }
+  bool leaveOpen = false;
+  try {
+    m_outcome = LoadFile(&leaveOpen);
+  } catch (const std::exception&) {
+    m_outcome = Outcome::kFileError;
+  }
+  return m_outcome;
+}
+
+void CVantorToolDlg::StartLoadedDownload(const CVantorToolDlg& loaded, int readerHandle) {
+  m_filePath = loaded.m_filePath;
+  m_downloadMode = loaded.m_downloadMode;
+  std::memcpy(m_headerBytes, loaded.m_headerBytes, sizeof m_headerBytes);
+  m_batchLines = &loaded.m_lines;
+  m_readerHandle = readerHandle;
+  m_openResult = readerHandle;
+  m_workerRunning = true;
+  m_outcome = Outcome::kRunning;
+  try {
+    m_host.StartWorker([this] { DownloadThreadProc(this); });
+  } catch (const std::exception&) {
+    m_workerRunning = false;
+    m_outcome = Outcome::kReaderStepFailed;
+    CloseReader();
+  }
+}
+
 void CVantorToolDlg::OnDownload() {
   if (m_workerRunning) return;  // one download at a time
   UpdateData(true);
@@ -36,44 +104,18 @@ void CVantorToolDlg::OnDownload() {
       outcome = Outcome::kNoReader;
       return;
     }
-    download::TextFile file;
-    if (!file.Open(ToLocalPath(m_filePath))) {
-      m_fileError = file.OpenError();
-      m_host.ShowAppMessageBox(L"Open File Error!");
+    bool leaveOpen = false;
+    outcome = LoadFile(&leaveOpen);
+    if (leaveOpen) {
       cleanUp.Dismiss();
-      m_outcome = Outcome::kFileError;
+      m_outcome = outcome;
       return;
     }
-    file.SeekToBegin();
-    std::wstring line;
-    file.ReadString(line);
-    m_downloadMode = ParseHeaderLine(line);
-    if (m_downloadMode == download::kHeaderF &&
-        m_host.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!",
-                              L"Info", kMbYesNo) == kIdNo) {
-      file.Close();
-      cleanUp.Dismiss();
-      m_outcome = Outcome::kDeclined;
-      return;
-    }
-    file.SeekToBegin();
-    if (!download::LoadLines(file, m_downloadMode, m_lines, &m_lineError)) {
-      m_host.ShowAppMessageBox(download::LineErrorMessage(m_lineError.number));
-      file.Close();
-      outcome = Outcome::kLineError;  // nothing of a bad file reaches the reader
-      return;
-    }
-    file.Close();
-    if (m_downloadMode == download::kHeaderNone &&
-        download::ToAnsi(FileName()).size() > download::kMaxNameBytes) {
-      m_host.ShowAppMessageBox(L"File Name Too Long (over 255 bytes), Please Rename The File!");
-      return;
-    }
+    if (outcome != Outcome::kRunning) return;
     // The worker opens the reader itself: closed here, before the worker
     // exists, the two never hold it at once.
     CloseReader();
     m_workerRunning = true;
-    outcome = Outcome::kRunning;
     m_host.StartWorker([this] { DownloadThreadProc(this); });
   } catch (const std::exception&) {
     // A read error of the file, or no thread for the worker: the command

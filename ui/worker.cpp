@@ -53,7 +53,7 @@ bool CVantorToolDlg::FailWith(const std::wstring& text) {
 }
 
 void CVantorToolDlg::ShowProgress(std::uint32_t key) {
-  const std::uint32_t entries = static_cast<std::uint32_t>(m_lines.size());
+  const std::uint32_t entries = static_cast<std::uint32_t>(LinesToSend().size());
   const int percent = static_cast<int>(static_cast<double>(key) /
                                        static_cast<double>(entries) * 100.0);
   const std::wstring pane = m_statusText + std::to_wstring(percent) + L"%";
@@ -142,7 +142,7 @@ bool CVantorToolDlg::DownloadFirmware() {
   }
   std::this_thread::sleep_for(kStartToFirstPause);
   DllDownloadFirmwareFirst(m_readerHandle, m_dataBuffer, 3);
-  for (const auto& [key, entry] : m_lines) {
+  for (const auto& [key, entry] : LinesToSend()) {
     const std::wstring line = WithoutBlanks(entry);
     if (line.empty() || line[0] == L';') continue;
     if (StopHere(StopPoint::kIncomplete)) return false;
@@ -167,7 +167,7 @@ bool CVantorToolDlg::DownloadOfflineData() {
   if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_START, m_dataBuffer, 0) != 0) {
     return FailWith(L"Loading COMMAND_START Error!\r\n");
   }
-  for (const auto& [key, entry] : m_lines) {
+  for (const auto& [key, entry] : LinesToSend()) {
     const std::wstring line = WithoutBlanks(entry);
     if (line.empty() || line[0] == L';') continue;
     if (StopHere(StopPoint::kIncomplete)) return false;

@@ -2,9 +2,10 @@
 # The Windows programs end to end under Wine, against the emulated reader:
 # vantor.exe downloads the offline-data demo and reads it back (also from a
 # folder beyond the ANSI code page, by either separator), and both
-# VantorTool.exe and vantorreader.dll are 32-bit PE files that export the 18
+# VantorTool.exe and vantorreader.dll are 32-bit PE files that export the 20
 # reader functions and need no runtime DLL beside them; a C program linked
-# against the DLL works with the emulated reader.
+# against the DLL works with the emulated reader; download --all programs
+# two emulated readers at once.
 #   e2e.sh VANTOR_EXE VANTORTOOL_EXE VANTORREADER_DLL SOURCE_DIR READ_VERSION_EXE
 set -euo pipefail
 cli=$1 gui=$2 dll=$3 src=$4 example=$5
@@ -52,6 +53,27 @@ rc=0
 VANTOR_READER_SIM= "$run" "$cli" info >/dev/null 2>&1 || rc=$?
 [[ $rc == 3 ]] || fail "info without a reader exited $rc"
 
+# Two emulated readers (';' separates them here): listed in order, and
+# download --all programs both at once.
+two="$(winpath "$work/r1.json");$(winpath "$work/r2.json")"
+out=$(VANTOR_READER_SIM=$two "$run" "$cli" list --json 2>/dev/null | tr -d '\r') || fail "list failed: $out"
+python3 - "$out" "$(winpath "$work/r1.json")" "$(winpath "$work/r2.json")" <<'PY' || fail "list printed: $out"
+import json, sys
+assert [r["path"] for r in json.loads(sys.argv[1])] == sys.argv[2:], sys.argv[1]
+PY
+out=$(VANTOR_READER_SIM=$two "$run" "$cli" download offline-demo.bin --all --json 2>/dev/null |
+  tr -d '\r') || fail "download --all failed: $out"
+python3 - "$out" "$work/r1.json" "$work/r2.json" <<'PY' || fail "download --all printed: $out"
+import json, sys
+summary = json.loads(sys.argv[1])
+assert summary["succeeded"] == 2 and summary["failed"] == 0, summary
+assert [r["message"] for r in summary["readers"]] == ["Download SUCCESS!"] * 2, summary
+for state in sys.argv[2:]:
+    s = json.load(open(state))
+    assert bytes.fromhex(s["offline_file_name"]) == b"offline-demo.bin", state
+    assert len(s["offline_records"]) == 8, state
+PY
+
 # The DLL as another program uses it.
 echo '{"firmware_version": "V9 %s", "offline_file_name": "612E62696E"}' >"$work/dll.json"
 out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirname "$dll")") \
@@ -61,8 +83,8 @@ out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirnam
 
 want=$(printf '%s\n' Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware \
   DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart \
-  DllEraseOfflineData DllGetFirmwareVersion DllGetOfflineFileName DllLedControl DllOpenReader \
-  DllReset7816Card DllSetOfflineFileName DllSpeakerControl DllWriteOfflineData SKRevData SKSendData)
+  DllEraseOfflineData DllGetFirmwareVersion DllGetOfflineFileName DllLedControl DllListReaders \
+  DllOpenReader DllOpenReaderPath DllReset7816Card DllSetOfflineFileName DllSpeakerControl DllWriteOfflineData SKRevData SKSendData)
 check_pe() {  # file, subsystem text
   local headers private exports dlls
   headers=$("$objdump" -f "$1")

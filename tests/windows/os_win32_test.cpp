@@ -190,6 +190,40 @@ TEST(Win32Emulator, StateIsWrittenBeforeCloseReturns) {
   }
 }
 
+TEST(HidSearch, OnePathOrEveryReader) {
+  const std::vector<Interface> list = {
+      {0x046D, 0x0001, 0x0205}, Reader(), Reader(kHeld), Reader(kOpenFails), Reader()};
+  struct Case {
+    const char* what;
+    std::wstring only;
+    bool every;
+    int found;
+    std::vector<std::wstring> listed;
+    std::wstring held;
+  } cases[] = {
+      {"every reader that opens, held or not, none taken", L"", true, -1,
+       {Path(1), Path(2), Path(4)}, L""},
+      {"one path", Path(4), false, 4, {}, L""},
+      {"one path, in another case", L"\\\\?\\HID#4", false, 4, {}, L""},
+      {"a held path", Path(2), false, -1, {}, Path(2)},
+      {"not a reader", Path(0), false, -1, {}, L""},
+      {"not there", L"\\\\?\\hid#9", false, -1, {}, L""},
+  };
+  for (const auto& c : cases) {
+    FakeHid hid(list, kNoFault);
+    std::vector<std::wstring> listed;
+    os::win32::SearchFor what;
+    if (!c.only.empty()) what.onlyPath = c.only.c_str();
+    if (c.every) what.every = &listed;
+    const os::win32::FoundReader found = os::win32::FindReader(hid, what);
+    EXPECT_EQ(IndexOf(found.device), c.found) << c.what;
+    EXPECT_EQ(listed, c.listed) << c.what;
+    EXPECT_EQ(found.heldPath, c.held) << c.what;
+    EXPECT_EQ(hid.open.size(), c.found >= 0 ? 1u : 0u) << c.what;
+    EXPECT_EQ(hid.claims, c.found >= 0 ? 1 : 0) << c.what;
+  }
+}
+
 TEST(HidSearch, ClaimHoldsThePathInAnyCase) {
   const wchar_t* path = L"\\\\?\\hid#vid_0755&pid_0001#test";
   const HANDLE claim = os::win32::ClaimReaderPath(path);

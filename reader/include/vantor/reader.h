@@ -1,5 +1,5 @@
 /*
- * VantorTool reader interface: 18 plain C functions that find, open and
+ * VantorTool reader interface: 20 plain C functions that find, open and
  * drive the reader (USB HID, vendor 0x0755, product 0x0001, version 0x0205).
  *
  * Conventions
@@ -16,9 +16,16 @@
  *    would not fit is refused with VANTOR_ERR_LENGTH and nothing is written.
  *  - On every failure the caller's output arguments keep their contents.
  *  - No terminator is added to any returned byte string.
- *  - One exchange (send + receive) at a time per handle; the functions keep
- *    no state between calls apart from the process-wide last transport
- *    error, and take no locks.
+ *  - Threads: one handle is used by one thread at a time (one exchange,
+ *    send + receive, at a time per handle); different handles may be used
+ *    from different threads at once, so one program can drive several
+ *    readers in parallel. The functions keep no state between calls apart
+ *    from the process-wide last transport error, and take no locks.
+ *  - Several readers: each matching reader has a path (the hidraw node on
+ *    Linux, the device interface path on Windows, the state file of an
+ *    emulated reader). DllListReaders names them in search order;
+ *    DllOpenReader opens the first one that opens, DllOpenReaderPath a
+ *    given one.
  */
 #ifndef VANTOR_READER_H
 #define VANTOR_READER_H
@@ -66,6 +73,7 @@ extern "C" {
  * than the function's buffer, or a version answer whose length field is
  * below 4 or runs past the data. */
 #define VANTOR_ERR_LENGTH     (-31)
+#define VANTOR_ERR_BUSY       (-32) /* DllOpenReaderPath: another program holds the reader */
 
 /* Limits and the room each output buffer needs. */
 #define VANTOR_REPORT_SIZE        64
@@ -92,6 +100,17 @@ extern "C" {
 /* Opening and closing. */
 VANTOR_API int DllOpenReader(void);          /* handle, or -2 */
 VANTOR_API int DllCloseReader(int handle);   /* 0, or -4 */
+
+/* The paths of the matching readers, in search order, each ending with
+ * '\0', one after the other in buffer; returns how many there are. When
+ * they do not fit in capacity bytes: VANTOR_ERR_LENGTH, nothing written.
+ * With capacity 0, buffer may be NULL. */
+VANTOR_API int DllListReaders(char *buffer, unsigned int capacity);
+/* Opens the reader at path (as DllListReaders names it): a handle as from
+ * DllOpenReader; VANTOR_ERR_NO_READER when no reader is attached at that
+ * path or it cannot be opened, VANTOR_ERR_BUSY when another program (or
+ * another open handle) holds it. */
+VANTOR_API int DllOpenReaderPath(const char *path);
 
 /* Framed transport. data may be NULL when length is 0; length 0..599.
  * SKRevData: slot and command are not used; data needs room for

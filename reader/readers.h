@@ -1,0 +1,26 @@
+// Several readers: the matching readers in search order, each named by a
+// path, and opening one by its path. The emulated readers (one per state
+// file in VANTOR_READER_SIM) stand in for the attached ones.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "os.h"
+
+namespace vantor {
+
+// The matching readers in search order. With probe, each is opened once to
+// learn whether it opens (and closed again at once).
+std::vector<os::ReaderDevice> ListReaders(bool probe);
+
+// Opens the reader at path: a handle, VANTOR_ERR_NO_READER or
+// VANTOR_ERR_BUSY.
+int OpenReaderAt(const std::string& path);
+
+// Whether VANTOR_READER_SIM is set (not empty): then its state files, in
+// the order given (separated by ':' on Linux, ';' on Windows; empty entries
+// name nothing), are the readers, and the attached ones are not looked at.
+bool EmulatedReaders(std::vector<std::string>* statePaths);
+
+}  // namespace vantor
