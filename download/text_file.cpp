@@ -69,7 +69,7 @@ bool TextFile::Open(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
 #endif
   if (f == nullptr) {
-    open_error_ = errno != 0 ? errno : ENOENT;
+    openError_ = errno != 0 ? errno : ENOENT;
     return false;
   }
 #ifdef _WIN32
@@ -81,7 +81,7 @@ bool TextFile::Open(const std::string& path) {
 #endif
   if (is_dir) {
     std::fclose(f);
-    open_error_ = EISDIR;
+    openError_ = EISDIR;
     return false;
   }
   // Reads go straight into our own buffer.
@@ -95,32 +95,32 @@ bool TextFile::Open(const std::string& path) {
 bool TextFile::OpenMemory(const char* data, std::size_t size) {
   Close();
   memory_ = data;
-  memory_size_ = data != nullptr ? size : 0;
-  memory_open_ = true;
+  memorySize_ = data != nullptr ? size : 0;
+  memoryOpen_ = true;
   ResetReading();
   return true;
 }
 
-bool TextFile::IsOpen() const { return file_ != nullptr || memory_open_; }
+bool TextFile::IsOpen() const { return file_ != nullptr || memoryOpen_; }
 
 void TextFile::Close() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   buffer_.reset();
   memory_ = nullptr;
-  memory_size_ = 0;
-  memory_open_ = false;
-  open_error_ = 0;
+  memorySize_ = 0;
+  memoryOpen_ = false;
+  openError_ = 0;
   ResetReading();
 }
 
 void TextFile::ResetReading() {
   pos_ = end_ = nullptr;
-  memory_served_ = false;
-  text_ended_ = false;
-  line_cut_ = false;
-  skip_rest_ = false;
-  physical_line_ = 0;
+  memoryServed_ = false;
+  textEnded_ = false;
+  lineCut_ = false;
+  skipRest_ = false;
+  physicalLine_ = 0;
 }
 
 void TextFile::SeekToBegin() {
@@ -135,11 +135,11 @@ void TextFile::SeekToBegin() {
 }
 
 bool TextFile::Fill() {
-  if (memory_open_) {
-    if (memory_served_ || memory_size_ == 0) return false;
-    memory_served_ = true;
+  if (memoryOpen_) {
+    if (memoryServed_ || memorySize_ == 0) return false;
+    memoryServed_ = true;
     pos_ = memory_;
-    end_ = memory_ + memory_size_;
+    end_ = memory_ + memorySize_;
     return true;
   }
   if (file_ == nullptr) return false;
@@ -158,7 +158,7 @@ bool TextFile::Fill() {
 TextFile::LineEnd TextFile::ReadLineBytes(std::wstring* line, std::size_t room) {
   for (;;) {
     if (pos_ == end_ && !Fill()) {
-      text_ended_ = true;
+      textEnded_ = true;
       return LineEnd::kEndOfText;
     }
     const LineStop stop = FindLineStop(pos_, end_);
@@ -173,7 +173,7 @@ TextFile::LineEnd TextFile::ReadLineBytes(std::wstring* line, std::size_t room) 
     }
     if (stop.endOfText) {
       pos_ = end_;
-      text_ended_ = true;
+      textEnded_ = true;
       return LineEnd::kEndOfText;
     }
     if (stop.lf) {
@@ -186,15 +186,15 @@ TextFile::LineEnd TextFile::ReadLineBytes(std::wstring* line, std::size_t room) 
 
 bool TextFile::ReadString(std::wstring& line) {
   line.clear();
-  line_cut_ = false;
+  lineCut_ = false;
   if (!IsOpen()) return false;
-  if (skip_rest_ && !text_ended_) ReadLineBytes(nullptr, 0);  // the rest of a cut line
-  skip_rest_ = false;
-  if (text_ended_) return false;
+  if (skipRest_ && !textEnded_) ReadLineBytes(nullptr, 0);  // the rest of a cut line
+  skipRest_ = false;
+  if (textEnded_) return false;
   // One byte more than is held, for the CR of a CR LF line break. A longer
   // line keeps its start; the rest is skipped by the next read.
   const LineEnd end = ReadLineBytes(&line, kMaxHeldLine + 1);
-  skip_rest_ = end == LineEnd::kFull;
+  skipRest_ = end == LineEnd::kFull;
   const bool line_break = end == LineEnd::kLineBreak;
   if (line_break) {
     if (!line.empty() && line.back() == L'\r') line.pop_back();
@@ -203,9 +203,9 @@ bool TextFile::ReadString(std::wstring& line) {
   }
   if (line.size() > kMaxHeldLine) {
     line.resize(kMaxHeldLine);
-    line_cut_ = true;
+    lineCut_ = true;
   }
-  ++physical_line_;
+  ++physicalLine_;
   return true;
 }
 

@@ -36,7 +36,7 @@ class TextFile {
   // OpenError() then gives the reason as an errno value (EISDIR for a
   // directory).
   bool Open(const std::string& path);
-  int OpenError() const { return open_error_; }
+  int OpenError() const { return openError_; }
 
   // Reads text held in memory instead of a file. The data is not copied and
   // must stay valid until Close() or the next Open.
@@ -55,12 +55,12 @@ class TextFile {
 
   // True when the line last read was longer than kMaxHeldLine: ReadString
   // gave only its first kMaxHeldLine bytes.
-  bool LineCut() const { return line_cut_; }
+  bool LineCut() const { return lineCut_; }
 
   void Close();
 
   // 1-based number of the physical line last read, 0 before the first.
-  std::uint32_t PhysicalLine() const { return physical_line_; }
+  std::uint32_t PhysicalLine() const { return physicalLine_; }
 
  private:
   bool Fill();
@@ -73,18 +73,18 @@ class TextFile {
 
   std::FILE* file_ = nullptr;
   const char* memory_ = nullptr;
-  std::size_t memory_size_ = 0;
-  bool memory_open_ = false;
-  bool memory_served_ = false;
+  std::size_t memorySize_ = 0;
+  bool memoryOpen_ = false;
+  bool memoryServed_ = false;
 
   std::unique_ptr<char[]> buffer_;
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
-  bool text_ended_ = false;
-  bool line_cut_ = false;
-  bool skip_rest_ = false;
-  int open_error_ = 0;
-  std::uint32_t physical_line_ = 0;
+  bool textEnded_ = false;
+  bool lineCut_ = false;
+  bool skipRest_ = false;
+  int openError_ = 0;
+  std::uint32_t physicalLine_ = 0;
 };
 
 }  // namespace vantor::download

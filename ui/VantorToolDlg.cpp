@@ -36,66 +36,66 @@ void ReplaceAll(std::wstring& text, const std::wstring& word,
 
 }  // namespace
 
-CVantorToolDlg::CVantorToolDlg(WindowHost& host) : m_host(host) {}
+CVantorToolDlg::CVantorToolDlg(WindowHost& host) : host_(host) {}
 
 void CVantorToolDlg::OnInitDialog() {
   UpdateData(false);
-  m_readerHandle = 0;
-  m_downloadMode = 0;
+  readerHandle_ = 0;
+  downloadMode_ = 0;
 }
 
 void CVantorToolDlg::UpdateData(bool saveAndValidate) {
   if (saveAndValidate) {
-    m_filePath = m_host.GetPathFieldText();
+    filePath_ = host_.GetPathFieldText();
   } else {
-    m_host.SetPathFieldText(m_filePath);
+    host_.SetPathFieldText(filePath_);
   }
 }
 
 std::uint8_t CVantorToolDlg::ParseHeaderLine(std::wstring line) {
-  return download::ParseHeaderLine(line, m_headerBytes);
+  return download::ParseHeaderLine(line, headerBytes_);
 }
 
 bool CVantorToolDlg::OpenReaderIfNeeded() {
-  if (!IsOpen(m_readerHandle)) {
-    m_readerHandle = m_readerPath.empty() ? DllOpenReader() : DllOpenReaderPath(m_readerPath.c_str());
-    m_openResult = m_readerHandle;
+  if (!IsOpen(readerHandle_)) {
+    readerHandle_ = readerPath_.empty() ? DllOpenReader() : DllOpenReaderPath(readerPath_.c_str());
+    openResult_ = readerHandle_;
   }
-  return IsOpen(m_readerHandle);
+  return IsOpen(readerHandle_);
 }
 
 void CVantorToolDlg::CloseReader() {
-  if (IsOpen(m_readerHandle)) {
-    m_closeFailed = DllCloseReader(m_readerHandle) != VANTOR_OK;
-    m_readerHandle = 0;
+  if (IsOpen(readerHandle_)) {
+    closeFailed_ = DllCloseReader(readerHandle_) != VANTOR_OK;
+    readerHandle_ = 0;
   }
 }
 
 void CVantorToolDlg::OnOpenFile() {
-  if (m_workerRunning) return;
+  if (workerRunning_) return;
   UpdateData(true);
   std::wstring chosen;
-  if (m_host.ChooseFile(&chosen)) {
-    m_filePath = chosen;
+  if (host_.ChooseFile(&chosen)) {
+    filePath_ = chosen;
     UpdateData(false);
-    m_host.ShowPathFieldEnd();
+    host_.ShowPathFieldEnd();
   }
 }
 
 void CVantorToolDlg::OnGetDeviceInfo() {
-  if (m_workerRunning) return;
+  if (workerRunning_) return;
   UpdateData(true);
   // However the query ends: the reader closed, the path field restored.
   Outcome outcome = Outcome::kReaderStepFailed;
   ScopeGuard cleanUp([&] {
-    m_outcome = outcome;
+    outcome_ = outcome;
     CloseReader();
     UpdateData(false);
   });
   if (!OpenReaderIfNeeded()) {
     const std::wstring message = L"Open Device Error!";
-    m_host.SetPaneText(message);
-    m_host.ShowMessageBox(message, L"Info", kMbOk);
+    host_.SetPaneText(message);
+    host_.ShowMessageBox(message, L"Info", kMbOk);
     outcome = Outcome::kNoReader;
     return;
   }
@@ -104,35 +104,35 @@ void CVantorToolDlg::OnGetDeviceInfo() {
   char buffer[std::max(VANTOR_ROOM_VERSION, VANTOR_ROOM_NAME)] = {};
   unsigned int length = 0;
   unsigned int trailer = 0;
-  m_lastVersion.clear();
-  m_lastName.clear();
-  m_haveVersion = false;
+  lastVersion_.clear();
+  lastName_.clear();
+  haveVersion_ = false;
 
-  if (DllGetFirmwareVersion(m_readerHandle, buffer, &length, &trailer) != 0) {
-    m_statusText = L"Get Device Firmware Version Error!";
-    m_host.SetPaneText(m_statusText);
+  if (DllGetFirmwareVersion(readerHandle_, buffer, &length, &trailer) != 0) {
+    statusText_ = L"Get Device Firmware Version Error!";
+    host_.SetPaneText(statusText_);
     return;
   }
-  m_lastVersion = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
-  m_haveVersion = true;
-  m_statusText = L"Firmware Version: " + m_lastVersion + L"\r\n\r\n";
-  ReplaceAll(m_statusText, L"Double", L"X");
-  ReplaceAll(m_statusText, L"double", L"X");
-  m_host.SetPaneText(m_statusText);
+  lastVersion_ = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
+  haveVersion_ = true;
+  statusText_ = L"Firmware Version: " + lastVersion_ + L"\r\n\r\n";
+  ReplaceAll(statusText_, L"Double", L"X");
+  ReplaceAll(statusText_, L"double", L"X");
+  host_.SetPaneText(statusText_);
 
-  if (DllGetOfflineFileName(m_readerHandle, buffer, &length) != 0) {
-    m_statusText += L"Get Offline File Error!\r\n";
-    m_host.SetPaneText(m_statusText);
+  if (DllGetOfflineFileName(readerHandle_, buffer, &length) != 0) {
+    statusText_ += L"Get Offline File Error!\r\n";
+    host_.SetPaneText(statusText_);
     return;
   }
   if (length != 0) {
-    m_lastName = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
-    m_statusText += L"Offline File: ";
-    m_statusText += m_lastName + L"\r\n";
+    lastName_ = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
+    statusText_ += L"Offline File: ";
+    statusText_ += lastName_ + L"\r\n";
   } else {
-    m_statusText += L"No Offline File!\r\n";
+    statusText_ += L"No Offline File!\r\n";
   }
-  m_host.SetPaneText(m_statusText);
+  host_.SetPaneText(statusText_);
   outcome = Outcome::kSuccess;
 }
 

@@ -55,44 +55,44 @@ class CVantorToolDlg {
   static unsigned DownloadThreadProc(void* param);
 
   // Whether the window may close now: not while a download worker runs.
-  bool CanClose() const { return !m_workerRunning; }
+  bool CanClose() const { return !workerRunning_; }
 
   // Data exchange: true copies the path field into the file path.
   void UpdateData(bool saveAndValidate);
 
   // Read access for front ends and tests.
-  const std::wstring& FilePath() const { return m_filePath; }
-  int ReaderHandle() const { return m_readerHandle; }
-  const std::wstring& StatusText() const { return m_statusText; }
-  std::uint8_t DownloadMode() const { return m_downloadMode; }
-  const std::uint8_t* HeaderBytes() const { return m_headerBytes; }
-  const download::LineTable& Lines() const { return m_lines; }
-  Outcome LastOutcome() const { return m_outcome; }
-  const download::LineError& LastLineError() const { return m_lineError; }
+  const std::wstring& FilePath() const { return filePath_; }
+  int ReaderHandle() const { return readerHandle_; }
+  const std::wstring& StatusText() const { return statusText_; }
+  std::uint8_t DownloadMode() const { return downloadMode_; }
+  const std::uint8_t* HeaderBytes() const { return headerBytes_; }
+  const download::LineTable& Lines() const { return lines_; }
+  Outcome LastOutcome() const { return outcome_; }
+  const download::LineError& LastLineError() const { return lineError_; }
   // Why the download file did not open (an errno value), 0 when it did.
-  int LastFileError() const { return m_fileError; }
+  int LastFileError() const { return fileError_; }
   // The last version and file name the query read ("" when none).
-  const std::wstring& LastVersion() const { return m_lastVersion; }
-  const std::wstring& LastOfflineName() const { return m_lastName; }
-  bool HaveVersion() const { return m_haveVersion; }
+  const std::wstring& LastVersion() const { return lastVersion_; }
+  const std::wstring& LastOfflineName() const { return lastName_; }
+  bool HaveVersion() const { return haveVersion_; }
 
   // Closes a reader that an ended command left open (see OnDownload).
   void CloseReader();
 
   // Asks a running (or the next) download to stop after the exchange in
   // flight; it then ends as after a failed step. Safe from a signal handler.
-  void RequestStop() { m_stopRequested.store(true, std::memory_order_relaxed); }
-  StopPoint LastStopPoint() const { return m_stopPoint; }
+  void RequestStop() { stopRequested_.store(true, std::memory_order_relaxed); }
+  StopPoint LastStopPoint() const { return stopPoint_; }
   // Whether the last reader closed failed to close (the emulated reader:
   // its state could not be written).
-  bool CloseFailed() const { return m_closeFailed; }
+  bool CloseFailed() const { return closeFailed_; }
 
   // The reader the handlers open: "" for the first one that opens (the
   // window), otherwise the one at this path (as DllListReaders names it).
-  void SetReaderPath(const std::string& path) { m_readerPath = path; }
+  void SetReaderPath(const std::string& path) { readerPath_ = path; }
   // What the last open of a reader returned: a handle, VANTOR_ERR_NO_READER
   // or VANTOR_ERR_BUSY (0 before any open).
-  int LastOpenResult() const { return m_openResult; }
+  int LastOpenResult() const { return openResult_; }
 
   // The download into several readers at once. LoadDownload checks and
   // loads the path field's file as the Download command does, with its
@@ -115,53 +115,53 @@ class CVantorToolDlg {
   void ShowPane(const std::wstring& text);
   void ShowProgress(std::uint32_t key);
   void SetControls(bool enable);
-  // Converts a line for sending into m_data; false when it cannot be held.
+  // Converts a line for sending into data_; false when it cannot be held.
   bool PrepareData(const std::wstring& text, std::int32_t* count);
   std::wstring FileName() const;
   bool OpenReaderIfNeeded();
   // Whether a stop was asked for; if so, records where the download ends.
   bool StopHere(StopPoint point);
 
-  // The Download command's checks and load of m_filePath: kRunning when it
+  // The Download command's checks and load of filePath_: kRunning when it
   // may be sent; *leaveOpen set for the two ends that leave the reader
   // open (the file does not open, the firmware image is declined).
   Outcome LoadFile(bool* leaveOpen);
   // The table the worker sends: its own, or the one a batch shares.
-  const download::LineTable& LinesToSend() const { return m_batchLines ? *m_batchLines : m_lines; }
+  const download::LineTable& LinesToSend() const { return batchLines_ ? *batchLines_ : lines_; }
 
-  WindowHost& m_host;
+  WindowHost& host_;
 
   // Shared window state.
-  std::wstring m_filePath;
-  int m_readerHandle = 0;
-  std::wstring m_statusText;
-  std::uint8_t m_downloadMode = 0;
-  std::uint8_t m_headerBytes[3] = {0, 0, 0};
-  download::LineTable m_lines;
-  const download::LineTable* m_batchLines = nullptr;  // see StartLoadedDownload
-  std::string m_readerPath;
-  int m_openResult = 0;
+  std::wstring filePath_;
+  int readerHandle_ = 0;
+  std::wstring statusText_;
+  std::uint8_t downloadMode_ = 0;
+  std::uint8_t headerBytes_[3] = {0, 0, 0};
+  download::LineTable lines_;
+  const download::LineTable* batchLines_ = nullptr;  // see StartLoadedDownload
+  std::string readerPath_;
+  int openResult_ = 0;
 
   // Window thread only: set before a worker starts, cleared by its last
   // control operation.
-  bool m_workerRunning = false;
+  bool workerRunning_ = false;
 
   // The worker's buffers.
   // The worker's buffers: a line's code-page form with its terminator, and
   // the bytes it decodes to (two hex digits a byte, so half the line).
-  char m_lineBuffer[download::kMaxLineBytes + 1] = {};
-  std::uint8_t m_dataBuffer[download::kMaxLineBytes / 2 + 1] = {};
+  char lineBuffer_[download::kMaxLineBytes + 1] = {};
+  std::uint8_t dataBuffer_[download::kMaxLineBytes / 2 + 1] = {};
 
-  Outcome m_outcome = Outcome::kNone;
-  download::LineError m_lineError{};
-  int m_fileError = 0;
-  std::wstring m_lastVersion;
-  std::wstring m_lastName;
-  bool m_haveVersion = false;
-  bool m_closeFailed = false;
+  Outcome outcome_ = Outcome::kNone;
+  download::LineError lineError_{};
+  int fileError_ = 0;
+  std::wstring lastVersion_;
+  std::wstring lastName_;
+  bool haveVersion_ = false;
+  bool closeFailed_ = false;
   // A lock-free flag: set from a signal handler, read by the worker.
-  std::atomic<bool> m_stopRequested{false};
-  StopPoint m_stopPoint = StopPoint::kNone;
+  std::atomic<bool> stopRequested_{false};
+  StopPoint stopPoint_ = StopPoint::kNone;
   static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set by signal handlers");
 };
 

@@ -13,32 +13,32 @@
 namespace vantor {
 
 Outcome CVantorToolDlg::LoadFile(bool* leaveOpen) {
-  m_batchLines = nullptr;
+  batchLines_ = nullptr;
   download::TextFile file;
-  if (!file.Open(ToLocalPath(m_filePath))) {
-    m_fileError = file.OpenError();
-    m_host.ShowAppMessageBox(L"Open File Error!");
+  if (!file.Open(ToLocalPath(filePath_))) {
+    fileError_ = file.OpenError();
+    host_.ShowAppMessageBox(L"Open File Error!");
     *leaveOpen = true;
     return Outcome::kFileError;
   }
   file.SeekToBegin();
   std::wstring line;
   file.ReadString(line);
-  m_downloadMode = ParseHeaderLine(line);
-  if (m_downloadMode == download::kHeaderF &&
-      m_host.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!",
+  downloadMode_ = ParseHeaderLine(line);
+  if (downloadMode_ == download::kHeaderF &&
+      host_.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!",
                             L"Info", kMbYesNo) == kIdNo) {
     *leaveOpen = true;
     return Outcome::kDeclined;
   }
   file.SeekToBegin();
-  if (!download::LoadLines(file, m_downloadMode, m_lines, &m_lineError)) {
-    m_host.ShowAppMessageBox(download::LineErrorMessage(m_lineError.number));
+  if (!download::LoadLines(file, downloadMode_, lines_, &lineError_)) {
+    host_.ShowAppMessageBox(download::LineErrorMessage(lineError_.number));
     return Outcome::kLineError;  // nothing of a bad file reaches the reader
   }
-  if (m_downloadMode == download::kHeaderNone &&
+  if (downloadMode_ == download::kHeaderNone &&
       download::ToAnsi(FileName()).size() > download::kMaxNameBytes) {
-    m_host.ShowAppMessageBox(L"File Name Too Long (over 255 bytes), Please Rename The File!");
+    host_.ShowAppMessageBox(L"File Name Too Long (over 255 bytes), Please Rename The File!");
     return Outcome::kFileError;
   }
   return Outcome::kRunning;
@@ -46,45 +46,45 @@ Outcome CVantorToolDlg::LoadFile(bool* leaveOpen) {
 
 Outcome CVantorToolDlg::LoadDownload() {
   UpdateData(true);
-  m_fileError = 0;
-  if (m_filePath.empty()) {
-    m_host.ShowMessageBox(L"Please Open File !", L"Info", kMbOk);
-    return m_outcome = Outcome::kNoFile;
+  fileError_ = 0;
+  if (filePath_.empty()) {
+    host_.ShowMessageBox(L"Please Open File !", L"Info", kMbOk);
+    return outcome_ = Outcome::kNoFile;
   }
   bool leaveOpen = false;
   try {
-    m_outcome = LoadFile(&leaveOpen);
+    outcome_ = LoadFile(&leaveOpen);
   } catch (const std::exception&) {
-    m_outcome = Outcome::kFileError;
+    outcome_ = Outcome::kFileError;
   }
-  return m_outcome;
+  return outcome_;
 }
 
 void CVantorToolDlg::StartLoadedDownload(const CVantorToolDlg& loaded, int readerHandle) {
-  m_filePath = loaded.m_filePath;
-  m_downloadMode = loaded.m_downloadMode;
-  std::memcpy(m_headerBytes, loaded.m_headerBytes, sizeof m_headerBytes);
-  m_batchLines = &loaded.m_lines;
-  m_readerHandle = readerHandle;
-  m_openResult = readerHandle;
-  m_workerRunning = true;
-  m_outcome = Outcome::kRunning;
+  filePath_ = loaded.filePath_;
+  downloadMode_ = loaded.downloadMode_;
+  std::memcpy(headerBytes_, loaded.headerBytes_, sizeof headerBytes_);
+  batchLines_ = &loaded.lines_;
+  readerHandle_ = readerHandle;
+  openResult_ = readerHandle;
+  workerRunning_ = true;
+  outcome_ = Outcome::kRunning;
   try {
-    m_host.StartWorker([this] { DownloadThreadProc(this); });
+    host_.StartWorker([this] { DownloadThreadProc(this); });
   } catch (const std::exception&) {
-    m_workerRunning = false;
-    m_outcome = Outcome::kReaderStepFailed;
+    workerRunning_ = false;
+    outcome_ = Outcome::kReaderStepFailed;
     CloseReader();
   }
 }
 
 void CVantorToolDlg::OnDownload() {
-  if (m_workerRunning) return;  // one download at a time
+  if (workerRunning_) return;  // one download at a time
   UpdateData(true);
-  m_fileError = 0;
-  if (m_filePath.empty()) {
-    m_host.ShowMessageBox(L"Please Open File !", L"Info", kMbOk);
-    m_outcome = Outcome::kNoFile;
+  fileError_ = 0;
+  if (filePath_.empty()) {
+    host_.ShowMessageBox(L"Please Open File !", L"Info", kMbOk);
+    outcome_ = Outcome::kNoFile;
     return;
   }
   // Every end but two (the file does not open, the firmware image is
@@ -92,15 +92,15 @@ void CVantorToolDlg::OnDownload() {
   // reader and puts the path back into the field.
   Outcome outcome = Outcome::kFileError;
   ScopeGuard cleanUp([&] {
-    m_outcome = outcome;
+    outcome_ = outcome;
     CloseReader();
     UpdateData(false);
   });
   try {
     if (!OpenReaderIfNeeded()) {
       const std::wstring message = L"Open Device Error!";
-      m_host.SetPaneText(message);
-      m_host.ShowMessageBox(message, L"Info", kMbOk);
+      host_.SetPaneText(message);
+      host_.ShowMessageBox(message, L"Info", kMbOk);
       outcome = Outcome::kNoReader;
       return;
     }
@@ -108,19 +108,19 @@ void CVantorToolDlg::OnDownload() {
     outcome = LoadFile(&leaveOpen);
     if (leaveOpen) {
       cleanUp.Dismiss();
-      m_outcome = outcome;
+      outcome_ = outcome;
       return;
     }
     if (outcome != Outcome::kRunning) return;
     // The worker opens the reader itself: closed here, before the worker
     // exists, the two never hold it at once.
     CloseReader();
-    m_workerRunning = true;
-    m_host.StartWorker([this] { DownloadThreadProc(this); });
+    workerRunning_ = true;
+    host_.StartWorker([this] { DownloadThreadProc(this); });
   } catch (const std::exception&) {
     // A read error of the file, or no thread for the worker: the command
     // ends through its clean-up.
-    m_workerRunning = false;
+    workerRunning_ = false;
     outcome = Outcome::kFileError;
   }
 }

@@ -39,12 +39,12 @@ unsigned CVantorToolDlg::DownloadThreadProc(void* param) {
 }
 
 void CVantorToolDlg::ShowPane(const std::wstring& text) {
-  m_host.RunOnWindowThread([&] { m_host.SetPaneText(text); });
+  host_.RunOnWindowThread([&] { host_.SetPaneText(text); });
 }
 
 void CVantorToolDlg::AppendStatus(const std::wstring& text) {
-  m_statusText += text;
-  ShowPane(m_statusText);
+  statusText_ += text;
+  ShowPane(statusText_);
 }
 
 bool CVantorToolDlg::FailWith(const std::wstring& text) {
@@ -56,47 +56,47 @@ void CVantorToolDlg::ShowProgress(std::uint32_t key) {
   const std::uint32_t entries = static_cast<std::uint32_t>(LinesToSend().size());
   const int percent = static_cast<int>(static_cast<double>(key) /
                                        static_cast<double>(entries) * 100.0);
-  const std::wstring pane = m_statusText + std::to_wstring(percent) + L"%";
-  m_host.RunOnWindowThread([&] {
-    m_host.SetPaneText(pane);
-    m_host.OnProgress(percent);
+  const std::wstring pane = statusText_ + std::to_wstring(percent) + L"%";
+  host_.RunOnWindowThread([&] {
+    host_.SetPaneText(pane);
+    host_.OnProgress(percent);
   });
 }
 
 void CVantorToolDlg::SetControls(bool enable) {
   for (int id : {kIdFilePath, kIdOpenFile, kIdGetInfo}) {
-    m_host.RunOnWindowThread([&] { m_host.EnableControl(id, enable); });
+    host_.RunOnWindowThread([&] { host_.EnableControl(id, enable); });
   }
   // "Download To  Device" too, so a second download cannot start meanwhile;
   // the last operation also ends the run for the window thread.
-  m_host.RunOnWindowThread([&] {
-    m_host.EnableControl(kIdDownload, enable);
-    if (enable) m_workerRunning = false;
+  host_.RunOnWindowThread([&] {
+    host_.EnableControl(kIdDownload, enable);
+    if (enable) workerRunning_ = false;
   });
 }
 
 std::wstring CVantorToolDlg::FileName() const {
 #ifdef _WIN32
-  const std::size_t slash = m_filePath.find_last_of(L"\\/");
+  const std::size_t slash = filePath_.find_last_of(L"\\/");
 #else
-  const std::size_t slash = m_filePath.find_last_of(L'/');
+  const std::size_t slash = filePath_.find_last_of(L'/');
 #endif
-  return ShownPath(slash == std::wstring::npos ? m_filePath : m_filePath.substr(slash + 1));
+  return ShownPath(slash == std::wstring::npos ? filePath_ : filePath_.substr(slash + 1));
 }
 
 bool CVantorToolDlg::StopHere(StopPoint point) {
-  if (!m_stopRequested.load(std::memory_order_relaxed)) return false;
-  m_stopPoint = point;
+  if (!stopRequested_.load(std::memory_order_relaxed)) return false;
+  stopPoint_ = point;
   return true;
 }
 
 bool CVantorToolDlg::PrepareData(const std::wstring& text, std::int32_t* count) {
   const std::string ansi = download::ToAnsi(text);
   if (ansi.size() > download::kMaxLineBytes) return false;
-  std::memcpy(m_lineBuffer, ansi.c_str(), ansi.size() + 1);
-  download::DecodeHexPairs(m_lineBuffer,
-                           static_cast<std::uint32_t>(std::strlen(m_lineBuffer)),
-                           m_dataBuffer, count);
+  std::memcpy(lineBuffer_, ansi.c_str(), ansi.size() + 1);
+  download::DecodeHexPairs(lineBuffer_,
+                           static_cast<std::uint32_t>(std::strlen(lineBuffer_)),
+                           dataBuffer_, count);
   return true;
 }
 
@@ -105,66 +105,66 @@ void CVantorToolDlg::RunDownload() {
   // enabled again (which also ends the run for the window thread).
   Outcome outcome = Outcome::kReaderStepFailed;
   ScopeGuard end([&] {
-    m_outcome = outcome;
+    outcome_ = outcome;
     CloseReader();
     SetControls(true);
   });
   try {
     SetControls(false);
-    m_statusText.clear();
-    m_stopPoint = StopPoint::kNone;
+    statusText_.clear();
+    stopPoint_ = StopPoint::kNone;
     if (!OpenReaderIfNeeded()) {
       ShowPane(L"Open Device Error!");
-      m_host.RunOnWindowThread(
-          [&] { m_host.ShowMessageBox(L"Open Device Error!", L"Info", kMbOk); });
+      host_.RunOnWindowThread(
+          [&] { host_.ShowMessageBox(L"Open Device Error!", L"Info", kMbOk); });
       outcome = Outcome::kNoReader;
       return;
     }
     AppendStatus(L"Loading...\r\n");
-    const bool sent = m_downloadMode == download::kHeaderF   ? DownloadFirmware()
-                      : m_downloadMode == download::kHeaderE ? true
+    const bool sent = downloadMode_ == download::kHeaderF   ? DownloadFirmware()
+                      : downloadMode_ == download::kHeaderE ? true
                                                              : DownloadOfflineData();
     if (!sent) {
-      DllSpeakerControl(m_readerHandle, 1);  // the failure buzzer
+      DllSpeakerControl(readerHandle_, 1);  // the failure buzzer
       return;
     }
-    outcome = m_downloadMode == download::kHeaderE ? Outcome::kNothingSent : Outcome::kSuccess;
+    outcome = downloadMode_ == download::kHeaderE ? Outcome::kNothingSent : Outcome::kSuccess;
   } catch (const std::exception&) {
     // Out of memory while building a text: end as after a failure.
   }
 }
 
 bool CVantorToolDlg::DownloadFirmware() {
-  std::memcpy(m_dataBuffer, m_headerBytes, 3);
+  std::memcpy(dataBuffer_, headerBytes_, 3);
   if (StopHere(StopPoint::kUnchanged)) return false;
-  if (DllDownloadFirmwareStart(m_readerHandle, m_dataBuffer, 3) != 0) {
+  if (DllDownloadFirmwareStart(readerHandle_, dataBuffer_, 3) != 0) {
     return FailWith(L"Erase Vantor File Flash Error! \r\n");
   }
   std::this_thread::sleep_for(kStartToFirstPause);
-  DllDownloadFirmwareFirst(m_readerHandle, m_dataBuffer, 3);
+  DllDownloadFirmwareFirst(readerHandle_, dataBuffer_, 3);
   for (const auto& [key, entry] : LinesToSend()) {
     const std::wstring line = WithoutBlanks(entry);
     if (line.empty() || line[0] == L';') continue;
     if (StopHere(StopPoint::kIncomplete)) return false;
     std::int32_t count = 0;
     if (!PrepareData(line, &count) ||
-        DllDownloadFirmware(m_readerHandle, m_dataBuffer, count) != 0) {
+        DllDownloadFirmware(readerHandle_, dataBuffer_, count) != 0) {
       return FailWith(line + L"Loading Error!\r\n");
     }
     ShowProgress(key);
   }
-  m_statusText = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
-  ShowPane(m_statusText);
+  statusText_ = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
+  ShowPane(statusText_);
   return true;
 }
 
 bool CVantorToolDlg::DownloadOfflineData() {
   if (StopHere(StopPoint::kUnchanged)) return false;
-  if (DllEraseOfflineData(m_readerHandle) != 0) {
+  if (DllEraseOfflineData(readerHandle_) != 0) {
     return FailWith(L"Erase Offline File Flash Error! \r\n");
   }
   if (StopHere(StopPoint::kIncomplete)) return false;
-  if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_START, m_dataBuffer, 0) != 0) {
+  if (DllWriteOfflineData(readerHandle_, VANTOR_RECORD_START, dataBuffer_, 0) != 0) {
     return FailWith(L"Loading COMMAND_START Error!\r\n");
   }
   for (const auto& [key, entry] : LinesToSend()) {
@@ -181,26 +181,26 @@ bool CVantorToolDlg::DownloadOfflineData() {
     }
     std::int32_t count = 0;
     if (!PrepareData(text, &count) || count > static_cast<std::int32_t>(download::kMaxMode0Bytes) ||
-        DllWriteOfflineData(m_readerHandle, type, m_dataBuffer,
+        DllWriteOfflineData(readerHandle_, type, dataBuffer_,
                             static_cast<unsigned char>(count)) != 0) {
       return FailWith(text + L"Loading Error!\r\n");
     }
     ShowProgress(key);
   }
   if (StopHere(StopPoint::kIncomplete)) return false;
-  if (DllWriteOfflineData(m_readerHandle, VANTOR_RECORD_END, m_dataBuffer, 0) != 0) {
+  if (DllWriteOfflineData(readerHandle_, VANTOR_RECORD_END, dataBuffer_, 0) != 0) {
     return FailWith(L"Loading COMMAND_END Error!\r\n");
   }
   const std::string name = download::ToAnsi(FileName());
   if (StopHere(StopPoint::kIncomplete)) return false;
   if (name.size() > download::kMaxNameBytes ||
-      DllSetOfflineFileName(m_readerHandle, const_cast<char*>(name.c_str()),
+      DllSetOfflineFileName(readerHandle_, const_cast<char*>(name.c_str()),
                             static_cast<unsigned int>(name.size())) != 0) {
     return FailWith(L"Set Offline File Name Error!\r\n");
   }
-  m_statusText = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
-  ShowPane(m_statusText);
-  DllSpeakerControl(m_readerHandle, 0);
+  statusText_ = FileName() + L"\r\n\r\nDownload SUCCESS!\r\n";
+  ShowPane(statusText_);
+  DllSpeakerControl(readerHandle_, 0);
   return true;
 }
 

@@ -17,18 +17,18 @@ class CAboutDlg : public QDialog {
  public:
   explicit CAboutDlg(QWidget* parent = nullptr);
 
-  const BaseUnits& Units() const { return m_units; }
-  QLabel* IconLabel() const { return m_icon; }
-  QLabel* TitleLabel() const { return m_title; }
-  QLabel* VersionLabel() const { return m_version; }
-  QPushButton* OkButton() const { return m_ok; }
+  const BaseUnits& Units() const { return units_; }
+  QLabel* IconLabel() const { return icon_; }
+  QLabel* TitleLabel() const { return title_; }
+  QLabel* VersionLabel() const { return version_; }
+  QPushButton* OkButton() const { return ok_; }
 
  private:
-  BaseUnits m_units;
-  QLabel* m_icon = nullptr;
-  QLabel* m_title = nullptr;
-  QLabel* m_version = nullptr;
-  QPushButton* m_ok = nullptr;
+  BaseUnits units_;
+  QLabel* icon_ = nullptr;
+  QLabel* title_ = nullptr;
+  QLabel* version_ = nullptr;
+  QPushButton* ok_ = nullptr;
 };
 
 }  // namespace vantor::qt

@@ -93,18 +93,18 @@ VantorToolWindow::VantorToolWindow(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint) {
-  m_runBox = [](QMessageBox& box) { return box.exec(); };
-  m_chooseFile = [](QWidget* owner, const QString& filter) {
+  runBox_ = [](QMessageBox& box) { return box.exec(); };
+  chooseFile_ = [](QWidget* owner, const QString& filter) {
     return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
   };
-  m_runAbout = [](CAboutDlg& about) { about.exec(); };
+  runAbout_ = [](CAboutDlg& about) { about.exec(); };
 
   setWindowTitle(QStringLiteral(VANTORTOOL_CAPTION));
   setWindowIcon(AppIcon());
   setFont(DialogFont(QStringLiteral("Microsoft Sans Serif"), 18));
-  m_units = BaseUnitsOf(font());
+  units_ = BaseUnitsOf(font());
   BuildControls();
-  setFixedSize(DialogSize(m_units, 273, 151));
+  setFixedSize(DialogSize(units_, 273, 151));
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(help, &QShortcut::activated, this, &VantorToolWindow::OnAbout);
@@ -116,20 +116,20 @@ VantorToolWindow::VantorToolWindow(QWidget* parent)
     QCoreApplication::sendEvent(windowHandle(), &keyboard);
   });
 
-  connect(m_openFile, &QPushButton::clicked, this, [this] { m_dlg.OnOpenFile(); });
-  connect(m_getInfo, &QPushButton::clicked, this, [this] {
+  connect(openFile_, &QPushButton::clicked, this, [this] { dlg_.OnOpenFile(); });
+  connect(getInfo_, &QPushButton::clicked, this, [this] {
     const WaitCursor wait;
-    m_dlg.OnGetDeviceInfo();
+    dlg_.OnGetDeviceInfo();
   });
-  connect(m_download, &QPushButton::clicked, this, [this] { m_dlg.OnDownload(); });
+  connect(download_, &QPushButton::clicked, this, [this] { dlg_.OnDownload(); });
 
-  m_dlg.OnInitDialog();
-  m_openFile->setFocus();
+  dlg_.OnInitDialog();
+  openFile_->setFocus();
 }
 
 void VantorToolWindow::BuildControls() {
   const auto place = [this](QWidget* w, int x, int y, int cx, int cy) {
-    w->setGeometry(DialogRect(m_units, x, y, cx, cy));
+    w->setGeometry(DialogRect(units_, x, y, cx, cy));
   };
   const auto button = [this](const char* text) {
     auto* b = new QPushButton(QString::fromLatin1(text), this);
@@ -139,71 +139,71 @@ void VantorToolWindow::BuildControls() {
     return b;
   };
 
-  m_fileLabel = new QLabel(QStringLiteral("File:"), this);
-  m_fileLabel->setTextFormat(Qt::PlainText);
-  m_fileLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  place(m_fileLabel, 7, 8, 14, 8);
+  fileLabel_ = new QLabel(QStringLiteral("File:"), this);
+  fileLabel_->setTextFormat(Qt::PlainText);
+  fileLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  place(fileLabel_, 7, 8, 14, 8);
 
-  m_openFile = button("Open File...");
+  openFile_ = button("Open File...");
   // Alt and the caption's first letter press a button, also from the path
   // field, which would otherwise take the letter.
-  m_openFile->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
-  place(m_openFile, 194, 5, 74, 14);
+  openFile_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
+  place(openFile_, 194, 5, 74, 14);
 
-  m_path = new QLineEdit(this);
-  m_path->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  place(m_path, 25, 5, 167, 13);
+  path_ = new QLineEdit(this);
+  path_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  place(path_, 25, 5, 167, 13);
 
-  m_getInfo = button("Get Device Info");
-  m_getInfo->setShortcut(QKeySequence(Qt::ALT | Qt::Key_G));
-  place(m_getInfo, 194, 116, 74, 28);
+  getInfo_ = button("Get Device Info");
+  getInfo_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_G));
+  place(getInfo_, 194, 116, 74, 28);
 
-  m_download = button("Download To  Device");
-  m_download->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
-  place(m_download, 194, 37, 74, 28);
+  download_ = button("Download To  Device");
+  download_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
+  place(download_, 194, 37, 74, 28);
 
   // The pane centres every line. Long lines wrap, and a scroll bar comes up
   // when the text is taller than the pane, so no message is ever cut off.
-  m_pane = new QTextEdit(this);
-  m_pane->setReadOnly(true);
-  m_pane->setAcceptRichText(false);
-  m_pane->setUndoRedoEnabled(false);
-  m_pane->setTabChangesFocus(true);
-  m_pane->setFocusPolicy(Qt::StrongFocus);
-  m_pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  pane_ = new QTextEdit(this);
+  pane_->setReadOnly(true);
+  pane_->setAcceptRichText(false);
+  pane_->setUndoRedoEnabled(false);
+  pane_->setTabChangesFocus(true);
+  pane_->setFocusPolicy(Qt::StrongFocus);
+  pane_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   // Read-only: the text can be selected from the keyboard, but no caret
   // blinks in it (the focus rests here while a download runs).
-  m_pane->setCursorWidth(0);
-  m_pane->setLineWrapMode(QTextEdit::WidgetWidth);
-  m_pane->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-  m_pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  m_pane->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  place(m_pane, 7, 39, 185, 105);
+  pane_->setCursorWidth(0);
+  pane_->setLineWrapMode(QTextEdit::WidgetWidth);
+  pane_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  pane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  place(pane_, 7, 39, 185, 105);
 
   // Tab order: the controls' order in the resource, so "Download To  Device"
   // comes after "Get Device Info" although it stands above it.
-  setTabOrder(m_openFile, m_path);
-  setTabOrder(m_path, m_getInfo);
-  setTabOrder(m_getInfo, m_download);
-  setTabOrder(m_download, m_pane);
+  setTabOrder(openFile_, path_);
+  setTabOrder(path_, getInfo_);
+  setTabOrder(getInfo_, download_);
+  setTabOrder(download_, pane_);
 }
 
 VantorToolWindow::~VantorToolWindow() {
   // A worker that still runs needs this thread for its last window
   // operations; serve them until it is done, then collect the thread.
-  while (!m_dlg.CanClose()) {
+  while (!dlg_.CanClose()) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
-  if (m_worker.joinable()) m_worker.join();
+  if (worker_.joinable()) worker_.join();
 }
 
 QWidget* VantorToolWindow::Control(int id) const {
   switch (id) {
-    case kIdOpenFile: return m_openFile;
-    case kIdFilePath: return m_path;
-    case kIdGetInfo: return m_getInfo;
-    case kIdDownload: return m_download;
-    case kIdTextPane: return m_pane;
+    case kIdOpenFile: return openFile_;
+    case kIdFilePath: return path_;
+    case kIdGetInfo: return getInfo_;
+    case kIdDownload: return download_;
+    case kIdTextPane: return pane_;
     default: return nullptr;
   }
 }
@@ -219,7 +219,7 @@ QMenu* VantorToolWindow::CreateWindowMenu() {
 
 void VantorToolWindow::OnAbout() {
   CAboutDlg about(this);
-  m_runAbout(about);
+  runAbout_(about);
 }
 
 void VantorToolWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -228,7 +228,7 @@ void VantorToolWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool VantorToolWindow::RefuseWhileRunning() {
-  if (m_dlg.CanClose()) return false;
+  if (dlg_.CanClose()) return false;
   // The worker uses the window's state until it ends; the window stays.
   QApplication::beep();
   return true;
@@ -236,7 +236,7 @@ bool VantorToolWindow::RefuseWhileRunning() {
 
 void VantorToolWindow::accept() {
   if (RefuseWhileRunning()) return;
-  m_dlg.UpdateData(true);
+  dlg_.UpdateData(true);
   QDialog::accept();
 }
 
@@ -262,7 +262,7 @@ void VantorToolWindow::keyPressEvent(QKeyEvent* event) {
     QWidget* focus = focusWidget();
     if (auto* pressed = qobject_cast<QPushButton*>(focus)) {
       if (pressed->isEnabled()) pressed->click();
-    } else if (focus != m_pane) {
+    } else if (focus != pane_) {
       accept();
     }
     event->accept();
@@ -276,22 +276,22 @@ void VantorToolWindow::keyPressEvent(QKeyEvent* event) {
 // given while the field still shows it, so no byte of it is lost in a
 // QString.
 std::wstring VantorToolWindow::GetPathFieldText() {
-  const QString text = m_path->text();
-  if (text == m_pathShown) return m_pathExact;
+  const QString text = path_->text();
+  if (text == pathShown_) return pathExact_;
   return FromLocalPath(QFile::encodeName(text).toStdString());
 }
 
 void VantorToolWindow::SetPathFieldText(const std::wstring& text) {
-  m_pathExact = text;
-  m_pathShown = QString::fromStdWString(ShownPath(text));
-  m_path->setText(m_pathShown);
+  pathExact_ = text;
+  pathShown_ = QString::fromStdWString(ShownPath(text));
+  path_->setText(pathShown_);
 }
 
-void VantorToolWindow::ShowPathFieldEnd() { m_path->end(false); }
+void VantorToolWindow::ShowPathFieldEnd() { path_->end(false); }
 
 void VantorToolWindow::SetPaneText(const std::wstring& text) {
-  m_pane->setPlainText(PaneTextForQt(text));
-  QTextCursor all(m_pane->document());
+  pane_->setPlainText(PaneTextForQt(text));
+  QTextCursor all(pane_->document());
   all.select(QTextCursor::Document);
   QTextBlockFormat centred;
   centred.setAlignment(Qt::AlignHCenter);
@@ -305,12 +305,12 @@ void VantorToolWindow::EnableControl(int id, bool enable) {
   control->setEnabled(enable);
   if (!enable && hadFocus) {
     // Qt hands the focus on; remember where it was, to give it back.
-    if (!m_focusLost) m_focusLost = control;
-    m_focusTakenBy = focusWidget();
-  } else if (enable && control == m_focusLost) {
-    if (focusWidget() == m_focusTakenBy) control->setFocus();
-    m_focusLost = nullptr;
-    m_focusTakenBy = nullptr;
+    if (!focusLost_) focusLost_ = control;
+    focusTakenBy_ = focusWidget();
+  } else if (enable && control == focusLost_) {
+    if (focusWidget() == focusTakenBy_) control->setFocus();
+    focusLost_ = nullptr;
+    focusTakenBy_ = nullptr;
   }
 }
 
@@ -350,13 +350,13 @@ int VantorToolWindow::RunBox(QMessageBox& box) {
   // up during a query that shows the wait cursor.
   const bool waiting = QGuiApplication::overrideCursor() != nullptr;
   if (waiting) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
-  const int pressed = m_runBox(box);
+  const int pressed = runBox_(box);
   if (waiting) QGuiApplication::restoreOverrideCursor();
   return pressed;
 }
 
 bool VantorToolWindow::ChooseFile(std::wstring* path) {
-  const QString chosen = m_chooseFile(this, QStringLiteral("Bin Files (*.bin)"));
+  const QString chosen = chooseFile_(this, QStringLiteral("Bin Files (*.bin)"));
   if (chosen.isEmpty()) return false;
   *path = FromLocalPath(QFile::encodeName(QDir::toNativeSeparators(chosen)).toStdString());
   return true;
@@ -384,8 +384,8 @@ void VantorToolWindow::RunOnWindowThread(const std::function<void()>& op) {
 void VantorToolWindow::StartWorker(std::function<void()> work) {
   // The previous worker has carried out its last window operation (no
   // download starts before that), so it has ended or is about to.
-  if (m_worker.joinable()) m_worker.join();
-  m_worker = std::thread(std::move(work));
+  if (worker_.joinable()) worker_.join();
+  worker_ = std::thread(std::move(work));
 }
 
 }  // namespace vantor::qt

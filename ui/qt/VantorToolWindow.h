@@ -46,15 +46,15 @@ class VantorToolWindow : public QDialog, public WindowHost {
   explicit VantorToolWindow(QWidget* parent = nullptr);
   ~VantorToolWindow() override;
 
-  CVantorToolDlg& Dlg() { return m_dlg; }
+  CVantorToolDlg& Dlg() { return dlg_; }
   // The control with the given ID (kIdOpenFile ... kIdTextPane), or null.
   QWidget* Control(int id) const;
-  QLabel* FileLabel() const { return m_fileLabel; }
-  const BaseUnits& Units() const { return m_units; }
+  QLabel* FileLabel() const { return fileLabel_; }
+  const BaseUnits& Units() const { return units_; }
 
-  void SetMessageBoxRunner(MessageBoxRunner runner) { m_runBox = std::move(runner); }
-  void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
-  void SetAboutRunner(AboutRunner runner) { m_runAbout = std::move(runner); }
+  void SetMessageBoxRunner(MessageBoxRunner runner) { runBox_ = std::move(runner); }
+  void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+  void SetAboutRunner(AboutRunner runner) { runAbout_ = std::move(runner); }
 
   // The window menu that the right mouse button opens; the caller owns it.
   QMenu* CreateWindowMenu();
@@ -89,34 +89,34 @@ class VantorToolWindow : public QDialog, public WindowHost {
  private:
   void BuildControls();
   bool RefuseWhileRunning();
-  // Runs a message box of the window (through m_runBox).
+  // Runs a message box of the window (through runBox_).
   int RunBox(QMessageBox& box);
 
-  CVantorToolDlg m_dlg{*this};
-  BaseUnits m_units;
+  CVantorToolDlg dlg_{*this};
+  BaseUnits units_;
 
-  QLabel* m_fileLabel = nullptr;
-  QPushButton* m_openFile = nullptr;
-  QLineEdit* m_path = nullptr;
-  std::wstring m_pathExact;  // the path last set, while the field shows m_pathShown
-  QString m_pathShown;
-  QPushButton* m_getInfo = nullptr;
-  QPushButton* m_download = nullptr;
-  QTextEdit* m_pane = nullptr;
+  QLabel* fileLabel_ = nullptr;
+  QPushButton* openFile_ = nullptr;
+  QLineEdit* path_ = nullptr;
+  std::wstring pathExact_;  // the path last set, while the field shows pathShown_
+  QString pathShown_;
+  QPushButton* getInfo_ = nullptr;
+  QPushButton* download_ = nullptr;
+  QTextEdit* pane_ = nullptr;
 
   // The control that lost the focus when a run disabled it, and the widget
   // that took it; the control gets it back when enabled again unless the
   // operator has moved the focus meanwhile.
-  QWidget* m_focusLost = nullptr;
-  QWidget* m_focusTakenBy = nullptr;
+  QWidget* focusLost_ = nullptr;
+  QWidget* focusTakenBy_ = nullptr;
 
-  MessageBoxRunner m_runBox;
-  FileChooser m_chooseFile;
-  AboutRunner m_runAbout;
+  MessageBoxRunner runBox_;
+  FileChooser chooseFile_;
+  AboutRunner runAbout_;
 
   // The last download worker. Joined before the next one starts and when
   // the window goes; by then it has carried out its last window operation.
-  std::thread m_worker;
+  std::thread worker_;
 };
 
 }  // namespace vantor::qt

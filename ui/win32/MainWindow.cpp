@@ -46,27 +46,27 @@ std::wstring LoadText(HINSTANCE instance, UINT id) {
 // comes meanwhile to change it back.
 class WaitCursor {
  public:
-  WaitCursor() : m_previous(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-  ~WaitCursor() { SetCursor(m_previous); }
+  WaitCursor() : previous_(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
+  ~WaitCursor() { SetCursor(previous_); }
   WaitCursor(const WaitCursor&) = delete;
   WaitCursor& operator=(const WaitCursor&) = delete;
 
  private:
-  HCURSOR m_previous;
+  HCURSOR previous_;
 };
 
 }  // namespace
 
 CMainWindow::CMainWindow(HINSTANCE instance, std::wstring appName)
-    : m_instance(instance), m_appName(std::move(appName)), m_dlg(*this) {
-  m_hIcon = LoadIconW(m_instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    : instance_(instance), appName_(std::move(appName)), dlg_(*this) {
+  hIcon_ = LoadIconW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
 CMainWindow::~CMainWindow() { JoinWorker(); }
 
 INT_PTR CMainWindow::DoModal() {
-  m_windowThread = GetCurrentThreadId();
-  const INT_PTR result = DialogBoxParamW(m_instance, MAKEINTRESOURCEW(IDD_VANTORTOOL_DIALOG),
+  windowThread_ = GetCurrentThreadId();
+  const INT_PTR result = DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_VANTORTOOL_DIALOG),
                                          nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
   JoinWorker();
   return result;
@@ -78,7 +78,7 @@ INT_PTR CALLBACK CMainWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<CMainWindow*>(lParam);
     SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-    self->m_hWnd = hwnd;
+    self->hWnd_ = hwnd;
   }
   return self ? self->HandleMessage(message, wParam, lParam) : FALSE;
 }
@@ -92,11 +92,11 @@ INT_PTR CMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       return OnPaint();
     case WM_QUERYDRAGICON:
-      return reinterpret_cast<INT_PTR>(m_hIcon);
+      return reinterpret_cast<INT_PTR>(hIcon_);
     case WM_HELP:
       // F1 anywhere in the window; not while a box of it is open (the
       // system passes the key on to the box's owner, this window).
-      if (IsWindowEnabled(m_hWnd)) CAboutDlg(m_instance).DoModal(m_hWnd);
+      if (IsWindowEnabled(hWnd_)) CAboutDlg(instance_).DoModal(hWnd_);
       return TRUE;
     case WM_CONTEXTMENU:
       OnContextMenu(lParam);
@@ -113,23 +113,23 @@ INT_PTR CMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL CMainWindow::OnInitDialog() {
-  if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
-    const std::wstring about = LoadText(m_instance, IDS_ABOUTBOX);
+  if (HMENU menu = GetSystemMenu(hWnd_, FALSE)) {
+    const std::wstring about = LoadText(instance_, IDS_ABOUTBOX);
     if (!about.empty()) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
     }
   }
-  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-  Center(m_hWnd, nullptr);
-  m_dlg.OnInitDialog();
+  SendMessageW(hWnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hIcon_));
+  SendMessageW(hWnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hIcon_));
+  Center(hWnd_, nullptr);
+  dlg_.OnInitDialog();
   return TRUE;  // the focus goes to the first tab stop, "Open File..."
 }
 
 BOOL CMainWindow::OnSysCommand(WPARAM id) {
   if (IsAboutCommand(id)) {
-    CAboutDlg(m_instance).DoModal(m_hWnd);
+    CAboutDlg(instance_).DoModal(hWnd_);
     return TRUE;
   }
   return FALSE;  // the system's own handling
@@ -143,7 +143,7 @@ void CMainWindow::OnContextMenu(LPARAM where) {
     // Shift+F10 or the Menu key: at the focused control.
     HWND focus = GetFocus();
     RECT rect;
-    GetWindowRect(focus != nullptr && IsChild(m_hWnd, focus) ? focus : m_hWnd, &rect);
+    GetWindowRect(focus != nullptr && IsChild(hWnd_, focus) ? focus : hWnd_, &rect);
     at = {rect.left + (rect.right - rect.left) / 2, rect.top + (rect.bottom - rect.top) / 2};
   }
   HMENU menu = CreatePopupMenu();
@@ -151,45 +151,45 @@ void CMainWindow::OnContextMenu(LPARAM where) {
   AppendMenuW(menu, MF_STRING, SC_MINIMIZE, L"Mi&nimize");
   AppendMenuW(menu, MF_STRING, SC_CLOSE, L"&Close");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, LoadText(m_instance, IDS_ABOUTBOX).c_str());
+  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, LoadText(instance_, IDS_ABOUTBOX).c_str());
   const UINT chosen = static_cast<UINT>(
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr));
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hWnd_, nullptr));
   DestroyMenu(menu);
   // As if chosen in the system menu: Close refuses while a download runs.
-  if (chosen != 0) SendMessageW(m_hWnd, WM_SYSCOMMAND, chosen, 0);
+  if (chosen != 0) SendMessageW(hWnd_, WM_SYSCOMMAND, chosen, 0);
 }
 
 BOOL CMainWindow::OnPaint() {
-  if (!IsIconic(m_hWnd)) return FALSE;
+  if (!IsIconic(hWnd_)) return FALSE;
   PAINTSTRUCT paint;
-  HDC dc = BeginPaint(m_hWnd, &paint);
-  SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  HDC dc = BeginPaint(hWnd_, &paint);
+  SendMessageW(hWnd_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
   RECT client;
-  GetClientRect(m_hWnd, &client);
+  GetClientRect(hWnd_, &client);
   const Point at = IconOrigin(client.right - client.left, client.bottom - client.top,
                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
-  DrawIcon(dc, at.x, at.y, m_hIcon);
-  EndPaint(m_hWnd, &paint);
+  DrawIcon(dc, at.x, at.y, hIcon_);
+  EndPaint(hWnd_, &paint);
   return TRUE;
 }
 
 void CMainWindow::OnCommand(int id, int code) {
   switch (id) {
     case IDC_OPEN_FILE:
-      if (code == BN_CLICKED) m_dlg.OnOpenFile();
+      if (code == BN_CLICKED) dlg_.OnOpenFile();
       break;
     case IDC_GET_INFO:
       if (code == BN_CLICKED) {
         const WaitCursor wait;
-        m_dlg.OnGetDeviceInfo();
+        dlg_.OnGetDeviceInfo();
       }
       break;
     case IDC_DOWNLOAD:
-      if (code == BN_CLICKED) m_dlg.OnDownload();
+      if (code == BN_CLICKED) dlg_.OnDownload();
       break;
     case IDOK:
       // Enter where no button takes it.
-      if (m_dlg.CanClose()) m_dlg.UpdateData(true);
+      if (dlg_.CanClose()) dlg_.UpdateData(true);
       EndIfIdle(IDOK);
       break;
     case IDCANCEL:
@@ -204,15 +204,15 @@ void CMainWindow::OnCommand(int id, int code) {
 void CMainWindow::EndIfIdle(int result) {
   // The worker uses the window's state until its last step: the window
   // stays while it runs.
-  if (!m_dlg.CanClose()) {
+  if (!dlg_.CanClose()) {
     MessageBeep(MB_OK);
     return;
   }
-  EndDialog(m_hWnd, result);
+  EndDialog(hWnd_, result);
 }
 
 std::wstring CMainWindow::GetPathFieldText() {
-  HWND field = GetDlgItem(m_hWnd, IDC_FILE_PATH);
+  HWND field = GetDlgItem(hWnd_, IDC_FILE_PATH);
   const int length = GetWindowTextLengthW(field);
   if (length <= 0) return std::wstring();
   std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1);
@@ -221,44 +221,44 @@ std::wstring CMainWindow::GetPathFieldText() {
 }
 
 void CMainWindow::SetPathFieldText(const std::wstring& text) {
-  SetDlgItemTextW(m_hWnd, IDC_FILE_PATH, text.c_str());
+  SetDlgItemTextW(hWnd_, IDC_FILE_PATH, text.c_str());
   // The edit control shows the start of a new text; a long path shows its
   // end, the file name, instead.
   ShowPathFieldEnd();
 }
 
 void CMainWindow::ShowPathFieldEnd() {
-  HWND field = GetDlgItem(m_hWnd, IDC_FILE_PATH);
+  HWND field = GetDlgItem(hWnd_, IDC_FILE_PATH);
   const LRESULT end = GetWindowTextLengthW(field);
   SendMessageW(field, EM_SETSEL, static_cast<WPARAM>(end), end);
   SendMessageW(field, EM_SCROLLCARET, 0, 0);
 }
 
 void CMainWindow::SetPaneText(const std::wstring& text) {
-  SetDlgItemTextW(m_hWnd, IDC_TEXT_PANE, text.c_str());
+  SetDlgItemTextW(hWnd_, IDC_TEXT_PANE, text.c_str());
 }
 
 void CMainWindow::EnableControl(int id, bool enable) {
-  HWND control = GetDlgItem(m_hWnd, id);
+  HWND control = GetDlgItem(hWnd_, id);
   // A disabled control loses the keyboard focus, and nothing would have
   // it after the run: it gets it back when it is enabled again.
-  if (!enable && GetFocus() == control) m_focusBeforeDisable = control;
+  if (!enable && GetFocus() == control) focusBeforeDisable_ = control;
   EnableWindow(control, enable ? TRUE : FALSE);
-  if (enable && control == m_focusBeforeDisable) {
-    m_focusBeforeDisable = nullptr;
+  if (enable && control == focusBeforeDisable_) {
+    focusBeforeDisable_ = nullptr;
     if (GetFocus() == nullptr) {
-      SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+      SendMessageW(hWnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
     }
   }
 }
 
 int CMainWindow::ShowMessageBox(const std::wstring& text, const std::wstring& caption,
                                 unsigned type) {
-  return MessageBoxW(m_hWnd, text.c_str(), caption.c_str(), type);
+  return MessageBoxW(hWnd_, text.c_str(), caption.c_str(), type);
 }
 
 void CMainWindow::ShowAppMessageBox(const std::wstring& text) {
-  MessageBoxW(m_hWnd, text.c_str(), m_appName.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxW(hWnd_, text.c_str(), appName_.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 bool CMainWindow::ChooseFile(std::wstring* path) {
@@ -267,7 +267,7 @@ bool CMainWindow::ChooseFile(std::wstring* path) {
   const std::wstring filter = FileDialogFilter();
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = m_hWnd;
+  ofn.hwndOwner = hWnd_;
   ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = file.data();
@@ -279,25 +279,25 @@ bool CMainWindow::ChooseFile(std::wstring* path) {
 }
 
 void CMainWindow::RunOnWindowThread(const std::function<void()>& op) {
-  if (GetCurrentThreadId() == m_windowThread) {
+  if (GetCurrentThreadId() == windowThread_) {
     op();
     return;
   }
-  SendMessageW(m_hWnd, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&op));
+  SendMessageW(hWnd_, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&op));
 }
 
 void CMainWindow::StartWorker(std::function<void()> work) {
   // The previous worker has carried out its last step already.
   JoinWorker();
-  m_worker = std::thread(std::move(work));
+  worker_ = std::thread(std::move(work));
 }
 
 void CMainWindow::JoinWorker() {
-  if (m_worker.joinable()) m_worker.join();
+  if (worker_.joinable()) worker_.join();
 }
 
 INT_PTR CAboutDlg::DoModal(HWND owner) {
-  return DialogBoxParamW(m_instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, DialogProc, 0);
+  return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, DialogProc, 0);
 }
 
 INT_PTR CALLBACK CAboutDlg::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {

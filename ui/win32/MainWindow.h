@@ -52,25 +52,25 @@ class CMainWindow : public WindowHost {
   void EndIfIdle(int result);
   void JoinWorker();
 
-  HINSTANCE m_instance;
-  std::wstring m_appName;
-  HWND m_hWnd = nullptr;
-  HICON m_hIcon = nullptr;
-  DWORD m_windowThread = 0;
-  HWND m_focusBeforeDisable = nullptr;
-  std::thread m_worker;
-  CVantorToolDlg m_dlg;
+  HINSTANCE instance_;
+  std::wstring appName_;
+  HWND hWnd_ = nullptr;
+  HICON hIcon_ = nullptr;
+  DWORD windowThread_ = 0;
+  HWND focusBeforeDisable_ = nullptr;
+  std::thread worker_;
+  CVantorToolDlg dlg_;
 };
 
 // The About box, template 100.
 class CAboutDlg {
  public:
-  explicit CAboutDlg(HINSTANCE instance) : m_instance(instance) {}
+  explicit CAboutDlg(HINSTANCE instance) : instance_(instance) {}
   INT_PTR DoModal(HWND owner);
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  HINSTANCE m_instance;
+  HINSTANCE instance_;
 };
 
 }  // namespace vantor::win32
