@@ -151,12 +151,14 @@ void BM_DownloadScript(benchmark::State& state) {
 }
 BENCHMARK(BM_DownloadScript)
     ->ArgName("link_ms")
-    ->Arg(0)->Iterations(20)
+    ->Arg(0)
+    ->Iterations(20)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_DownloadScript)
     ->ArgName("link_ms")
-    ->Arg(1)->Iterations(3)
+    ->Arg(1)
+    ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -186,7 +188,8 @@ void BM_DownloadAll(benchmark::State& state) {
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      out.append(buffer, n);
     const int status = ::pclose(pipe);
 
     state.PauseTiming();
@@ -215,7 +218,10 @@ void BM_DownloadAll(benchmark::State& state) {
 }
 BENCHMARK(BM_DownloadAll)
     ->ArgName("readers")
-    ->Arg(1)->Arg(4)->Arg(8)->Iterations(3)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(8)
+    ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -282,12 +288,14 @@ void BM_DirectWrites(benchmark::State& state) {
 }
 BENCHMARK(BM_DirectWrites)
     ->ArgName("link_ms")
-    ->Arg(0)->Iterations(20)
+    ->Arg(0)
+    ->Iterations(20)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_DirectWrites)
     ->ArgName("link_ms")
-    ->Arg(1)->Iterations(3)
+    ->Arg(1)
+    ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -323,8 +331,7 @@ void BM_EmulatorStateSave(benchmark::State& state) {
     }
   }
   state.counters["log_entries"] = static_cast<double>(loaded.log.size());
-  state.counters["state_file_kB"] =
-      static_cast<double>(std::filesystem::file_size(copy)) / 1024.0;
+  state.counters["state_file_kB"] = static_cast<double>(std::filesystem::file_size(copy)) / 1024.0;
 }
 BENCHMARK(BM_EmulatorStateSave)->Unit(benchmark::kMillisecond)->UseRealTime();
 

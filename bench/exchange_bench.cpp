@@ -18,8 +18,7 @@ void Responder(int fd) {
   for (;;) {
     const ssize_t n = ::recv(fd, report, sizeof report, 0);
     if (n <= 0) break;
-    if (command->Feed(report, static_cast<std::size_t>(n)) ==
-        vantor::CommandAssembler::kNeedMore) {
+    if (command->Feed(report, static_cast<std::size_t>(n)) == vantor::CommandAssembler::kNeedMore) {
       continue;
     }
     std::uint8_t frame[6];

@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
   }
   hid_exit();
   std::printf("exchanges %d\n", n);
-  std::printf("vantor library  %.1f us per exchange, CPU %.1f us%s\n", ours.wall / n,
-              ours.cpu / n, oursOk ? "" : "  (FAILED)");
+  std::printf("vantor library  %.1f us per exchange, CPU %.1f us%s\n", ours.wall / n, ours.cpu / n,
+              oursOk ? "" : "  (FAILED)");
   std::printf("hidapi          %.1f us per exchange, CPU %.1f us%s\n", hidapi.wall / n,
               hidapi.cpu / n, hidapiOk ? "" : "  (FAILED)");
   return oursOk && hidapiOk ? 0 : 1;

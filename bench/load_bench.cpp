@@ -74,9 +74,7 @@ double PeakRssMiB() {
 }
 
 // Heap bytes in use right now (glibc's count of allocated chunks).
-double HeapInUseMiB() {
-  return static_cast<double>(::mallinfo2().uordblks) / (1024.0 * 1024.0);
-}
+double HeapInUseMiB() { return static_cast<double>(::mallinfo2().uordblks) / (1024.0 * 1024.0); }
 
 // One load as the Download command runs it; false on any deviation.
 bool LoadAsDownloadDoes(const std::string& path, vantor::download::LineTable& table,

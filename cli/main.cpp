@@ -99,10 +99,13 @@ int main(int argc, char** argv) {
   auto* reset = app.add_subcommand("reset", "Reset the card and print its answer to reset");
   reset->add_option("--slot", slot, "Card slot")->capture_default_str()->check(CLI::Range(0, 255));
   auto* powerdown = app.add_subcommand("powerdown", "Power the card down");
-  powerdown->add_option("--slot", slot, "Card slot")->capture_default_str()->check(CLI::Range(0, 255));
+  powerdown->add_option("--slot", slot, "Card slot")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 255));
   auto* led = app.add_subcommand("led", "Send a value to the reader's LED");
   led->add_option("value", value, "0-255")->required()->check(CLI::Range(0, 255));
-  auto* beep = app.add_subcommand("beep", "Sound the buzzer (0 = success signal, 1 = failure signal)");
+  auto* beep =
+      app.add_subcommand("beep", "Sound the buzzer (0 = success signal, 1 = failure signal)");
   beep->add_option("value", value, "0-255")->required()->check(CLI::Range(0, 255));
 
   auto* check = app.add_subcommand(
@@ -112,7 +115,8 @@ int main(int argc, char** argv) {
       "download", "Download a file into the reader, as the window's \"Download To  Device\"");
   download->add_option("file", file, "The download file")->required();
   download->add_flag("-y,--yes", yes, "Confirm a firmware download without asking");
-  auto* downloadAll = download->add_flag("--all", all, "Download into every attached reader at once");
+  auto* downloadAll =
+      download->add_flag("--all", all, "Download into every attached reader at once");
   download->add_flag("--json", json, "Print the summary as JSON")->needs(downloadAll);
   auto* info = app.add_subcommand(
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");

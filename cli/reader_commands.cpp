@@ -103,8 +103,8 @@ int List(bool json) {
                      {"version", reader.version},
                      {"status", status}});
     } else {
-      std::printf("%s  %04X:%04X v%04X  %s\n", reader.path.c_str(), reader.vendor,
-                  reader.product, reader.version, status.c_str());
+      std::printf("%s  %04X:%04X v%04X  %s\n", reader.path.c_str(), reader.vendor, reader.product,
+                  reader.version, status.c_str());
     }
   }
   if (json) std::printf("%s\n", out.dump(2).c_str());
@@ -162,8 +162,8 @@ int Apdu(const std::string& text, int slot) {
   return WithReader("apdu", [&](int handle, std::string* out) {
     unsigned char response[VANTOR_MAX_RESPONSE_DATA];
     int length = 0;
-    const int result = Dll7816CardAPDU(handle, slot, apdu.data(),
-                                       static_cast<int>(apdu.size()), response, &length);
+    const int result = Dll7816CardAPDU(handle, slot, apdu.data(), static_cast<int>(apdu.size()),
+                                       response, &length);
     if (result == 0) *out = Hex(response, static_cast<std::size_t>(length)) + "\n";
     return result;
   });

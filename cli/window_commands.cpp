@@ -187,11 +187,11 @@ void ReportInterrupted(const CVantorToolDlg& dlg) {
       std::fprintf(stderr, "vantor: download interrupted before the reader was changed\n");
       break;
     case StopPoint::kIncomplete:
-      std::fprintf(stderr,
-                   firmware ? "vantor: download interrupted: the reader now holds an incomplete "
-                              "firmware image; download again before unplugging it\n"
-                            : "vantor: download interrupted: the reader now holds an incomplete "
-                              "script; download it again\n");
+      std::fprintf(stderr, firmware
+                               ? "vantor: download interrupted: the reader now holds an incomplete "
+                                 "firmware image; download again before unplugging it\n"
+                               : "vantor: download interrupted: the reader now holds an incomplete "
+                                 "script; download it again\n");
       break;
     case StopPoint::kNone:
       std::fprintf(stderr, "vantor: interrupted after the download had ended\n");
@@ -276,12 +276,13 @@ int InfoOf(const std::string& path, nlohmann::json* json) {
   if (json) {
     const bool haveVersion = dlg.HaveVersion();
     nlohmann::json& out = *json;
-    out["outcome"] = outcome == Outcome::kSuccess                    ? "success"
-                     : dlg.LastOpenResult() == VANTOR_ERR_BUSY       ? "in_use"
-                     : outcome == Outcome::kNoReader                 ? "no_reader"
-                     : haveVersion                                   ? "name_failed"
-                                                                     : "version_failed";
-    out["firmware_version"] = haveVersion ? nlohmann::json(Utf8(dlg.LastVersion())) : nlohmann::json();
+    out["outcome"] = outcome == Outcome::kSuccess              ? "success"
+                     : dlg.LastOpenResult() == VANTOR_ERR_BUSY ? "in_use"
+                     : outcome == Outcome::kNoReader           ? "no_reader"
+                     : haveVersion                             ? "name_failed"
+                                                               : "version_failed";
+    out["firmware_version"] =
+        haveVersion ? nlohmann::json(Utf8(dlg.LastVersion())) : nlohmann::json();
     out["offline_file"] = outcome == Outcome::kSuccess && !dlg.LastOfflineName().empty()
                               ? nlohmann::json(Utf8(dlg.LastOfflineName()))
                               : nlohmann::json();

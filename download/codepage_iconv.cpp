@@ -173,7 +173,8 @@ std::wstring FromAnsi(const char* bytes, std::size_t n) {
   Converter& conv = CurrentConverter();
   if (conv.from_ansi == kNoConverter) {
     out.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i])));
+    for (std::size_t i = 0; i < n; ++i)
+      out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i])));
     return out;
   }
 

@@ -23,7 +23,8 @@ std::wstring FromAnsi(const char* bytes, std::size_t n) {
   std::wstring out;
   n = TextLength(bytes, n);
   if (n == 0) return out;
-  const int whole = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n), nullptr, 0);
+  const int whole =
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n), nullptr, 0);
   if (whole > 0) {
     out.resize(static_cast<std::size_t>(whole));
     MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n), &out[0], whole);

@@ -43,8 +43,7 @@ std::int64_t FindPos(const std::wstring& line, const wchar_t* what) {
 
 }  // namespace
 
-void DecodeHexPairs(const char* text, std::uint32_t n, std::uint8_t* out,
-                    std::int32_t* count) {
+void DecodeHexPairs(const char* text, std::uint32_t n, std::uint8_t* out, std::int32_t* count) {
   *count = 0;
   if (n == 0) return;
   // A 64-bit counter: a 16-bit one would wrap for n >= 65535 and never end.
@@ -73,10 +72,8 @@ bool IsFormatSpace(wchar_t c) {
     case L'\f':
     case L'\r':
     case L' ':
-    case static_cast<wchar_t>(0xA0):
-      return true;
-    default:
-      return false;
+    case static_cast<wchar_t>(0xA0): return true;
+    default: return false;
   }
 }
 

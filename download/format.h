@@ -19,8 +19,7 @@ namespace vantor::download {
 // have at least one readable byte after the n characters (a NUL-terminated
 // string always has). out must hold (n + 1) / 2 bytes; *count receives the
 // number of bytes written, which is (n + 1) / 2 (n must stay below 2^31).
-void DecodeHexPairs(const char* text, std::uint32_t n, std::uint8_t* out,
-                    std::int32_t* count);
+void DecodeHexPairs(const char* text, std::uint32_t n, std::uint8_t* out, std::int32_t* count);
 
 // 1 when each of the n characters of text is '0'..'9', 'A'..'F', 'a'..'f'
 // or a blank, 0 at the first one that is not. n == 0 gives 1.

@@ -36,8 +36,7 @@ bool IsValidLine(const std::wstring& upper, std::uint8_t mode) {
   if (ansi.size() > kMaxLineBytes) return false;
 
   // A firmware image has no records: there "C-APDU" would be sent as hex.
-  const bool apdu =
-      mode != kHeaderF && upper.compare(0, kApduPrefixLength, kApduPrefix) == 0;
+  const bool apdu = mode != kHeaderF && upper.compare(0, kApduPrefixLength, kApduPrefix) == 0;
   const std::wstring rest = apdu ? upper.substr(kApduPrefixLength) : std::wstring();
   const std::wstring& data = apdu ? rest : upper;
   if (!PassesDataRule(data, apdu ? ToAnsi(rest) : ansi)) return false;

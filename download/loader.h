@@ -34,10 +34,9 @@ std::wstring LineErrorMessage(std::uint32_t number);
 // skipped. A line starting with ';' is a comment and is stored as trimmed.
 // Any other line is upper-cased (a-z only) and must be "RESET" or a data
 // line: hex digits and blanks only, at most kMaxLineBytes in its ANSI form,
-// optionally preceded by "C-APDU" (not in mode 1, a firmware image). In mode 0 a data line may not decode to
-// more than kMaxMode0Bytes bytes. A line longer than kMaxHeldLine in the
-// file (TextFile::LineCut) breaks the rules whatever it holds, comments and
-// blank lines included.
+// optionally preceded by "C-APDU" (not in mode 1, a firmware image). In mode 0 a data line may not
+// decode to more than kMaxMode0Bytes bytes. A line longer than kMaxHeldLine in the file
+// (TextFile::LineCut) breaks the rules whatever it holds, comments and blank lines included.
 //
 // At the first line that breaks these rules, fills *error (when given),
 // stops and returns false; the table then holds the lines before it.

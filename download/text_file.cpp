@@ -36,7 +36,8 @@ struct LineStop {
 };
 
 LineStop FindLineStop(const char* pos, const char* end) {
-  const char* lf = static_cast<const char*>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
+  const char* lf =
+      static_cast<const char*>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
   const char* stop = lf != nullptr ? lf : end;
   const char* eot =
       static_cast<const char*>(std::memchr(pos, kEndOfText, static_cast<std::size_t>(stop - pos)));
@@ -146,8 +147,7 @@ bool TextFile::Fill() {
   const std::size_t got = std::fread(buffer_.get(), 1, kBufferSize, file_);
   if (std::ferror(file_)) {
     const int err = errno;
-    throw std::runtime_error(std::string("cannot read the download file: ") +
-                             std::strerror(err));
+    throw std::runtime_error(std::string("cannot read the download file: ") + std::strerror(err));
   }
   if (got == 0) return false;
   pos_ = buffer_.get();

@@ -134,8 +134,8 @@ bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath, 
   Link link;
   try {
     link.saved = std::make_shared<bool>(false);
-    link.thread = std::thread(Run, std::move(end), std::string(statePath), std::move(state),
-                              link.saved);
+    link.thread =
+        std::thread(Run, std::move(end), std::string(statePath), std::move(state), link.saved);
   } catch (const std::exception&) {
     std::lock_guard<std::mutex> lock(registry.mutex);
     registry.links.erase(host);

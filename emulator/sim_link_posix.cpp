@@ -67,7 +67,8 @@ class FileLock : public StateLock {
 };
 
 bool SameFile(int fd, const std::string& path) {
-  struct stat held {}, named {};
+  struct stat held {
+  }, named{};
   return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }

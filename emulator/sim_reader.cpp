@@ -9,8 +9,7 @@ namespace {
 // frame may hold.
 constexpr std::size_t kOversizeData = 600;
 
-Reply Answer(std::uint8_t slot, std::uint8_t code, std::uint8_t status,
-             const Bytes& data = {}) {
+Reply Answer(std::uint8_t slot, std::uint8_t code, std::uint8_t status, const Bytes& data = {}) {
   return {Reply::kAnswer, ResponseFrame(slot, code, status, data.data(), data.size())};
 }
 
@@ -59,19 +58,15 @@ Reply SimReader::HandleFrame(std::uint8_t slot, std::uint8_t code, const std::ui
   const Fault* fault = DueFault(code);
   if (!fault) return Execute(slot, code, data, n);
   switch (fault->action) {
-    case FaultAction::kStatus:
-      return Answer(slot, code, fault->status);
+    case FaultAction::kStatus: return Answer(slot, code, fault->status);
     case FaultAction::kBadChecksum: {
       Reply reply = Execute(slot, code, data, n);
       reply.frame.back() ^= 0xFF;
       return reply;
     }
-    case FaultAction::kNoAnswer:
-      return {};
-    case FaultAction::kDisconnect:
-      return {Reply::kDisconnect, {}};
-    case FaultAction::kOversize:
-      return Answer(slot, code, status::kOk, Bytes(kOversizeData, 0));
+    case FaultAction::kNoAnswer: return {};
+    case FaultAction::kDisconnect: return {Reply::kDisconnect, {}};
+    case FaultAction::kOversize: return Answer(slot, code, status::kOk, Bytes(kOversizeData, 0));
   }
   return {};
 }
@@ -82,8 +77,7 @@ Reply SimReader::Execute(std::uint8_t slot, std::uint8_t code, const std::uint8_
     case cmd::kResetCard:
       if (state_.atr.empty()) return Answer(slot, code, status::kNoCard);
       return Answer(slot, code, status::kOk, state_.atr);
-    case cmd::kPowerDown:
-      return Answer(slot, code, status::kOk);
+    case cmd::kPowerDown: return Answer(slot, code, status::kOk);
     case cmd::kApdu: {
       const auto it = state_.apduResponses.find(ToHex(data, n));
       return Answer(slot, code, status::kOk,
@@ -95,8 +89,7 @@ Reply SimReader::Execute(std::uint8_t slot, std::uint8_t code, const std::uint8_
       if (n < 1) return Answer(slot, code, status::kBadFrame);
       (code == cmd::kLed ? state_.led : state_.buzzer).push_back(data[0]);
       return Answer(slot, code, status::kOk);
-    case cmd::kGetOfflineFileName:
-      return Answer(slot, code, status::kOk, state_.offlineFileName);
+    case cmd::kGetOfflineFileName: return Answer(slot, code, status::kOk, state_.offlineFileName);
     case cmd::kSetOfflineFileName:
       state_.offlineFileName.assign(data, data + n);
       return Answer(slot, code, status::kOk);
@@ -134,8 +127,7 @@ Reply SimReader::Execute(std::uint8_t slot, std::uint8_t code, const std::uint8_
     case cmd::kFirmwareComplete:
       state_.firmware.complete = ToHex(data, n);
       return Answer(slot, code, status::kOk);
-    default:
-      return Answer(slot, code, status::kUnknownCommand);
+    default: return Answer(slot, code, status::kUnknownCommand);
   }
 }
 

@@ -31,13 +31,12 @@ class SimReader {
   Reply FeedReport(const std::uint8_t* report, std::size_t bytes);
 
   // One whole command frame.
-  Reply HandleFrame(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data,
-                    std::size_t n, bool checksumOk);
+  Reply HandleFrame(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data, std::size_t n,
+                    bool checksumOk);
 
  private:
   // The command's normal effect on the state and its answer.
-  Reply Execute(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data,
-                std::size_t n);
+  Reply Execute(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data, std::size_t n);
   const Fault* DueFault(std::uint8_t code);
 
   SimState& state_;

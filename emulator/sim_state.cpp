@@ -41,10 +41,8 @@ void DropOldest(SimState& s, std::uint64_t keep) {
 }
 
 // Integer in [lo, hi]; floats, booleans and strings are refused.
-std::int64_t IntIn(const Json& v, std::int64_t lo, std::int64_t hi,
-                   const std::string& field) {
-  const std::string range =
-      "must be an integer " + std::to_string(lo) + ".." + std::to_string(hi);
+std::int64_t IntIn(const Json& v, std::int64_t lo, std::int64_t hi, const std::string& field) {
+  const std::string range = "must be an integer " + std::to_string(lo) + ".." + std::to_string(hi);
   if (v.is_number_unsigned()) {
     const auto u = v.get<std::uint64_t>();
     if (u > static_cast<std::uint64_t>(hi)) Bad(field, range);
@@ -68,9 +66,7 @@ Bytes HexIn(const Json& v, const std::string& field,
   return *bytes;
 }
 
-std::string HexTextIn(const Json& v, const std::string& field) {
-  return ToHex(HexIn(v, field));
-}
+std::string HexTextIn(const Json& v, const std::string& field) { return ToHex(HexIn(v, field)); }
 
 Bytes ByteArrayIn(const Json& v, const std::string& field) {
   if (!v.is_array()) Bad(field, "must be an array of integers 0..255");
@@ -87,10 +83,8 @@ const Json* Find(const Json& obj, const char* name) {
 
 FaultAction ActionIn(const Json& v, const std::string& field) {
   static const std::pair<const char*, FaultAction> kActions[] = {
-      {"status", FaultAction::kStatus},
-      {"bad_checksum", FaultAction::kBadChecksum},
-      {"no_answer", FaultAction::kNoAnswer},
-      {"disconnect", FaultAction::kDisconnect},
+      {"status", FaultAction::kStatus},      {"bad_checksum", FaultAction::kBadChecksum},
+      {"no_answer", FaultAction::kNoAnswer}, {"disconnect", FaultAction::kDisconnect},
       {"oversize", FaultAction::kOversize},
   };
   if (v.is_string()) {
@@ -181,8 +175,8 @@ void ReadFields(SimState& s) {
   if (const Json* p = Find(d, "apdu_responses")) ReadApduResponses(*p, s);
   if (const Json* p = Find(d, "faults")) ReadFaults(*p, s);
   if (const Json* p = Find(d, "link_ms_per_report")) {
-    s.linkMsPerReport = static_cast<int>(
-        IntIn(*p, 0, std::numeric_limits<int>::max(), "link_ms_per_report"));
+    s.linkMsPerReport =
+        static_cast<int>(IntIn(*p, 0, std::numeric_limits<int>::max(), "link_ms_per_report"));
   }
   if (const Json* p = Find(d, "offline_file_name")) {
     s.offlineFileName = HexIn(*p, "offline_file_name", kMaxAnswer);
@@ -350,8 +344,7 @@ bool SaveState(const std::string& path, const SimState& state, std::string* erro
 
   RemoveLeftovers(path);
   std::random_device random;
-  const std::string temp =
-      path + ".tmp" + std::to_string(random()) + std::to_string(random());
+  const std::string temp = path + ".tmp" + std::to_string(random()) + std::to_string(random());
   if (!WriteWhole(temp, text, error)) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);

@@ -11,21 +11,22 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using vantor::ResponseAssembler;
   ResponseAssembler response;
-  ForEachReport(data, size, vantor::kInputReportId, [&](const std::uint8_t* report,
-                                                       std::size_t delivered) {
-    const auto result = response.Feed(report, delivered);
-    if (result == ResponseAssembler::kDone) {
-      if (response.dataLength() > vantor::kMaxResponseData) __builtin_trap();
-      volatile std::uint8_t sink = 0;
-      for (std::size_t i = 0; i < response.dataLength(); ++i) sink ^= response.data()[i];
-      (void)sink;
-      return false;
-    }
-    if (result == ResponseAssembler::kFailed) {
-      if (response.reportsToDrain() > 65541 / 63 + 1) __builtin_trap();
-      return false;
-    }
-    return true;
-  });
+  ForEachReport(data, size, vantor::kInputReportId,
+                [&](const std::uint8_t* report, std::size_t delivered) {
+                  const auto result = response.Feed(report, delivered);
+                  if (result == ResponseAssembler::kDone) {
+                    if (response.dataLength() > vantor::kMaxResponseData) __builtin_trap();
+                    volatile std::uint8_t sink = 0;
+                    for (std::size_t i = 0; i < response.dataLength(); ++i)
+                      sink ^= response.data()[i];
+                    (void)sink;
+                    return false;
+                  }
+                  if (result == ResponseAssembler::kFailed) {
+                    if (response.reportsToDrain() > 65541 / 63 + 1) __builtin_trap();
+                    return false;
+                  }
+                  return true;
+                });
   return 0;
 }

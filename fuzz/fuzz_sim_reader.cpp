@@ -22,14 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   state.faults.push_back(fault);
   SimReader reader(state);
 
-  ForEachReport(data + 3, size - 3, vantor::kOutputReportId, [&](const std::uint8_t* report,
-                                                                std::size_t delivered) {
-    const Reply reply = reader.FeedReport(report, delivered);
-    if (reply.kind == Reply::kAnswer &&
-        (reply.frame.size() < 6 || reply.frame.size() > 6 + 600)) {
-      __builtin_trap();
-    }
-    return reply.kind != Reply::kDisconnect;
-  });
+  ForEachReport(data + 3, size - 3, vantor::kOutputReportId,
+                [&](const std::uint8_t* report, std::size_t delivered) {
+                  const Reply reply = reader.FeedReport(report, delivered);
+                  if (reply.kind == Reply::kAnswer &&
+                      (reply.frame.size() < 6 || reply.frame.size() > 6 + 600)) {
+                    __builtin_trap();
+                  }
+                  return reply.kind != Reply::kDisconnect;
+                });
   return 0;
 }

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot read %s\n", path.c_str());
       return 1;
     }
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }
   std::printf("%zu inputs replayed\n", inputs.size());

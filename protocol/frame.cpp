@@ -11,9 +11,8 @@ std::uint8_t XorChecksum(const std::uint8_t* p, std::size_t n) {
   return x;
 }
 
-std::size_t BuildCommandFrame(std::uint8_t slot, std::uint8_t code,
-                              const std::uint8_t* data, std::size_t n,
-                              std::uint8_t* out) {
+std::size_t BuildCommandFrame(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data,
+                              std::size_t n, std::uint8_t* out) {
   out[0] = slot;
   out[1] = code;
   out[2] = static_cast<std::uint8_t>(n & 0xFF);
@@ -23,9 +22,8 @@ std::size_t BuildCommandFrame(std::uint8_t slot, std::uint8_t code,
   return n + 5;
 }
 
-std::size_t BuildResponseFrame(std::uint8_t b0, std::uint8_t b1,
-                               std::uint8_t status, const std::uint8_t* data,
-                               std::size_t n, std::uint8_t* out) {
+std::size_t BuildResponseFrame(std::uint8_t b0, std::uint8_t b1, std::uint8_t status,
+                               const std::uint8_t* data, std::size_t n, std::uint8_t* out) {
   out[0] = b0;
   out[1] = b1;
   out[2] = status;
@@ -40,15 +38,13 @@ std::size_t ReportCount(std::size_t frameLength) {
   return (frameLength + kReportPayload - 1) / kReportPayload;
 }
 
-void CutReport(const std::uint8_t* frame, std::size_t frameLength,
-               std::size_t index, std::uint8_t reportId,
-               std::uint8_t report[kReportSize]) {
+void CutReport(const std::uint8_t* frame, std::size_t frameLength, std::size_t index,
+               std::uint8_t reportId, std::uint8_t report[kReportSize]) {
   std::memset(report, 0, kReportSize);
   report[0] = reportId;
   const std::size_t at = index * kReportPayload;
   if (at < frameLength) {
-    std::memcpy(report + 1, frame + at,
-                std::min(kReportPayload, frameLength - at));
+    std::memcpy(report + 1, frame + at, std::min(kReportPayload, frameLength - at));
   }
 }
 
@@ -85,8 +81,7 @@ ResponseAssembler::Result ResponseAssembler::Feed(const std::uint8_t* report,
   return kDone;
 }
 
-CommandAssembler::Result CommandAssembler::Feed(const std::uint8_t* report,
-                                                std::size_t bytesRead) {
+CommandAssembler::Result CommandAssembler::Feed(const std::uint8_t* report, std::size_t bytesRead) {
   const std::size_t payload = bytesRead > 0 ? bytesRead - 1 : 0;
   if (held_ == 0) {
     if (payload < 4) return kFailed;
@@ -98,8 +93,7 @@ CommandAssembler::Result CommandAssembler::Feed(const std::uint8_t* report,
   held_ += take;
   if (held_ < frameLength_) return kNeedMore;
   dataLength_ = frameLength_ - 5;
-  checksumOk_ =
-      XorChecksum(frame_ + 1, frameLength_ - 2) == frame_[frameLength_ - 1];
+  checksumOk_ = XorChecksum(frame_ + 1, frameLength_ - 2) == frame_[frameLength_ - 1];
   return kDone;
 }
 

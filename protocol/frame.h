@@ -21,24 +21,21 @@ std::uint8_t XorChecksum(const std::uint8_t* p, std::size_t n);
 
 // Command frame: slot, code, n (LE16), data, checksum over code..data.
 // out needs n + 5 bytes; returns the frame length.
-std::size_t BuildCommandFrame(std::uint8_t slot, std::uint8_t code,
-                              const std::uint8_t* data, std::size_t n,
-                              std::uint8_t* out);
+std::size_t BuildCommandFrame(std::uint8_t slot, std::uint8_t code, const std::uint8_t* data,
+                              std::size_t n, std::uint8_t* out);
 
 // Response frame: b0, b1, status, n (LE16), data, checksum over b1..data.
 // out needs n + 6 bytes; returns the frame length.
-std::size_t BuildResponseFrame(std::uint8_t b0, std::uint8_t b1,
-                               std::uint8_t status, const std::uint8_t* data,
-                               std::size_t n, std::uint8_t* out);
+std::size_t BuildResponseFrame(std::uint8_t b0, std::uint8_t b1, std::uint8_t status,
+                               const std::uint8_t* data, std::size_t n, std::uint8_t* out);
 
 // Number of reports a frame of frameLength bytes takes.
 std::size_t ReportCount(std::size_t frameLength);
 
 // Report number index of a frame: report ID, then the next up to 63 frame
 // bytes, zero-filled to 64 bytes.
-void CutReport(const std::uint8_t* frame, std::size_t frameLength,
-               std::size_t index, std::uint8_t reportId,
-               std::uint8_t report[kReportSize]);
+void CutReport(const std::uint8_t* frame, std::size_t frameLength, std::size_t index,
+               std::uint8_t reportId, std::uint8_t report[kReportSize]);
 
 // Gathers one response frame from input reports as the host reads them.
 // Feed each report (bytesRead as the OS delivered it, report ID included)

@@ -17,15 +17,14 @@ using vantor::SendFrame;
 using u8 = unsigned char;
 namespace cmd = vantor::cmd;
 
-
 constexpr std::size_t kResponseBuffer = 280;
 constexpr std::size_t kRequestBuffer = 261;
 constexpr auto kFirmwareSettle = std::chrono::milliseconds(800);
 
 // One exchange into a response buffer of the function's own; returns 0 or
 // the last transport error.
-int Exchange(int handle, int slot, u8 code, const u8* request, int requestLength,
-             u8* response, std::size_t capacity, int* responseLength) {
+int Exchange(int handle, int slot, u8 code, const u8* request, int requestLength, u8* response,
+             std::size_t capacity, int* responseLength) {
   if (!SendFrame(handle, slot, code, request, requestLength)) {
     return LastTransportError();
   }
@@ -39,8 +38,8 @@ int Exchange(int handle, int slot, u8 code, const u8* request, int requestLength
 int Simple(int handle, int slot, u8 code, const u8* request, int requestLength) {
   u8 response[kResponseBuffer];
   int responseLength = 0;
-  return Exchange(handle, slot, code, request, requestLength, response,
-                  sizeof response, &responseLength);
+  return Exchange(handle, slot, code, request, requestLength, response, sizeof response,
+                  &responseLength);
 }
 
 int WithSettle(int result) {
@@ -52,8 +51,7 @@ int WithSettle(int result) {
 
 extern "C" {
 
-VANTOR_API int DllReset7816Card(int handle, int slot, unsigned char* atr,
-                                int* atrLength) {
+VANTOR_API int DllReset7816Card(int handle, int slot, unsigned char* atr, int* atrLength) {
   u8 buffer[kResponseBuffer] = {0x01};
   int length = 0;
   const int result =
@@ -72,11 +70,10 @@ VANTOR_API int Dll7816CardPowerdown(int handle, int slot) {
   return Simple(handle, slot, cmd::kPowerDown, nullptr, 0);
 }
 
-VANTOR_API int Dll7816CardAPDU(int handle, int slot, unsigned char* apdu,
-                               int apduLength, unsigned char* response,
-                               int* responseLength) {
-  return Exchange(handle, slot, cmd::kApdu, apdu, apduLength, response,
-                  VANTOR_MAX_RESPONSE_DATA, responseLength);
+VANTOR_API int Dll7816CardAPDU(int handle, int slot, unsigned char* apdu, int apduLength,
+                               unsigned char* response, int* responseLength) {
+  return Exchange(handle, slot, cmd::kApdu, apdu, apduLength, response, VANTOR_MAX_RESPONSE_DATA,
+                  responseLength);
 }
 
 VANTOR_API int DllLedControl(int handle, unsigned char value) {
@@ -87,8 +84,7 @@ VANTOR_API int DllSpeakerControl(int handle, unsigned char value) {
   return Simple(handle, 0, cmd::kBuzzer, &value, 1);
 }
 
-VANTOR_API int DllGetOfflineFileName(int handle, char* name,
-                                     unsigned int* nameLength) {
+VANTOR_API int DllGetOfflineFileName(int handle, char* name, unsigned int* nameLength) {
   u8 response[kResponseBuffer];
   int length = 0;
   const int result = Exchange(handle, 0, cmd::kGetOfflineFileName, nullptr, 0, response,
@@ -99,8 +95,7 @@ VANTOR_API int DllGetOfflineFileName(int handle, char* name,
   return 0;
 }
 
-VANTOR_API int DllSetOfflineFileName(int handle, char* name,
-                                     unsigned int nameLength) {
+VANTOR_API int DllSetOfflineFileName(int handle, char* name, unsigned int nameLength) {
   if (nameLength > VANTOR_MAX_NAME_LENGTH) return VANTOR_ERR_LENGTH;
   u8 request[kRequestBuffer] = {};
   if (nameLength) std::memcpy(request, name, nameLength);
@@ -111,20 +106,19 @@ VANTOR_API int DllEraseOfflineData(int handle) {
   return Simple(handle, 0, cmd::kEraseOfflineData, nullptr, 0);
 }
 
-VANTOR_API int DllWriteOfflineData(int handle, unsigned char type,
-                                   unsigned char* data, unsigned char length) {
+VANTOR_API int DllWriteOfflineData(int handle, unsigned char type, unsigned char* data,
+                                   unsigned char length) {
   u8 request[kRequestBuffer] = {type, length};
   if (length) std::memcpy(request + 2, data, length);
   return Simple(handle, 0, cmd::kWriteOfflineRecord, request, length + 2);
 }
 
-VANTOR_API int DllGetFirmwareVersion(int handle, char* version,
-                                     unsigned int* versionLength,
+VANTOR_API int DllGetFirmwareVersion(int handle, char* version, unsigned int* versionLength,
                                      unsigned int* trailer) {
   u8 response[kResponseBuffer];
   int length = 0;
-  const int result = Exchange(handle, 0, cmd::kFirmwareVersion, nullptr, 0, response,
-                              sizeof response, &length);
+  const int result =
+      Exchange(handle, 0, cmd::kFirmwareVersion, nullptr, 0, response, sizeof response, &length);
   if (result != 0) return result;
   if (length < 2) return VANTOR_ERR_LENGTH;
   const unsigned int total = response[0] | (response[1] << 8);
@@ -138,13 +132,11 @@ VANTOR_API int DllGetFirmwareVersion(int handle, char* version,
   return 0;
 }
 
-VANTOR_API int DllDownloadFirmwareStart(int handle, unsigned char* data,
-                                        int length) {
+VANTOR_API int DllDownloadFirmwareStart(int handle, unsigned char* data, int length) {
   return WithSettle(Simple(handle, 0, cmd::kFirmwareStart, data, length));
 }
 
-VANTOR_API int DllDownloadFirmwareFirst(int handle, unsigned char* data,
-                                        int length) {
+VANTOR_API int DllDownloadFirmwareFirst(int handle, unsigned char* data, int length) {
   return WithSettle(Simple(handle, 0, cmd::kFirmwareFirst, data, length));
 }
 
@@ -152,8 +144,7 @@ VANTOR_API int DllDownloadFirmware(int handle, unsigned char* data, int length) 
   return Simple(handle, 0, cmd::kFirmwareBlock, data, length);
 }
 
-VANTOR_API int DllDownloadFirmwareComplete(int handle, unsigned char* data,
-                                           int length) {
+VANTOR_API int DllDownloadFirmwareComplete(int handle, unsigned char* data, int length) {
   if (length < 0 || length > VANTOR_MAX_COMPLETE_DATA) return VANTOR_ERR_LENGTH;
   u8 buffer[kResponseBuffer] = {};
   if (length) std::memcpy(buffer, data, static_cast<std::size_t>(length));

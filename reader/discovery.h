@@ -14,10 +14,10 @@ struct HidrawNode {
   std::string devicePath;  // <devRoot>/hidrawN
   unsigned vendor = 0;
   unsigned product = 0;
-  unsigned version = 0;    // 0 when no USB device with bcdDevice was found
-  bool isReader = false;   // all three match the reader identity
-  int openError = 0;       // errno of a trial open (0: could be opened)
-  bool inUse = false;      // opened, but another program holds it
+  unsigned version = 0;   // 0 when no USB device with bcdDevice was found
+  bool isReader = false;  // all three match the reader identity
+  int openError = 0;      // errno of a trial open (0: could be opened)
+  bool inUse = false;     // opened, but another program holds it
 };
 
 constexpr const char* kSysHidrawRoot = "/sys/class/hidraw";
@@ -26,8 +26,7 @@ constexpr const char* kDevRoot = "/dev";
 // Every hidraw node in enumeration order (hidraw0, hidraw1, ...). When
 // tryOpen is set, each reader node is opened once to learn whether this
 // user may use it and whether another program holds it.
-std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
-                                        const std::string& devRoot,
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::string& devRoot,
                                         bool tryOpen);
 
 // Opens the first node that is the reader, skipping nodes that cannot be

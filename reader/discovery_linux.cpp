@@ -49,8 +49,7 @@ unsigned ReadUsbVersion(const fs::path& hidDevice) {
 
 // Numeric order of hidrawN, as the kernel numbers them.
 long NodeNumber(const std::string& name) {
-  return std::strtol(name.c_str() + std::min<std::size_t>(6, name.size()),
-                     nullptr, 10);
+  return std::strtol(name.c_str() + std::min<std::size_t>(6, name.size()), nullptr, 10);
 }
 
 // Opens the node and takes it exclusively: one program per reader, or two
@@ -79,8 +78,7 @@ bool HeldElsewhere(int error) { return error == EWOULDBLOCK || error == EAGAIN; 
 
 }  // namespace
 
-std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
-                                        const std::string& devRoot,
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::string& devRoot,
                                         bool tryOpen) {
   std::vector<HidrawNode> nodes;
   std::error_code ec;
@@ -93,8 +91,7 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
     const fs::path device = entry.path() / "device";
     if (!ReadHidId(device / "uevent", &node.vendor, &node.product)) continue;
     node.version = ReadUsbVersion(device);
-    node.isReader = node.vendor == VANTOR_VENDOR_ID &&
-                    node.product == VANTOR_PRODUCT_ID &&
+    node.isReader = node.vendor == VANTOR_VENDOR_ID && node.product == VANTOR_PRODUCT_ID &&
                     node.version == VANTOR_VERSION;
     if (tryOpen && node.isReader) {
       const int fd = OpenNode(node.devicePath);
@@ -105,15 +102,13 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot,
     }
     nodes.push_back(node);
   }
-  std::sort(nodes.begin(), nodes.end(),
-            [](const HidrawNode& a, const HidrawNode& b) {
-              return NodeNumber(a.name) < NodeNumber(b.name);
-            });
+  std::sort(nodes.begin(), nodes.end(), [](const HidrawNode& a, const HidrawNode& b) {
+    return NodeNumber(a.name) < NodeNumber(b.name);
+  });
   return nodes;
 }
 
-int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot,
-                    std::string* heldPath) {
+int OpenFirstReader(const std::string& sysRoot, const std::string& devRoot, std::string* heldPath) {
   if (heldPath) heldPath->clear();
   for (const auto& node : ListHidrawNodes(sysRoot, devRoot, false)) {
     if (!node.isReader) continue;

@@ -24,8 +24,8 @@ class SystemApi : public HidApi {
  public:
   void* OpenDeviceSet() override {
     HidD_GetHidGuid(&guid_);
-    HDEVINFO set = SetupDiGetClassDevsW(&guid_, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&guid_, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     return set == INVALID_HANDLE_VALUE ? nullptr : set;
   }
   void CloseDeviceSet(void* set) override { SetupDiDestroyDeviceInfoList(set); }
@@ -40,16 +40,15 @@ class SystemApi : public HidApi {
     return size;
   }
   bool GetDetail(void* set, unsigned long, void* detail, unsigned long size) override {
-    return SetupDiGetDeviceInterfaceDetailW(
-               set, &interface_, static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail),
-               size, nullptr, nullptr) != FALSE;
+    return SetupDiGetDeviceInterfaceDetailW(set, &interface_,
+                                            static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail),
+                                            size, nullptr, nullptr) != FALSE;
   }
   void* Allocate(std::size_t bytes) override { return std::malloc(bytes); }
   void Free(void* p) override { std::free(p); }
   HANDLE OpenPath(const wchar_t* path) override {
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   }
   bool GetAttributes(HANDLE device, HidAttributes* attributes) override {
     HIDD_ATTRIBUTES a{};
@@ -128,8 +127,8 @@ FoundReader FindReader(HidApi& api, const SearchFor& what) {
       break;
     }
     // The path is used only if the record holds its terminator.
-    const std::size_t chars = (size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) /
-                              sizeof(wchar_t);
+    const std::size_t chars =
+        (size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
     detail->DevicePath[chars - 1] = L'\0';
     const HANDLE device = api.OpenPath(detail->DevicePath);
     if (device == INVALID_HANDLE_VALUE) {
@@ -144,8 +143,7 @@ FoundReader FindReader(HidApi& api, const SearchFor& what) {
       break;
     }
     bool isReader = attributes.vendor == VANTOR_VENDOR_ID &&
-                    attributes.product == VANTOR_PRODUCT_ID &&
-                    attributes.version == VANTOR_VERSION;
+                    attributes.product == VANTOR_PRODUCT_ID && attributes.version == VANTOR_VERSION;
     if (what.onlyPath && _wcsicmp(detail->DevicePath, what.onlyPath) != 0) isReader = false;
     if (isReader && what.every) {
       try {

@@ -29,8 +29,7 @@ struct HidApi {
   // The byte size of the interface's detail record (0 when unknown).
   virtual unsigned long DetailSize(void* set, unsigned long index) = 0;
   // Fills the detail record, whose size field the caller has set.
-  virtual bool GetDetail(void* set, unsigned long index, void* detail,
-                         unsigned long size) = 0;
+  virtual bool GetDetail(void* set, unsigned long index, void* detail, unsigned long size) = 0;
   virtual void* Allocate(std::size_t bytes) = 0;
   virtual void Free(void* p) = 0;
   virtual HANDLE OpenPath(const wchar_t* path) = 0;

@@ -58,9 +58,7 @@ bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
   return true;
 }
 
-bool CloseHandle(int handle) {
-  return ::close(handle) == 0;
-}
+bool CloseHandle(int handle) { return ::close(handle) == 0; }
 
 int LastError() { return t_lastError; }
 

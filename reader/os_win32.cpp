@@ -30,9 +30,7 @@ bool Fail(DWORD error) {
   return false;
 }
 
-HANDLE ToHandle(int handle) {
-  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(handle));
-}
+HANDLE ToHandle(int handle) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(handle)); }
 
 // 0 (not open), -1 (the OS's invalid value) and -2 (no reader) are never
 // open handles; -2 is also the current thread's pseudo handle, which must
@@ -54,7 +52,8 @@ bool Transfer(int handle, bool write, std::uint8_t* buffer, std::size_t* done) {
   DWORD error = started ? ERROR_SUCCESS : GetLastError();
   bool ok = false;
   if (started || error == ERROR_IO_PENDING) {
-    const DWORD waited = WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(ReadTimeoutMs()));
+    const DWORD waited =
+        WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(ReadTimeoutMs()));
     if (waited == WAIT_OBJECT_0) {
       ok = GetOverlappedResult(h, &overlapped, &count, FALSE) != FALSE;
       if (!ok) error = GetLastError();

@@ -86,17 +86,15 @@ int MapDeviceStatus(std::uint8_t status) {
 
 int LastTransportError() { return t_lastTransportError; }
 
-int SendFrame(int handle, int slot, std::uint8_t command,
-              const std::uint8_t* data, int length) {
+int SendFrame(int handle, int slot, std::uint8_t command, const std::uint8_t* data, int length) {
   SetLastTransportError(0);
   if (length < 0 || static_cast<std::size_t>(length) > kMaxCommandData) {
     SetLastTransportError(VANTOR_ERR_LENGTH);
     return 0;
   }
   std::uint8_t frame[kCommandFrameBuffer];
-  const std::size_t frameLength =
-      BuildCommandFrame(static_cast<std::uint8_t>(slot & 0xFF), command, data,
-                        static_cast<std::size_t>(length), frame);
+  const std::size_t frameLength = BuildCommandFrame(static_cast<std::uint8_t>(slot & 0xFF), command,
+                                                    data, static_cast<std::size_t>(length), frame);
   std::uint8_t report[kReportSize];
   for (std::size_t i = 0, n = ReportCount(frameLength); i < n; ++i) {
     CutReport(frame, frameLength, i, kOutputReportId, report);
@@ -108,8 +106,7 @@ int SendFrame(int handle, int slot, std::uint8_t command,
   return 1;
 }
 
-int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity,
-                 int* length) {
+int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity, int* length) {
   SetLastTransportError(0);
   ResponseAssembler response;
   std::uint8_t report[kReportSize];
@@ -178,13 +175,13 @@ VANTOR_API int DllCloseReader(int handle) {
   return closed ? VANTOR_OK : VANTOR_ERR_CLOSE;
 }
 
-VANTOR_API int SKSendData(int handle, int slot, unsigned char command,
-                          unsigned char* data, int length) {
+VANTOR_API int SKSendData(int handle, int slot, unsigned char command, unsigned char* data,
+                          int length) {
   return vantor::SendFrame(handle, slot, command, data, length);
 }
 
-VANTOR_API int SKRevData(int handle, int /*slot*/, unsigned char /*command*/,
-                         unsigned char* data, int* length) {
+VANTOR_API int SKRevData(int handle, int /*slot*/, unsigned char /*command*/, unsigned char* data,
+                         int* length) {
   return vantor::ReceiveFrame(handle, data, VANTOR_MAX_RESPONSE_DATA, length);
 }
 

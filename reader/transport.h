@@ -22,12 +22,10 @@ int LastTransportError();
 // Sends one command frame; 1 on success, 0 with the last transport error.
 // Data over 599 bytes (or a negative length) fails with VANTOR_ERR_LENGTH
 // before anything is written.
-int SendFrame(int handle, int slot, std::uint8_t command,
-              const std::uint8_t* data, int length);
+int SendFrame(int handle, int slot, std::uint8_t command, const std::uint8_t* data, int length);
 
 // Receives one response frame into data (room for capacity bytes); 1 on
 // success, 0 with the last transport error and data and *length untouched.
-int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity,
-                 int* length);
+int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity, int* length);
 
 }  // namespace vantor

@@ -186,8 +186,7 @@ TEST_F(Cli, InfoAsJsonAndNoReader) {
 }
 
 TEST_F(Cli, ReaderStepFailureExitsOne) {
-  dir_.Write("reader.json",
-             R"({"faults":[{"code":125,"nth":2,"action":"status","status":4}]})");
+  dir_.Write("reader.json", R"({"faults":[{"code":125,"nth":2,"action":"status","status":4}]})");
   const CliRun run = Vantor("download " + F("script.bin"));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "Loading...\n00A40400Loading Error!\n");
@@ -199,13 +198,16 @@ TEST_F(Cli, ReaderStepFailureExitsOne) {
 TEST_F(Cli, UnwritableStateFails) {
   dir_.Write("reader.json.tmp12345", "{");
   for (const std::string& args : {std::string("led 3"), "download " + F("script.bin")}) {
-    const CliRun run = Finish(::popen(("trap '' XFSZ; ulimit -f 0; exec " +
-                                       std::string(VANTOR_CLI_PATH) + " " + args +
-                                       " </dev/null 2>&1").c_str(), "r"));
+    const CliRun run =
+        Finish(::popen(("trap '' XFSZ; ulimit -f 0; exec " + std::string(VANTOR_CLI_PATH) + " " +
+                        args + " </dev/null 2>&1")
+                           .c_str(),
+                       "r"));
     EXPECT_EQ(run.exitCode, 1) << args;
     EXPECT_NE(run.out.find("state file " + F("reader.json") + ": not written: cannot write " +
                            F("reader.json.tmp")),
-              std::string::npos) << run.out;
+              std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find(": File too large\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("vantor: closing the reader failed"), std::string::npos) << run.out;
   }
@@ -237,8 +239,8 @@ TEST_F(Cli, SignalStopsTheDownload) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.signal));
     // Slow enough for the second signal to come during the clean-up.
-    dir_.Write("reader.json", c.twice ? R"({"link_ms_per_report": 100})"
-                                      : R"({"link_ms_per_report": 2})");
+    dir_.Write("reader.json",
+               c.twice ? R"({"link_ms_per_report": 100})" : R"({"link_ms_per_report": 2})");
     dir_.Write("err.txt", "");
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -270,8 +272,10 @@ TEST_F(Cli, SignalStopsTheDownload) {
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal);
     const std::string err = ReadFile(F("err.txt"));
-    EXPECT_NE(err.find("vantor: download interrupted: the reader now holds " +
-                       std::string(c.holds)), std::string::npos) << err;
+    EXPECT_NE(
+        err.find("vantor: download interrupted: the reader now holds " + std::string(c.holds)),
+        std::string::npos)
+        << err;
     const auto state = nlohmann::json::parse(ReadFile(F("reader.json")));
     EXPECT_EQ(state["buzzer"], nlohmann::json::parse("[1]"));
     const auto& log = state["log"];
@@ -289,7 +293,8 @@ TEST_F(Cli, ReaderInUse) {
   const int held = sim::OpenLink(state.c_str());
   ASSERT_GT(held, 0);
   const std::string inUse = "vantor: reader " + state + " is in use by another program\n";
-  for (const std::string& args : {std::string("led 3"), std::string("info"), "download " + F("script.bin")}) {
+  for (const std::string& args :
+       {std::string("led 3"), std::string("info"), "download " + F("script.bin")}) {
     const CliRun run = Finish(StartVantor(args, true));
     EXPECT_EQ(run.exitCode, 3) << args;
     EXPECT_NE(run.out.find(inUse), std::string::npos) << args << "\n" << run.out;

@@ -73,15 +73,14 @@ Ops Join(std::initializer_list<Ops> parts) {
 }
 
 TEST_F(Controller, OfflineDataScriptSucceeds) {
-  const Ops ops = Download("x.bin",
-                           "; offline data\r\n00 a4 04 00\r\n\r\n \t \r\nreset\r\nC-APDU 00 B0\r\n");
+  const Ops ops =
+      Download("x.bin", "; offline data\r\n00 a4 04 00\r\n\r\n \t \r\nreset\r\nC-APDU 00 B0\r\n");
   EXPECT_EQ(ops.front(), L"get-path");
   EXPECT_EQ(ops[1], L"start-worker");
   EXPECT_EQ(WorkerOps(ops),
             Join({kDisable,
-                  {L"pane " + kLoading, L"pane " + kLoading + L"50%",
-                   L"pane " + kLoading + L"75%", L"pane " + kLoading + L"100%",
-                   L"pane x.bin\r\n\r\nDownload SUCCESS!\r\n"},
+                  {L"pane " + kLoading, L"pane " + kLoading + L"50%", L"pane " + kLoading + L"75%",
+                   L"pane " + kLoading + L"100%", L"pane x.bin\r\n\r\nDownload SUCCESS!\r\n"},
                   kEnable}));
   const json state = State();
   EXPECT_EQ(state["offline_records"],
@@ -106,8 +105,8 @@ TEST_F(Controller, FirmwareImageSucceedsAfterYes) {
   EXPECT_EQ(ops[1], L"box Info 4 This file is Update the Device Firmware, \n please confirm!");
   EXPECT_EQ(WorkerOps(ops),
             Join({kDisable,
-                  {L"pane " + kLoading, L"pane " + kLoading + L"66%",
-                   L"pane " + kLoading + L"100%", L"pane fw.bin\r\n\r\nDownload SUCCESS!\r\n"},
+                  {L"pane " + kLoading, L"pane " + kLoading + L"66%", L"pane " + kLoading + L"100%",
+                   L"pane fw.bin\r\n\r\nDownload SUCCESS!\r\n"},
                   kEnable}));
   const json state = State();
   EXPECT_EQ(state["firmware"]["start"], "F12233");
@@ -145,8 +144,9 @@ TEST_F(Controller, WorkerCannotOpenTheReader) {
   // The worker waits for its first window operation; meanwhile the reader goes.
   dir_.Write("state.json", "not a reader");
   host_.RunWorker();
-  EXPECT_EQ(WorkerOps(host_.Take()),
-            Join({kDisable, {L"pane Open Device Error!", L"box Info 0 Open Device Error!"}, kEnable}));
+  EXPECT_EQ(
+      WorkerOps(host_.Take()),
+      Join({kDisable, {L"pane Open Device Error!", L"box Info 0 Open Device Error!"}, kEnable}));
   EXPECT_EQ(dlg_.StatusText(), L"");
   EXPECT_EQ(dlg_.ReaderHandle(), -2);
   EXPECT_EQ(dlg_.LastOutcome(), Outcome::kNoReader);
@@ -162,9 +162,9 @@ TEST_F(Controller, ModeTwoSendsNothing) {
 
 TEST_F(Controller, OnlyTheHeaderLine) {
   const Ops ops = Download("h.bin", "; nothing but the header\n");
-  EXPECT_EQ(WorkerOps(ops), Join({kDisable,
-                                   {L"pane " + kLoading, L"pane h.bin\r\n\r\nDownload SUCCESS!\r\n"},
-                                   kEnable}));
+  EXPECT_EQ(
+      WorkerOps(ops),
+      Join({kDisable, {L"pane " + kLoading, L"pane h.bin\r\n\r\nDownload SUCCESS!\r\n"}, kEnable}));
   EXPECT_EQ(Codes(), (std::vector<int>{0x7C, 0x7D, 0x7D, 0x7B, 0x79}));
 }
 
@@ -177,14 +177,36 @@ TEST_F(Controller, CommandEndsEarly) {
     Outcome outcome;
     bool readerLeftOpen;
   } cases[] = {
-      {"no file", L"", nullptr, {L"get-path", L"box Info 0 Please Open File !"}, Outcome::kNoFile, false},
-      {"missing file", L"missing.bin", nullptr, {L"get-path", L"appbox Open File Error!"}, Outcome::kFileError, true},
-      {"line error", L"bad.bin", ";h\n00\n0G\n11\n",
-       {L"get-path", L"appbox File 2 Line Error,Please Check!", L"set-path *"}, Outcome::kLineError, false},
-      {"bad first line", L"bad0.bin", "XY\n",
-       {L"get-path", L"appbox File 0 Line Error,Please Check!", L"set-path *"}, Outcome::kLineError, false},
-      {"utf-8 bom", L"bom.bin", "\xEF\xBB\xBF;h\n00\n",
-       {L"get-path", L"appbox File 0 Line Error,Please Check!", L"set-path *"}, Outcome::kLineError, false},
+      {"no file",
+       L"",
+       nullptr,
+       {L"get-path", L"box Info 0 Please Open File !"},
+       Outcome::kNoFile,
+       false},
+      {"missing file",
+       L"missing.bin",
+       nullptr,
+       {L"get-path", L"appbox Open File Error!"},
+       Outcome::kFileError,
+       true},
+      {"line error",
+       L"bad.bin",
+       ";h\n00\n0G\n11\n",
+       {L"get-path", L"appbox File 2 Line Error,Please Check!", L"set-path *"},
+       Outcome::kLineError,
+       false},
+      {"bad first line",
+       L"bad0.bin",
+       "XY\n",
+       {L"get-path", L"appbox File 0 Line Error,Please Check!", L"set-path *"},
+       Outcome::kLineError,
+       false},
+      {"utf-8 bom",
+       L"bom.bin",
+       "\xEF\xBB\xBF;h\n00\n",
+       {L"get-path", L"appbox File 0 Line Error,Please Check!", L"set-path *"},
+       Outcome::kLineError,
+       false},
   };
   for (const auto& c : cases) {
     std::wstring path = c.path;
@@ -212,14 +234,14 @@ TEST_F(Controller, NoReader) {
   dir_.Write("x.bin", "00\n");
   host_.pathField = L"/does/not/matter.bin";
   dlg_.OnDownload();
-  EXPECT_EQ(host_.Take(), (Ops{L"get-path", L"pane Open Device Error!",
-                               L"box Info 0 Open Device Error!",
-                               L"set-path /does/not/matter.bin"}));
+  EXPECT_EQ(host_.Take(),
+            (Ops{L"get-path", L"pane Open Device Error!", L"box Info 0 Open Device Error!",
+                 L"set-path /does/not/matter.bin"}));
   EXPECT_EQ(dlg_.ReaderHandle(), -2);
   dlg_.OnGetDeviceInfo();
-  EXPECT_EQ(host_.Take(), (Ops{L"get-path", L"pane Open Device Error!",
-                               L"box Info 0 Open Device Error!",
-                               L"set-path /does/not/matter.bin"}));
+  EXPECT_EQ(host_.Take(),
+            (Ops{L"get-path", L"pane Open Device Error!", L"box Info 0 Open Device Error!",
+                 L"set-path /does/not/matter.bin"}));
   EXPECT_EQ(dlg_.ReaderHandle(), -2);
   EXPECT_EQ(dlg_.StatusText(), L"");
 }
@@ -247,7 +269,8 @@ TEST_F(Controller, FailingWorkerSteps) {
   host_.answers = {kIdYes};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.content);
-    SetState({{"faults", {{{"code", c.code}, {"nth", c.nth}, {"action", c.action}, {"status", 4}}}}});
+    SetState(
+        {{"faults", {{{"code", c.code}, {"nth", c.nth}, {"action", c.action}, {"status", 4}}}}});
     const Ops ops = WorkerOps(Download("f.bin", c.content));
     ASSERT_GE(ops.size(), 10u);
     EXPECT_EQ(Ops(ops.begin(), ops.begin() + 4), kDisable);
@@ -286,7 +309,8 @@ TEST_F(Controller, PercentagesFollowKeysOverEntries) {
 TEST_F(Controller, FileNamesAreSentAndShownAsTheyAre) {
   Download("100%new.bin", "00\n");
   EXPECT_EQ(dlg_.StatusText(), L"100%new.bin\r\n\r\nDownload SUCCESS!\r\n");
-  EXPECT_EQ(State()["offline_file_name"], ToHex(reinterpret_cast<const std::uint8_t*>("100%new.bin"), 11));
+  EXPECT_EQ(State()["offline_file_name"],
+            ToHex(reinterpret_cast<const std::uint8_t*>("100%new.bin"), 11));
 
   // A path without a separator is the file name itself.
   dir_.Write("plain.bin", "00\n");
@@ -307,7 +331,8 @@ TEST_F(Controller, FileNamesAreSentAndShownAsTheyAre) {
   EXPECT_EQ(dlg_.LastOutcome(), Outcome::kFileError);
   ASSERT_GE(ops.size(), 2u);
   EXPECT_EQ(ops[1].rfind(L"appbox File Name Too Long", 0), 0u) << ops[1];
-  EXPECT_EQ(State()["offline_file_name"], ToHex(reinterpret_cast<const std::uint8_t*>("plain.bin"), 9));
+  EXPECT_EQ(State()["offline_file_name"],
+            ToHex(reinterpret_cast<const std::uint8_t*>("plain.bin"), 9));
 }
 
 TEST_F(Controller, DeviceInformation) {
@@ -317,18 +342,27 @@ TEST_F(Controller, DeviceInformation) {
     Outcome outcome;
   } cases[] = {
       {{{"firmware_version", "V2.05"}, {"offline_file_name", "612E62696E"}},
-       L"Firmware Version: V2.05\r\n\r\nOffline File: a.bin\r\n", Outcome::kSuccess},
-      {{{"firmware_version", ""}}, L"Firmware Version: \r\n\r\nNo Offline File!\r\n", Outcome::kSuccess},
+       L"Firmware Version: V2.05\r\n\r\nOffline File: a.bin\r\n",
+       Outcome::kSuccess},
+      {{{"firmware_version", ""}},
+       L"Firmware Version: \r\n\r\nNo Offline File!\r\n",
+       Outcome::kSuccess},
       {{{"firmware_version", "Double doubleDouble 50%s %d"}},
-       L"Firmware Version: X XX 50%s %d\r\n\r\nNo Offline File!\r\n", Outcome::kSuccess},
+       L"Firmware Version: X XX 50%s %d\r\n\r\nNo Offline File!\r\n",
+       Outcome::kSuccess},
       {{{"firmware_version", "A much longer version text"}, {"offline_file_name", "6162"}},
-       L"Firmware Version: A much longer version text\r\n\r\nOffline File: ab\r\n", Outcome::kSuccess},
+       L"Firmware Version: A much longer version text\r\n\r\nOffline File: ab\r\n",
+       Outcome::kSuccess},
       {{{"firmware_version", std::string(200, 'v')}},
-       L"Firmware Version: " + std::wstring(128, L'v') + L"\r\n\r\nNo Offline File!\r\n", Outcome::kSuccess},
+       L"Firmware Version: " + std::wstring(128, L'v') + L"\r\n\r\nNo Offline File!\r\n",
+       Outcome::kSuccess},
       {{{"faults", {{{"code", 0x89}, {"nth", 1}, {"action", "status"}, {"status", 3}}}}},
-       L"Get Device Firmware Version Error!", Outcome::kReaderStepFailed},
-      {{{"firmware_version", "V1"}, {"faults", {{{"code", 0x7A}, {"nth", 1}, {"action", "status"}, {"status", 3}}}}},
-       L"Firmware Version: V1\r\n\r\nGet Offline File Error!\r\n", Outcome::kReaderStepFailed},
+       L"Get Device Firmware Version Error!",
+       Outcome::kReaderStepFailed},
+      {{{"firmware_version", "V1"},
+        {"faults", {{{"code", 0x7A}, {"nth", 1}, {"action", "status"}, {"status", 3}}}}},
+       L"Firmware Version: V1\r\n\r\nGet Offline File Error!\r\n",
+       Outcome::kReaderStepFailed},
   };
   for (const auto& c : cases) {
     SetState(c.state);

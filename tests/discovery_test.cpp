@@ -17,16 +17,15 @@ namespace {
 // sys/class/hidraw/hidrawN/device -> the HID device, and dev/hidrawN.
 class FakeSysfs {
  public:
-  void Add(int n, unsigned vendor, unsigned product, const char* bcd,
-           bool openable = true) {
+  void Add(int n, unsigned vendor, unsigned product, const char* bcd, bool openable = true) {
     const std::string usb = dir_.path() + "/devices/usb" + std::to_string(n);
     const std::string hid = usb + "/1-1:1.0/0003:HID." + std::to_string(n);
     fs::create_directories(hid);
     char hidId[64];
     std::snprintf(hidId, sizeof hidId, "HID_ID=0003:%08X:%08X\n", vendor, product);
-    dir_.Write("devices/usb" + std::to_string(n) + "/1-1:1.0/0003:HID." +
-                   std::to_string(n) + "/uevent",
-               std::string("DRIVER=hid-generic\n") + hidId + "HID_NAME=test\n");
+    dir_.Write(
+        "devices/usb" + std::to_string(n) + "/1-1:1.0/0003:HID." + std::to_string(n) + "/uevent",
+        std::string("DRIVER=hid-generic\n") + hidId + "HID_NAME=test\n");
     if (bcd) dir_.Write("devices/usb" + std::to_string(n) + "/bcdDevice", std::string(bcd) + "\n");
     const std::string cls = sys() + "/hidraw" + std::to_string(n);
     fs::create_directories(cls);

@@ -31,7 +31,10 @@ struct Emulator {
     if (stateJson) dir.Write("reader.json", stateJson);
     fd = sim::OpenLink(path.c_str());
   }
-  ~Emulator() { bool closed; if (fd > 0) sim::CloseLink(fd, &closed); }
+  ~Emulator() {
+    bool closed;
+    if (fd > 0) sim::CloseLink(fd, &closed);
+  }
   void Send(std::uint8_t code, std::uint8_t value, bool badSum = false) {
     std::uint8_t frame[6], report[kReportSize];
     BuildCommandFrame(0, code, &value, 1, frame);
@@ -66,11 +69,16 @@ struct Emulator {
 };
 
 TEST(Emulator, FaultsCountFramesPerCodeAndOversizeLeavesTheLinkClean) {
-  struct Step { std::uint8_t code, value; bool badSum; int status; };  // status -2: oversize
-  const Step steps[] = {{0x78, 1, false, 0}, {0x79, 1, false, 0},
+  struct Step {
+    std::uint8_t code, value;
+    bool badSum;
+    int status;
+  };  // status -2: oversize
+  const Step steps[] = {{0x78, 1, false, 0},  {0x79, 1, false, 0},
                         {0x78, 9, true, 1},  // damaged: refused and not counted
-                        {0x78, 2, false, -2}, {0x78, 3, false, 0}, {0x79, 2, false, 9},
-                        {0x78, 4, false, 7},  {0x78, 5, false, 0}};
+                        {0x78, 2, false, -2}, {0x78, 3, false, 0},
+                        {0x79, 2, false, 9},  {0x78, 4, false, 7},
+                        {0x78, 5, false, 0}};
   Emulator emu(R"({"faults": [{"code": 121, "nth": 2, "action": "status", "status": 9},
       {"code": 120, "nth": 2, "action": "oversize"},
       {"code": 120, "nth": 4, "action": "status", "status": 7}]})");
@@ -102,8 +110,11 @@ TEST(Emulator, StateFile) {
        R"({"owner": {"desk": [1, "two"]}, "apdu_responses": {"00b0": "01"}, "led": [6],
            "log": [{"code": 1, "slot": 2, "data": "", "note": "x"},
                    {"code": 120, "slot": 0, "data": "06"}]})"},
-      {"{\"led\": [1,", nullptr}, {"[1, 2]", nullptr}, {R"({"buzzer": [256]})", nullptr},
-      {R"({"atr": "3B 68"})", nullptr}, {R"({"led": [1E999]})", nullptr},
+      {"{\"led\": [1,", nullptr},
+      {"[1, 2]", nullptr},
+      {R"({"buzzer": [256]})", nullptr},
+      {R"({"atr": "3B 68"})", nullptr},
+      {R"({"led": [1E999]})", nullptr},
       {R"({"faults": [{"code": 120, "nth": 1, "action": "status"}]})", nullptr},
   };
   for (const auto& [before, after] : cases) {
@@ -142,7 +153,10 @@ TEST(Emulator, LogLimitKeepsTheNewest) {
       {R"({"log_limit": 0, "log_dropped": 4})", 2, {}, 6, 0},
       {R"({"log_limit": 3, "log_dropped": 1, "log": [{"code": 1, "slot": 0, "data": "AA"},
            {"code": 1, "slot": 0, "data": "BB"}]})",
-       2, {"BB", "00", "01"}, 2, 3},
+       2,
+       {"BB", "00", "01"},
+       2,
+       3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before ? c.before : "no file");

@@ -18,7 +18,11 @@ using namespace vantor::download;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(DownloadFormat, DecodeHexPairs) {
-  struct Case { std::string text; std::uint32_t n; Bytes expected; };
+  struct Case {
+    std::string text;
+    std::uint32_t n;
+    Bytes expected;
+  };
   std::vector<Case> cases = {
       {"0A1b", 4, {0x0A, 0x1B}},
       {"ABC", 3, {0xAB, 0xC0}},         // odd: the NUL after the text is the low digit
@@ -45,9 +49,20 @@ TEST(DownloadFormat, DecodeHexPairs) {
 
 TEST(DownloadFormat, CheckHexLine) {
   const std::pair<std::string, int> cases[] = {
-      {"00 A4 04 00", 1}, {"0123456789ABCDEFabcdef ", 1}, {"", 1},
-      {"00\t11", 0},      {"-1", 0},  {"G0", 0},  {"g0", 0},  {"0;", 0},
-      {"00\r", 0},        {"0x00", 0}, {std::string("0\0" "0", 3), 0},
+      {"00 A4 04 00", 1},
+      {"0123456789ABCDEFabcdef ", 1},
+      {"", 1},
+      {"00\t11", 0},
+      {"-1", 0},
+      {"G0", 0},
+      {"g0", 0},
+      {"0;", 0},
+      {"00\r", 0},
+      {"0x00", 0},
+      {std::string("0\0"
+                   "0",
+                   3),
+       0},
   };
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(CheckHexLine(static_cast<std::uint32_t>(text.size()), text.data()), expected)
@@ -61,7 +76,11 @@ TEST(DownloadFormat, CheckHexLine) {
 }
 
 TEST(DownloadFormat, ParseHeaderLine) {
-  struct Case { std::wstring line; std::uint8_t mode; Bytes header; };
+  struct Case {
+    std::wstring line;
+    std::uint8_t mode;
+    Bytes header;
+  };
   const Case cases[] = {
       {L";Type=F1 ProductType=22 ProductNum=33", 1, {0xF1, 0x22, 0x33}},
       {L";Type=F1 ProductNum=33 ProductType=22", 1, {0xF1, 0x22, 0x33}},
@@ -76,8 +95,8 @@ TEST(DownloadFormat, ParseHeaderLine) {
       // Missing keys: product type from positions 11-12, number from 10-11.
       {L";=F1 abcdef0123456", 1, {0xF1, 0x01, 0xF0}},
       {L";ProductType=F2 ProductNum=01", 1, {0xF2, 0xF2, 0x01}},  // the first '=' is the key's
-      {L";T=F1 ProductNum=7", 1, {0xF1, 0xC4, 0x70}},  // one character: digit * 16
-      {L";T=F1 ProductNum=", 1, {0xF1, 0xC4, 0x00}},   // none: 0
+      {L";T=F1 ProductNum=7", 1, {0xF1, 0xC4, 0x70}},             // one character: digit * 16
+      {L";T=F1 ProductNum=", 1, {0xF1, 0xC4, 0x00}},              // none: 0
       {L";T=F", 1, {0xF0, 0x00, 0x00}},
       {L";T=", 0, {0x00, 0x00, 0x00}},
       {L";t=F1 producttype=22 productnum=33", 1, {0xF1, 0xC4, 0x5C}},
@@ -95,12 +114,25 @@ TEST(DownloadFormat, ParseHeaderLine) {
 // Each case in a charset other than the one before, so a conversion that
 // keeps the first charset it saw fails too.
 TEST(DownloadCodepage, ToAnsi) {
-  struct Case { const char* charset; std::wstring text; std::string ansi; bool roundTrip; };
+  struct Case {
+    const char* charset;
+    std::wstring text;
+    std::string ansi;
+    bool roundTrip;
+  };
   const Case cases[] = {
       {"CP1252", L"00 A4\x00E9\x20AC", "00 A4\xE9\x80", true},
       {"UTF-8", L"a\x00E9", "a\xC3\xA9", true},
-      {"CP1252", L"a\x0416\x0416" L"b", "a??b", false},  // one '?' per character
-      {"CP932", L"\x3042" L"a", "\x82\xA0" "a", true},
+      {"CP1252",
+       L"a\x0416\x0416"
+       L"b",
+       "a??b", false},  // one '?' per character
+      {"CP932",
+       L"\x3042"
+       L"a",
+       "\x82\xA0"
+       "a",
+       true},
       {"CP1252", std::wstring(1, static_cast<wchar_t>(0xD800)), "?", false},
       {"ISO-8859-1", L"\x00E9\x20AC", "\xE9?", false},
       {"CP1252", std::wstring(L"a\0b", 3), std::string("a\0b", 3), false},
@@ -118,8 +150,12 @@ TEST(DownloadCodepage, ToAnsi) {
 TEST(DownloadCodepage, FromAnsi) {
   const std::tuple<const char*, std::string, std::wstring> cases[] = {
       {"CP1252", std::string("ab\0cd", 5), L"ab"},  // the text ends at NUL
-      {"UTF-8", "\xFF" "a", L"\x00FF" L"a"},        // an invalid byte stands for itself
-      {"UTF-8", "a\xC3", L"a\x00C3"},               // incomplete at the end
+      {"UTF-8",
+       "\xFF"
+       "a",
+       L"\x00FF"
+       L"a"},                          // an invalid byte stands for itself
+      {"UTF-8", "a\xC3", L"a\x00C3"},  // incomplete at the end
       {"UTF-8", "\xC3(\xC3\xA9", L"\x00C3(\x00E9"},
       {"NO-SUCH-CHARSET", "a\xE9", L"a\x00E9"},
   };
@@ -136,7 +172,9 @@ TEST(DownloadCodepage, ConcurrentConversions) {
   auto work = [&bad](int who) {
     for (int i = 0; i < 2000; ++i) {
       bad[who] += ToAnsi(L"x\x00E9\x0416") != "x\xE9?";
-      bad[who] += FromAnsi("\x80z", 2) != L"\x20AC" L"z";
+      bad[who] += FromAnsi("\x80z", 2) !=
+                  L"\x20AC"
+                  L"z";
     }
   };
   std::thread other(work, 1);

@@ -65,7 +65,8 @@ TEST_F(ReaderLink, CommandDataOverTheFrameLimitIsRefusedBeforeWriting) {
   EXPECT_EQ(SKSendData(h(), 0, 0x8C, data.data(), 600), 0);
   EXPECT_EQ(DllDownloadFirmware(h(), data.data(), 600), VANTOR_ERR_LENGTH);
   EXPECT_EQ(SKSendData(h(), 0, 0x8C, data.data(), -1), 0);
-  EXPECT_EQ(DllSetOfflineFileName(h(), reinterpret_cast<char*>(data.data()), 262), VANTOR_ERR_LENGTH);
+  EXPECT_EQ(DllSetOfflineFileName(h(), reinterpret_cast<char*>(data.data()), 262),
+            VANTOR_ERR_LENGTH);
   EXPECT_EQ(DllDownloadFirmwareComplete(h(), data.data(), 281), VANTOR_ERR_LENGTH);
   EXPECT_TRUE(peer_.TakeWritten().empty());
 }
@@ -76,9 +77,9 @@ TEST_F(ReaderLink, ResponsesAreAcceptedWhateverTheirFirstTwoBytes) {
     bool ok;
     int error;
   } cases[] = {
-      {"04007C0000007C", true, 0},    // no data, checksum 7C
-      {"04FF7C0000007C", true, 0},    // byte 0 is not covered
-      {"04007D0000007C", false, -14}, // byte 1 is
+      {"04007C0000007C", true, 0},     // no data, checksum 7C
+      {"04FF7C0000007C", true, 0},     // byte 0 is not covered
+      {"04007D0000007C", false, -14},  // byte 1 is
       {"04007C01000000", false, -14},  // status 1, checksum never looked at
   };
   for (const auto& c : cases) {
@@ -104,9 +105,8 @@ TEST_F(ReaderLink, ResponsesAreAcceptedWhateverTheirFirstTwoBytes) {
 
 TEST_F(ReaderLink, StatusMapping) {
   const std::pair<int, int> cases[] = {
-      {1, -14}, {2, -30}, {3, -9}, {4, -13}, {5, -8}, {6, -8}, {7, -30},
-      {8, -20}, {9, -21}, {10, -22}, {11, -24}, {12, -25}, {13, -30},
-      {253, -30}, {254, -11}, {255, -30}};
+      {1, -14}, {2, -30},  {3, -9},   {4, -13},  {5, -8},   {6, -8},    {7, -30},   {8, -20},
+      {9, -21}, {10, -22}, {11, -24}, {12, -25}, {13, -30}, {253, -30}, {254, -11}, {255, -30}};
   for (const auto& [status, code] : cases) {
     EXPECT_EQ(MapDeviceStatus(static_cast<std::uint8_t>(status)), code);
     peer_.AnswerFrame(static_cast<std::uint8_t>(status), {});
@@ -194,8 +194,8 @@ TEST_F(ReaderLink, FirmwareVersion) {
   } cases[] = {
       {"0400 3412", 0, "", 0x1234},
       {"0700 414243 0100", 0, "ABC", 1},
-      {"0700 414243 0100 FFFF", 0, "ABC", 1},  // data past L is ignored
-      {"0300 41", VANTOR_ERR_LENGTH, "", 0},   // L below 4
+      {"0700 414243 0100 FFFF", 0, "ABC", 1},          // data past L is ignored
+      {"0300 41", VANTOR_ERR_LENGTH, "", 0},           // L below 4
       {"0900 414243 0100", VANTOR_ERR_LENGTH, "", 0},  // L past the data
       {"04", VANTOR_ERR_LENGTH, "", 0},
   };
@@ -243,7 +243,8 @@ TEST_F(ReaderLink, OfflineFileName) {
   EXPECT_EQ(DllSetOfflineFileName(h(), set, 11), 0);
   const auto written = peer_.TakeWritten();
   ASSERT_EQ(written.size(), 1u);
-  EXPECT_EQ(ReportHex(written[0]).substr(0, 10 + 22), "03007B0B00" + ToHex(reinterpret_cast<const std::uint8_t*>(set), 11));
+  EXPECT_EQ(ReportHex(written[0]).substr(0, 10 + 22),
+            "03007B0B00" + ToHex(reinterpret_cast<const std::uint8_t*>(set), 11));
 }
 
 TEST_F(ReaderLink, RequestBytesOfEachCommand) {
@@ -258,10 +259,17 @@ TEST_F(ReaderLink, RequestBytesOfEachCommand) {
   } cases[] = {
       {"start record", [&] { return DllWriteOfflineData(h(), 2, data, 0); }, "007D020002007D", 1},
       {"end record", [&] { return DllWriteOfflineData(h(), 3, data, 0); }, "007D020003007C", 1},
-      {"255-byte record", [&] { return DllWriteOfflineData(h(), 0x11, data, 255); }, "007D010111FF0001", 5},
+      {"255-byte record", [&] { return DllWriteOfflineData(h(), 0x11, data, 255); },
+       "007D010111FF0001", 5},
       {"buzzer", [&] { return DllSpeakerControl(h(), 1); }, "007901000179", 1},
       {"led", [&] { return DllLedControl(h(), 7); }, "0078010007", 1},
-      {"apdu slot 1", [&] { unsigned char r[600]; int n; return Dll7816CardAPDU(h(), 1, apdu, 4, r, &n); }, "016F040000A40400", 1},
+      {"apdu slot 1",
+       [&] {
+         unsigned char r[600];
+         int n;
+         return Dll7816CardAPDU(h(), 1, apdu, 4, r, &n);
+       },
+       "016F040000A40400", 1},
       {"power down", [&] { return Dll7816CardPowerdown(h(), 0x101); }, "0163000063", 1},
       {"firmware block", [&] { return DllDownloadFirmware(h(), apdu, 4); }, "008C040000A40400", 1},
   };
@@ -270,7 +278,8 @@ TEST_F(ReaderLink, RequestBytesOfEachCommand) {
     EXPECT_EQ(c.call(), 0) << c.what;
     const auto written = peer_.TakeWritten();
     ASSERT_EQ(written.size(), c.reports) << c.what;
-    EXPECT_EQ(ReportHex(written[0]).substr(2, std::string(c.frameStart).size()), c.frameStart) << c.what;
+    EXPECT_EQ(ReportHex(written[0]).substr(2, std::string(c.frameStart).size()), c.frameStart)
+        << c.what;
   }
 }
 

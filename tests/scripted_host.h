@@ -42,18 +42,14 @@ class ScriptedHost : public WindowHost {
     }
     return answer;
   }
-  void ShowAppMessageBox(const std::wstring& text) override {
-    Record(L"appbox " + text);
-  }
+  void ShowAppMessageBox(const std::wstring& text) override { Record(L"appbox " + text); }
   bool ChooseFile(std::wstring* path) override {
     Record(L"choose-file");
     if (chosenFile.empty()) return false;
     *path = chosenFile;
     return true;
   }
-  void RunOnWindowThread(const std::function<void()>& op) override {
-    loop_.RunAndWait(op);
-  }
+  void RunOnWindowThread(const std::function<void()>& op) override { loop_.RunAndWait(op); }
   void StartWorker(std::function<void()> work) override {
     Record(L"start-worker");
     loop_.StartWorker(std::move(work));
@@ -72,8 +68,8 @@ class ScriptedHost : public WindowHost {
 
   std::wstring pathField;
   std::wstring pane;
-  std::wstring chosenFile;    // what the file dialog answers ("" = cancel)
-  std::deque<int> answers;    // answers of Yes/No boxes (default No)
+  std::wstring chosenFile;  // what the file dialog answers ("" = cancel)
+  std::deque<int> answers;  // answers of Yes/No boxes (default No)
 
  private:
   void Record(const std::wstring& line) {

@@ -26,8 +26,7 @@ namespace vantor::test {
 
 #ifndef _WIN32  // Windows: test_util_win32.cpp
 TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "vantor-test-XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path() / "vantor-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
@@ -172,12 +171,11 @@ void ReaderPeer::Answer(const std::vector<Report>& reports) {
 }
 #endif
 
-void ReaderPeer::AnswerFrame(std::uint8_t status,
-                             const std::vector<std::uint8_t>& data,
+void ReaderPeer::AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data,
                              std::uint8_t b0, std::uint8_t b1) {
   std::vector<std::uint8_t> frame(data.size() + 6);
-  const std::size_t length = BuildResponseFrame(b0, b1, status, data.data(),
-                                                data.size(), frame.data());
+  const std::size_t length =
+      BuildResponseFrame(b0, b1, status, data.data(), data.size(), frame.data());
   std::vector<Report> reports;
   for (std::size_t i = 0; i < ReportCount(length); ++i) {
     Report report(64);
@@ -194,8 +192,7 @@ std::vector<std::uint8_t> Hex(const std::string& hex) {
     if (c != ' ') digits += c;
   }
   for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    bytes.push_back(
-        static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
   return bytes;
 }

@@ -50,8 +50,8 @@ class ReaderPeer {
   // Queues input reports for the host to read.
   void Answer(const std::vector<Report>& reports);
   // Cuts a response frame into input reports and queues them.
-  void AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data,
-                   std::uint8_t b0 = 0, std::uint8_t b1 = 0);
+  void AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data, std::uint8_t b0 = 0,
+                   std::uint8_t b1 = 0);
   void CloseReaderSide();
 
  private:

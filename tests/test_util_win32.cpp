@@ -36,7 +36,10 @@ TempDir::TempDir() {
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  if (const char* old = std::getenv(name)) { hadOld_ = true; old_ = old; }
+  if (const char* old = std::getenv(name)) {
+    hadOld_ = true;
+    old_ = old;
+  }
   _putenv_s(name, value ? value : "");  // an empty value removes the variable
 }
 

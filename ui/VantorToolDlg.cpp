@@ -21,8 +21,7 @@ bool IsOpen(int handle) { return handle != 0 && handle != kNoReader && handle !=
 constexpr std::size_t kShownTextBytes = 128;
 
 // Every occurrence of word, left to right without overlap, becomes with.
-void ReplaceAll(std::wstring& text, const std::wstring& word,
-                const std::wstring& with) {
+void ReplaceAll(std::wstring& text, const std::wstring& word, const std::wstring& with) {
   std::wstring out;
   std::size_t from = 0;
   for (std::size_t at; (at = text.find(word, from)) != std::wstring::npos;

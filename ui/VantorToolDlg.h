@@ -29,9 +29,9 @@ enum class Outcome {
 
 // Where a download that was asked to stop ended.
 enum class StopPoint {
-  kNone,       // it was not stopped
-  kUnchanged,  // before the reader's erase: the reader holds what it held
-  kIncomplete, // after it: the reader holds part of the file
+  kNone,        // it was not stopped
+  kUnchanged,   // before the reader's erase: the reader holds what it held
+  kIncomplete,  // after it: the reader holds part of the file
 };
 
 class CVantorToolDlg {

@@ -9,11 +9,11 @@
 namespace vantor {
 
 // Control IDs of the main window.
-constexpr int kIdOpenFile = 1000;    // "Open File..."
-constexpr int kIdFilePath = 1001;    // the path field
-constexpr int kIdGetInfo = 1002;     // "Get Device Info"
-constexpr int kIdDownload = 1003;    // "Download To  Device"
-constexpr int kIdTextPane = 1004;    // the read-only text pane
+constexpr int kIdOpenFile = 1000;  // "Open File..."
+constexpr int kIdFilePath = 1001;  // the path field
+constexpr int kIdGetInfo = 1002;   // "Get Device Info"
+constexpr int kIdDownload = 1003;  // "Download To  Device"
+constexpr int kIdTextPane = 1004;  // the read-only text pane
 
 // Message box types and answers, with the values the window system uses.
 constexpr unsigned kMbOk = 0;
@@ -38,8 +38,8 @@ class WindowHost {
 
   // The main window's message box: the given caption, kMbOk or kMbYesNo,
   // no icon. Returns kIdOk, kIdYes or kIdNo.
-  virtual int ShowMessageBox(const std::wstring& text,
-                             const std::wstring& caption, unsigned type) = 0;
+  virtual int ShowMessageBox(const std::wstring& text, const std::wstring& caption,
+                             unsigned type) = 0;
   // The application's message box: the application name as caption, OK,
   // exclamation icon.
   virtual void ShowAppMessageBox(const std::wstring& text) = 0;

@@ -26,8 +26,8 @@ Outcome CVantorToolDlg::LoadFile(bool* leaveOpen) {
   file.ReadString(line);
   downloadMode_ = ParseHeaderLine(line);
   if (downloadMode_ == download::kHeaderF &&
-      host_.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!",
-                            L"Info", kMbYesNo) == kIdNo) {
+      host_.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!", L"Info",
+                           kMbYesNo) == kIdNo) {
     *leaveOpen = true;
     return Outcome::kDeclined;
   }

@@ -54,8 +54,8 @@ bool CVantorToolDlg::FailWith(const std::wstring& text) {
 
 void CVantorToolDlg::ShowProgress(std::uint32_t key) {
   const std::uint32_t entries = static_cast<std::uint32_t>(LinesToSend().size());
-  const int percent = static_cast<int>(static_cast<double>(key) /
-                                       static_cast<double>(entries) * 100.0);
+  const int percent =
+      static_cast<int>(static_cast<double>(key) / static_cast<double>(entries) * 100.0);
   const std::wstring pane = statusText_ + std::to_wstring(percent) + L"%";
   host_.RunOnWindowThread([&] {
     host_.SetPaneText(pane);
@@ -94,8 +94,7 @@ bool CVantorToolDlg::PrepareData(const std::wstring& text, std::int32_t* count) 
   const std::string ansi = download::ToAnsi(text);
   if (ansi.size() > download::kMaxLineBytes) return false;
   std::memcpy(lineBuffer_, ansi.c_str(), ansi.size() + 1);
-  download::DecodeHexPairs(lineBuffer_,
-                           static_cast<std::uint32_t>(std::strlen(lineBuffer_)),
+  download::DecodeHexPairs(lineBuffer_, static_cast<std::uint32_t>(std::strlen(lineBuffer_)),
                            dataBuffer_, count);
   return true;
 }
@@ -115,15 +114,14 @@ void CVantorToolDlg::RunDownload() {
     stopPoint_ = StopPoint::kNone;
     if (!OpenReaderIfNeeded()) {
       ShowPane(L"Open Device Error!");
-      host_.RunOnWindowThread(
-          [&] { host_.ShowMessageBox(L"Open Device Error!", L"Info", kMbOk); });
+      host_.RunOnWindowThread([&] { host_.ShowMessageBox(L"Open Device Error!", L"Info", kMbOk); });
       outcome = Outcome::kNoReader;
       return;
     }
     AppendStatus(L"Loading...\r\n");
     const bool sent = downloadMode_ == download::kHeaderF   ? DownloadFirmware()
                       : downloadMode_ == download::kHeaderE ? true
-                                                             : DownloadOfflineData();
+                                                            : DownloadOfflineData();
     if (!sent) {
       DllSpeakerControl(readerHandle_, 1);  // the failure buzzer
       return;
@@ -147,8 +145,7 @@ bool CVantorToolDlg::DownloadFirmware() {
     if (line.empty() || line[0] == L';') continue;
     if (StopHere(StopPoint::kIncomplete)) return false;
     std::int32_t count = 0;
-    if (!PrepareData(line, &count) ||
-        DllDownloadFirmware(readerHandle_, dataBuffer_, count) != 0) {
+    if (!PrepareData(line, &count) || DllDownloadFirmware(readerHandle_, dataBuffer_, count) != 0) {
       return FailWith(line + L"Loading Error!\r\n");
     }
     ShowProgress(key);
@@ -181,8 +178,8 @@ bool CVantorToolDlg::DownloadOfflineData() {
     }
     std::int32_t count = 0;
     if (!PrepareData(text, &count) || count > static_cast<std::int32_t>(download::kMaxMode0Bytes) ||
-        DllWriteOfflineData(readerHandle_, type, dataBuffer_,
-                            static_cast<unsigned char>(count)) != 0) {
+        DllWriteOfflineData(readerHandle_, type, dataBuffer_, static_cast<unsigned char>(count)) !=
+            0) {
       return FailWith(text + L"Loading Error!\r\n");
     }
     ShowProgress(key);

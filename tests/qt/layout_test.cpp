@@ -16,27 +16,35 @@ using namespace vantor::qt;
 namespace {
 
 // A widget, its place in the template and its caption ("" for none).
-struct Placed { QWidget* widget; QRect dlu; QString caption; };
+struct Placed {
+  QWidget* widget;
+  QRect dlu;
+  QString caption;
+};
 
 // The dialog has the template's size (w x h dialog units) and cannot be
 // resized; every widget's edges lie within rounding of where the template
 // puts them, in proportion to the dialog, and it shows its caption in full.
-void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, int w, int h, const QList<Placed>& placed) {
+void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, int w, int h,
+                    const QList<Placed>& placed) {
   QVERIFY(u.x >= 4 && u.y >= 8);
   QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-  QVERIFY(qAbs(dialog.width() * 4.0 / u.x - w) <= 0.5 && qAbs(dialog.height() * 8.0 / u.y - h) <= 0.5);
+  QVERIFY(qAbs(dialog.width() * 4.0 / u.x - w) <= 0.5 &&
+          qAbs(dialog.height() * 8.0 / u.y - h) <= 0.5);
   const double sx = dialog.width() / double(w), sy = dialog.height() / double(h);
   for (const Placed& p : placed) {
     const QRect g = p.widget->geometry();
     const QRect& d = p.dlu;
     const QString what = QString(p.widget->metaObject()->className()) + " " + p.caption;
-    for (double off : {g.left() - d.left() * sx, g.top() - d.top() * sy, g.right() + 1 - (d.right() + 1) * sx,
-                       g.bottom() + 1 - (d.bottom() + 1) * sy}) {
+    for (double off :
+         {g.left() - d.left() * sx, g.top() - d.top() * sy, g.right() + 1 - (d.right() + 1) * sx,
+          g.bottom() + 1 - (d.bottom() + 1) * sy}) {
       QVERIFY2(qAbs(off) <= 1.5, qPrintable(what));
     }
     QCOMPARE(p.widget->property("text").toString(), p.caption);
     const int frame = qobject_cast<const QPushButton*>(p.widget) ? 6 : 0;
-    QVERIFY2(QFontMetrics(p.widget->font()).horizontalAdvance(p.caption) <= g.width() - frame, qPrintable(what));
+    QVERIFY2(QFontMetrics(p.widget->font()).horizontalAdvance(p.caption) <= g.width() - frame,
+             qPrintable(what));
   }
 }
 
@@ -47,12 +55,14 @@ class LayoutTest : public QObject {
 
  private slots:
   void mulDiv() {
-    const struct { int n, num, den, expected; } cases[] = {
-        {151, 27, 8, 510},                // 509.625 rounds down
-        {273, 14, 4, 956},                // 955.5 rounds up
-        {-3, 3, 2, -5},                   // and away from zero
-        {2000000000, 3, 4, 1500000000},   // no overflow
-        {5, 1, 0, 0},                     // zero divisor
+    const struct {
+      int n, num, den, expected;
+    } cases[] = {
+        {151, 27, 8, 510},               // 509.625 rounds down
+        {273, 14, 4, 956},               // 955.5 rounds up
+        {-3, 3, 2, -5},                  // and away from zero
+        {2000000000, 3, 4, 1500000000},  // no overflow
+        {5, 1, 0, 0},                    // zero divisor
     };
     for (const auto& c : cases) QCOMPARE(MulDiv(c.n, c.num, c.den), c.expected);
   }
@@ -67,7 +77,8 @@ class LayoutTest : public QObject {
                     {w.Control(kIdDownload), {194, 37, 74, 28}, "Download To  Device"},
                     {w.Control(kIdTextPane), {7, 39, 185, 105}, ""}});
     QCOMPARE(w.windowTitle(), "Orvane V1.0.0.6");
-    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint) && w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint) &&
+            w.windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(w.width() <= 1100 && w.height() <= 640);  // fits a 1280 x 800 screen at 96 dpi
     QVERIFY(static_cast<QTextEdit*>(w.Control(kIdTextPane))->isReadOnly());
     // The application icon: 32 x 32, 24 bits per pixel.
@@ -83,8 +94,9 @@ class LayoutTest : public QObject {
       order << QApplication::focusWidget();
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    QCOMPARE(order, (QList<QWidget*>{w.Control(kIdOpenFile), w.Control(kIdFilePath), w.Control(kIdGetInfo),
-                                     w.Control(kIdDownload), w.Control(kIdTextPane), w.Control(kIdOpenFile)}));
+    QCOMPARE(order, (QList<QWidget*>{w.Control(kIdOpenFile), w.Control(kIdFilePath),
+                                     w.Control(kIdGetInfo), w.Control(kIdDownload),
+                                     w.Control(kIdTextPane), w.Control(kIdOpenFile)}));
   }
 
   // The pane breaks lines at CR LF, a lone CR or LF, shows no markup and

@@ -46,7 +46,10 @@ class WindowTest : public QObject {
   void init() {
     w_ = std::make_unique<VantorToolWindow>();
     // No flow below shows a box; one that does fails instead of waiting.
-    w_->SetMessageBoxRunner([this](Box& box) { unexpectedBoxes_ << box.text(); return int(Box::No); });
+    w_->SetMessageBoxRunner([this](Box& box) {
+      unexpectedBoxes_ << box.text();
+      return int(Box::No);
+    });
     w_->show();
     QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));  // the window's shortcuts need it
@@ -61,14 +64,21 @@ class WindowTest : public QObject {
   // The real modal boxes over the window, answered from the keyboard.
   // Type -1: the application's box, which answers nothing.
   void messageBoxes() {
-    const struct { int type; Qt::Key key; QString caption; int buttons; int icon; int answer; } cases[] = {
+    const struct {
+      int type;
+      Qt::Key key;
+      QString caption;
+      int buttons;
+      int icon;
+      int answer;
+    } cases[] = {
         {kMbOk, Qt::Key_Return, "Info", Box::Ok, Box::NoIcon, kIdOk},
         {kMbYesNo, Qt::Key_Return, "Info", Box::Yes | Box::No, Box::NoIcon, kIdYes},
         {kMbYesNo, Qt::Key_Escape, "Info", Box::Yes | Box::No, Box::NoIcon, kIdNo},
         {-1, Qt::Key_Return, "VantorTool", Box::Ok, Box::Warning, 0},
     };
     const std::wstring text = L"Short,\n line";  // narrower than the title
-    VantorToolWindow w;  // its boxes run modally, as in the application
+    VantorToolWindow w;                          // its boxes run modally, as in the application
     for (const auto& c : cases) {
       QStringList seen;
       QTimer::singleShot(0, this, [&] {
@@ -80,13 +90,16 @@ class WindowTest : public QObject {
         QFont bold = QApplication::font("QMdiSubWindowTitleBar");
         bold.setBold(true);
         const QFontMetrics title(bold);
-        seen << (box->width() >= title.horizontalAdvance(box->windowTitle()) + 4 * title.height() ? "title fits"
-                                                                                                 : "too narrow");
+        seen << (box->width() >= title.horizontalAdvance(box->windowTitle()) + 4 * title.height()
+                     ? "title fits"
+                     : "too narrow");
         QTest::keyClick(box, c.key);
       });
-      const int got = c.type < 0 ? (w.ShowAppMessageBox(text), 0) : w.ShowMessageBox(text, L"Info", c.type);
-      QCOMPARE(seen, (QStringList{c.caption, QString::fromStdWString(text), QString::number(c.buttons),
-                                  QString::number(c.icon), "owned", "title fits"}));
+      const int got =
+          c.type < 0 ? (w.ShowAppMessageBox(text), 0) : w.ShowMessageBox(text, L"Info", c.type);
+      QCOMPARE(seen,
+               (QStringList{c.caption, QString::fromStdWString(text), QString::number(c.buttons),
+                            QString::number(c.icon), "owned", "title fits"}));
       QCOMPARE(got, c.answer);
     }
   }
@@ -168,9 +181,11 @@ class WindowTest : public QObject {
     QTest::addColumn<int>("result");  // -1: the window stays
     QTest::addColumn<QString>("pane");
     QTest::newRow("Escape") << kIdOpenFile << int(Qt::Key_Escape) << int(QDialog::Rejected) << "";
-    QTest::newRow("Enter in the path field") << kIdFilePath << int(Qt::Key_Return) << int(QDialog::Accepted) << "";
-    QTest::newRow("Enter on a button clicks it") << kIdGetInfo << int(Qt::Key_Return) << -1
-                                                 << "Firmware Version: VR-0205 V2.05\n\nNo Offline File!\n";
+    QTest::newRow("Enter in the path field")
+        << kIdFilePath << int(Qt::Key_Return) << int(QDialog::Accepted) << "";
+    QTest::newRow("Enter on a button clicks it")
+        << kIdGetInfo << int(Qt::Key_Return) << -1
+        << "Firmware Version: VR-0205 V2.05\n\nNo Offline File!\n";
     QTest::newRow("Enter in the pane") << kIdTextPane << int(Qt::Key_Enter) << -1 << "";
   }
   void keys() {
@@ -184,7 +199,8 @@ class WindowTest : public QObject {
     if (result != -1) QCOMPARE(w_->result(), result);
     QTEST(Pane(), "pane");
     // Enter in the path field hands its text over as the file path.
-    if (result == QDialog::Accepted) QCOMPARE(QString::fromStdWString(w_->Dlg().FilePath()), "typed.bin");
+    if (result == QDialog::Accepted)
+      QCOMPARE(QString::fromStdWString(w_->Dlg().FilePath()), "typed.bin");
   }
 
   // Get Device Info blocks the window thread until the reader answers: the
@@ -192,7 +208,10 @@ class WindowTest : public QObject {
   // a step fails, and gone afterwards; a box over it has the normal cursor.
   // The path field shows the end of the path the handler puts back.
   void getDeviceInfoWaitCursor() {
-    const struct { QByteArray state; QStringList seen; } cases[] = {
+    const struct {
+      QByteArray state;
+      QStringList seen;
+    } cases[] = {
         {R"({"firmware_version": "V2"})",
          {"wait: Firmware Version: V2\n\n", "wait: Firmware Version: V2\n\nNo Offline File!\n"}},
         {R"({"faults": [{"code": 137, "nth": 1, "action": "status", "status": 3}]})",
@@ -205,14 +224,22 @@ class WindowTest : public QObject {
       QStringList seen;
       const auto cursor = [] {
         const QCursor* over = QGuiApplication::overrideCursor();
-        return !over ? "none" : over->shape() == Qt::WaitCursor ? "wait" : over->shape() == Qt::ArrowCursor ? "arrow" : "other";
+        return !over                              ? "none"
+               : over->shape() == Qt::WaitCursor  ? "wait"
+               : over->shape() == Qt::ArrowCursor ? "arrow"
+                                                  : "other";
       };
       const auto see = [&](const QString& what) {
         const QString entry = cursor() + QString(": ") + what;
-        if (seen.isEmpty() || seen.last() != entry) seen << entry;  // a text may come in several changes
+        if (seen.isEmpty() || seen.last() != entry)
+          seen << entry;  // a text may come in several changes
       };
-      QMetaObject::Connection watch = connect(PaneEdit(), &QTextEdit::textChanged, this, [&] { see(Pane()); });
-      w_->SetMessageBoxRunner([&](Box&) { see("box"); return int(Box::Ok); });
+      QMetaObject::Connection watch =
+          connect(PaneEdit(), &QTextEdit::textChanged, this, [&] { see(Pane()); });
+      w_->SetMessageBoxRunner([&](Box&) {
+        see("box");
+        return int(Box::Ok);
+      });
       Path()->setText(longPath);
       Path()->setCursorPosition(0);
       QTest::mouseClick(Button(kIdGetInfo), Qt::LeftButton);
@@ -226,17 +253,27 @@ class WindowTest : public QObject {
   // Alt and a button's first letter press it, also from the path field,
   // which keeps its text.
   void buttonKeys() {
-    const struct { Qt::Key key; QString effect; } cases[] = {
+    const struct {
+      Qt::Key key;
+      QString effect;
+    } cases[] = {
         {Qt::Key_O, "file dialog"},
         {Qt::Key_G, "pane Firmware Version: VR-0205 V2.05\n\nNo Offline File!\n"},
         {Qt::Key_D, "box Open File Error!"},
     };
     for (const auto& c : cases) {
       QStringList effects;
-      w_->SetFileChooser([&](QWidget*, const QString&) { effects << "file dialog"; return QString(); });
-      w_->SetMessageBoxRunner([&](Box& box) { effects << "box " + box.text(); return int(Box::Ok); });
-      QMetaObject::Connection watch = connect(PaneEdit(), &QTextEdit::textChanged, this,
-                                              [&] { if (!Pane().isEmpty()) effects << "pane " + Pane(); });
+      w_->SetFileChooser([&](QWidget*, const QString&) {
+        effects << "file dialog";
+        return QString();
+      });
+      w_->SetMessageBoxRunner([&](Box& box) {
+        effects << "box " + box.text();
+        return int(Box::Ok);
+      });
+      QMetaObject::Connection watch = connect(PaneEdit(), &QTextEdit::textChanged, this, [&] {
+        if (!Pane().isEmpty()) effects << "pane " + Pane();
+      });
       Path()->setText(dir_.filePath("missing.bin"));
       Path()->setFocus();
       QTest::keyClick(Path(), c.key, Qt::AltModifier);
@@ -251,7 +288,10 @@ class WindowTest : public QObject {
   // Shift+F10 opens the context menu of the focused control, as the Menu
   // key does: the window menu from a button, the field's own in the field.
   void shiftF10() {
-    const struct { int focus; bool windowMenu; } cases[] = {{kIdGetInfo, true}, {kIdFilePath, false}};
+    const struct {
+      int focus;
+      bool windowMenu;
+    } cases[] = {{kIdGetInfo, true}, {kIdFilePath, false}};
     for (const auto& c : cases) {
       w_->activateWindow();  // again after the last menu
       QVERIFY(QTest::qWaitForWindowActive(w_.get()));

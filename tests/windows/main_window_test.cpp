@@ -103,8 +103,8 @@ bool CloseAboutBox(HWND owner) {
 class MainWindowRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 nullptr, nullptr);
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                 nullptr);
     if (probe == nullptr) GTEST_SKIP() << "no display to show windows on";
     DestroyWindow(probe);
   }
@@ -160,9 +160,7 @@ TEST_F(MainWindowRun, WindowMenu) {
       EXPECT_EQ(OpenMenuItems(), kItems) << c.what;
       Press({c.choose});
       switch (c.effect) {
-        case kAbout:
-          EXPECT_TRUE(CloseAboutBox(main)) << c.what;
-          break;
+        case kAbout: EXPECT_TRUE(CloseAboutBox(main)) << c.what; break;
         case kMinimized:
           EXPECT_TRUE(WaitFor([main] { return IsIconic(main) ? main : nullptr; })) << c.what;
           break;

@@ -106,7 +106,8 @@ TEST(HidSearch, FindsTheFirstReaderAndStopsWhereItMust) {
   } cases[] = {
       {"no HID interfaces", {}, -1},
       {"vendor, product and version must all match (0x0206 is not the reader)",
-       {{0x046D, 0x0001, 0x0205}, {0x0755, 0x0002, 0x0205}, {0x0755, 0x0001, 0x0206}, Reader()}, 3},
+       {{0x046D, 0x0001, 0x0205}, {0x0755, 0x0002, 0x0205}, {0x0755, 0x0001, 0x0206}, Reader()},
+       3},
       {"two readers: the first wins", {Reader(), Reader()}, 0},
       {"one that cannot be opened is skipped", {Reader(kOpenFails), Reader()}, 1},
       {"one that another open holds is skipped", {Reader(kHeld), Reader()}, 1},
@@ -114,9 +115,11 @@ TEST(HidSearch, FindsTheFirstReaderAndStopsWhereItMust) {
       {"unreadable attributes stop the walk", {Reader(kAttributesFail), Reader()}, -1},
       {"an unreadable detail record stops the walk", {Reader(kDetailFails), Reader()}, -1},
       {"enumeration failures short of the limit are retried at the same index",
-       {{1, 2, 3}, Reader(kFine, kMaxEnumFailures - 1)}, 1},
+       {{1, 2, 3}, Reader(kFine, kMaxEnumFailures - 1)},
+       1},
       {"enumeration failures up to the limit end the walk",
-       {Reader(kFine, kMaxEnumFailures), Reader()}, -1},
+       {Reader(kFine, kMaxEnumFailures), Reader()},
+       -1},
       {"no device set", {Reader()}, -1, kNoDeviceSet},
       {"no memory for the detail record", {Reader()}, -1, kNoMemory},
       // The record still holds its fixed part; the detail call then fails.
@@ -201,8 +204,12 @@ TEST(HidSearch, OnePathOrEveryReader) {
     std::vector<std::wstring> listed;
     std::wstring held;
   } cases[] = {
-      {"every reader that opens, held or not, none taken", L"", true, -1,
-       {Path(1), Path(2), Path(4)}, L""},
+      {"every reader that opens, held or not, none taken",
+       L"",
+       true,
+       -1,
+       {Path(1), Path(2), Path(4)},
+       L""},
       {"one path", Path(4), false, 4, {}, L""},
       {"one path, in another case", L"\\\\?\\HID#4", false, 4, {}, L""},
       {"a held path", Path(2), false, -1, {}, Path(2)},

@@ -61,7 +61,7 @@ std::vector<Item> ReadTemplate(const std::uint8_t* base) {
   const wchar_t* const kAtoms[] = {L"BUTTON", L"EDIT", L"STATIC"};  // 0x80 to 0x82
 
   if (word() != 1 || word() != 0xFFFF) return {};  // not an extended template
-  read(DWORD{});  // help ID
+  read(DWORD{});                                   // help ID
   const DWORD exStyle = read(DWORD{}), style = read(DWORD{});
   const int count = word(), x = coord(), y = coord(), cx = coord(), cy = coord();
   const std::wstring menu = text(), windowClass = text(), caption = text();
@@ -75,10 +75,18 @@ std::vector<Item> ReadTemplate(const std::uint8_t* base) {
     p = base + ((p - base + 3) & ~3);
     read(DWORD{});  // help ID
     // A braced list is read from left to right.
-    Item c{read(DWORD{}), read(DWORD{}), coord(), coord(), coord(), coord(),
-           static_cast<int>(read(DWORD{})), upper(text()), text()};
+    Item c{read(DWORD{}),
+           read(DWORD{}),
+           coord(),
+           coord(),
+           coord(),
+           coord(),
+           static_cast<int>(read(DWORD{})),
+           upper(text()),
+           text()};
     std::wstring& kind = std::get<7>(c);  // a class name in any case, or its atom
-    for (int a = 0; a < 3; ++a) if (kind == L"#" + std::to_wstring(0x80 + a)) kind = kAtoms[a];
+    for (int a = 0; a < 3; ++a)
+      if (kind == L"#" + std::to_wstring(0x80 + a)) kind = kAtoms[a];
     p += word();  // creation data
     items.push_back(c);
   }
@@ -91,8 +99,9 @@ TEST(Win32Resources, DialogTemplates) {
                   kEdit = kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
   const std::pair<int, std::vector<Item>> templates[] = {
       {IDD_VANTORTOOL_DIALOG,
-       {{WS_EX_APPWINDOW, DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION |
-                              WS_SYSMENU | WS_MINIMIZEBOX,
+       {{WS_EX_APPWINDOW,
+         DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
+             WS_MINIMIZEBOX,
          0, 0, 273, 151, 0, L"Microsoft Sans Serif 18pt 400 0 0", L"Orvane V1.0.0.6"},
         {0, kLabel, 7, 8, 14, 8, -1, L"STATIC", L"File:"},
         {0, kButton, 194, 5, 74, 14, IDC_OPEN_FILE, L"BUTTON", L"Open File..."},

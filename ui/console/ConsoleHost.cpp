@@ -27,8 +27,7 @@ void ConsoleHost::OnProgress(int percent) {
     const int filled = percent * kWidth / 100;
     std::fprintf(options_.err, "\r[%s%s] %3d%%",
                  std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(),
-                 percent);
+                 std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(), percent);
     progressShown_ = true;
   } else {
     std::fprintf(options_.err, "%d%%\n", percent);
@@ -41,8 +40,8 @@ void ConsoleHost::EndProgressLine() {
   progressShown_ = false;
 }
 
-int ConsoleHost::ShowMessageBox(const std::wstring& text,
-                                const std::wstring& caption, unsigned type) {
+int ConsoleHost::ShowMessageBox(const std::wstring& text, const std::wstring& caption,
+                                unsigned type) {
   EndProgressLine();
   const std::string shown = PaneForTerminal(text);
   if (type != kMbYesNo) {
@@ -71,13 +70,9 @@ void ConsoleHost::ShowAppMessageBox(const std::wstring& text) {
   std::fprintf(options_.err, "VantorTool: %s\n", PaneForTerminal(text).c_str());
 }
 
-void ConsoleHost::RunOnWindowThread(const std::function<void()>& op) {
-  loop_.RunAndWait(op);
-}
+void ConsoleHost::RunOnWindowThread(const std::function<void()>& op) { loop_.RunAndWait(op); }
 
-void ConsoleHost::StartWorker(std::function<void()> work) {
-  loop_.StartWorker(std::move(work));
-}
+void ConsoleHost::StartWorker(std::function<void()> work) { loop_.StartWorker(std::move(work)); }
 
 void ConsoleHost::WaitForWorker() {
   loop_.RunUntilWorkersEnd();

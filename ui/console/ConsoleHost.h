@@ -14,9 +14,9 @@ namespace vantor {
 class ConsoleHost : public WindowHost {
  public:
   struct Options {
-    bool assumeYes = false;       // answer Yes to the firmware question
-    bool interactive = false;     // a person can answer on the terminal
-    bool progressBar = false;     // stderr is a terminal: draw a bar
+    bool assumeYes = false;    // answer Yes to the firmware question
+    bool interactive = false;  // a person can answer on the terminal
+    bool progressBar = false;  // stderr is a terminal: draw a bar
     std::FILE* in = stdin;
     std::FILE* err = stderr;
   };
@@ -27,8 +27,7 @@ class ConsoleHost : public WindowHost {
   void ShowPathFieldEnd() override {}
   void SetPaneText(const std::wstring& text) override;
   void EnableControl(int, bool) override {}
-  int ShowMessageBox(const std::wstring& text, const std::wstring& caption,
-                     unsigned type) override;
+  int ShowMessageBox(const std::wstring& text, const std::wstring& caption, unsigned type) override;
   void ShowAppMessageBox(const std::wstring& text) override;
   bool ChooseFile(std::wstring*) override { return false; }
   void RunOnWindowThread(const std::function<void()>& op) override;

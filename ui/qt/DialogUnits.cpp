@@ -29,15 +29,13 @@ QSize DialogSize(const BaseUnits& units, int w, int h) {
 }
 
 QRect DialogRect(const BaseUnits& units, int x, int y, int w, int h) {
-  return QRect(QPoint(MulDiv(x, units.x, 4), MulDiv(y, units.y, 8)),
-               DialogSize(units, w, h));
+  return QRect(QPoint(MulDiv(x, units.x, 4), MulDiv(y, units.y, 8)), DialogSize(units, w, h));
 }
 
 QFont DialogFont(const QString& family, int pointSize) {
   static const QStringList kSameMetrics = {
-      QStringLiteral("Arial"),     QStringLiteral("Liberation Sans"),
-      QStringLiteral("Arimo"),     QStringLiteral("Helvetica"),
-      QStringLiteral("Nimbus Sans"), QStringLiteral("FreeSans")};
+      QStringLiteral("Arial"),     QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+      QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans"),     QStringLiteral("FreeSans")};
   const QStringList installed = QFontDatabase::families();
   QString chosen = family;
   if (!installed.contains(family, Qt::CaseInsensitive)) {

@@ -67,8 +67,7 @@ class VantorToolWindow : public QDialog, public WindowHost {
   void ShowPathFieldEnd() override;
   void SetPaneText(const std::wstring& text) override;
   void EnableControl(int id, bool enable) override;
-  int ShowMessageBox(const std::wstring& text, const std::wstring& caption,
-                     unsigned type) override;
+  int ShowMessageBox(const std::wstring& text, const std::wstring& caption, unsigned type) override;
   void ShowAppMessageBox(const std::wstring& text) override;
   bool ChooseFile(std::wstring* path) override;
   void RunOnWindowThread(const std::function<void()>& op) override;

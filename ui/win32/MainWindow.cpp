@@ -72,8 +72,7 @@ INT_PTR CMainWindow::DoModal() {
   return result;
 }
 
-INT_PTR CALLBACK CMainWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+INT_PTR CALLBACK CMainWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<CMainWindow*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<CMainWindow*>(lParam);
@@ -85,30 +84,21 @@ INT_PTR CALLBACK CMainWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
 
 INT_PTR CMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnInitDialog();
-    case WM_SYSCOMMAND:
-      return OnSysCommand(wParam);
-    case WM_PAINT:
-      return OnPaint();
-    case WM_QUERYDRAGICON:
-      return reinterpret_cast<INT_PTR>(hIcon_);
+    case WM_INITDIALOG: return OnInitDialog();
+    case WM_SYSCOMMAND: return OnSysCommand(wParam);
+    case WM_PAINT: return OnPaint();
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(hIcon_);
     case WM_HELP:
       // F1 anywhere in the window; not while a box of it is open (the
       // system passes the key on to the box's owner, this window).
       if (IsWindowEnabled(hWnd_)) CAboutDlg(instance_).DoModal(hWnd_);
       return TRUE;
-    case WM_CONTEXTMENU:
-      OnContextMenu(lParam);
-      return TRUE;
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
-      return TRUE;
+    case WM_CONTEXTMENU: OnContextMenu(lParam); return TRUE;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case kRunOnWindowThread:
       (*reinterpret_cast<const std::function<void()>*>(lParam))();
       return TRUE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -196,8 +186,7 @@ void CMainWindow::OnCommand(int id, int code) {
       // Escape, the close box, Alt+F4, the system menu's Close.
       EndIfIdle(IDCANCEL);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -302,17 +291,14 @@ INT_PTR CAboutDlg::DoModal(HWND owner) {
 
 INT_PTR CALLBACK CAboutDlg::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      Center(hwnd, GetWindow(hwnd, GW_OWNER));
-      return TRUE;
+    case WM_INITDIALOG: Center(hwnd, GetWindow(hwnd, GW_OWNER)); return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         EndDialog(hwnd, LOWORD(wParam));
         return TRUE;
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -22,7 +22,8 @@ int CVantorToolApp::InitInstance(HINSTANCE instance) {
   InitCommonControlsEx(&controls);
 
   std::vector<wchar_t> module(32768, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
+  const DWORD length =
+      GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
   std::wstring appName = AppNameFromModulePath(std::wstring(module.data(), length));
   if (appName.empty()) appName = L"VantorTool";
 

@@ -12,9 +12,7 @@ std::wstring AppNameFromModulePath(const std::wstring& path) {
   return name;
 }
 
-bool IsAboutCommand(unsigned long long command) {
-  return (command & 0xFFF0) == IDM_ABOUTBOX;
-}
+bool IsAboutCommand(unsigned long long command) { return (command & 0xFFF0) == IDM_ABOUTBOX; }
 
 Point IconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
   return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};

@@ -31,15 +31,15 @@
 #define VANTOR_READER_H
 
 #if defined(_WIN32)
-#  if defined(VANTOR_READER_BUILD)
-#    define VANTOR_API __declspec(dllexport)
-#  else
-#    define VANTOR_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
-#  define VANTOR_API __attribute__((visibility("default")))
+#if defined(VANTOR_READER_BUILD)
+#define VANTOR_API __declspec(dllexport)
 #else
-#  define VANTOR_API
+#define VANTOR_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define VANTOR_API __attribute__((visibility("default")))
+#else
+#define VANTOR_API
 #endif
 
 #ifdef __cplusplus
@@ -52,12 +52,12 @@ extern "C" {
 #define VANTOR_VERSION    0x0205
 
 /* Result codes. */
-#define VANTOR_OK               0   /* command functions, DllCloseReader */
-#define VANTOR_ERR_NO_READER   (-2) /* DllOpenReader: no reader found */
-#define VANTOR_ERR_CLOSE       (-4) /* DllCloseReader: closing failed */
-#define VANTOR_ERR_ATR         (-5) /* answer to reset rejected */
-#define VANTOR_ERR_STATUS_5_6  (-8) /* reader status 5 or 6 */
-#define VANTOR_ERR_STATUS_3    (-9) /* reader status 3 */
+#define VANTOR_OK             0     /* command functions, DllCloseReader */
+#define VANTOR_ERR_NO_READER  (-2)  /* DllOpenReader: no reader found */
+#define VANTOR_ERR_CLOSE      (-4)  /* DllCloseReader: closing failed */
+#define VANTOR_ERR_ATR        (-5)  /* answer to reset rejected */
+#define VANTOR_ERR_STATUS_5_6 (-8)  /* reader status 5 or 6 */
+#define VANTOR_ERR_STATUS_3   (-9)  /* reader status 3 */
 #define VANTOR_ERR_STATUS_254 (-11) /* reader status 0xFE */
 #define VANTOR_ERR_STATUS_4   (-13) /* reader status 4 */
 #define VANTOR_ERR_CHECKSUM   (-14) /* reader status 1, or bad response checksum */
@@ -72,18 +72,18 @@ extern "C" {
  * bytes (its remaining reports are read and dropped), a response longer
  * than the function's buffer, or a version answer whose length field is
  * below 4 or runs past the data. */
-#define VANTOR_ERR_LENGTH     (-31)
-#define VANTOR_ERR_BUSY       (-32) /* DllOpenReaderPath: another program holds the reader */
+#define VANTOR_ERR_LENGTH (-31)
+#define VANTOR_ERR_BUSY   (-32) /* DllOpenReaderPath: another program holds the reader */
 
 /* Limits and the room each output buffer needs. */
-#define VANTOR_REPORT_SIZE        64
-#define VANTOR_MAX_COMMAND_DATA   599 /* SKSendData, firmware and APDU data */
-#define VANTOR_MAX_RESPONSE_DATA  594 /* SKRevData data, Dll7816CardAPDU response */
-#define VANTOR_ROOM_ATR           33  /* DllReset7816Card atr */
-#define VANTOR_ROOM_VERSION       276 /* DllGetFirmwareVersion version */
-#define VANTOR_ROOM_NAME          280 /* DllGetOfflineFileName name */
-#define VANTOR_MAX_NAME_LENGTH    261 /* DllSetOfflineFileName nameLength */
-#define VANTOR_MAX_COMPLETE_DATA  280 /* DllDownloadFirmwareComplete length */
+#define VANTOR_REPORT_SIZE       64
+#define VANTOR_MAX_COMMAND_DATA  599 /* SKSendData, firmware and APDU data */
+#define VANTOR_MAX_RESPONSE_DATA 594 /* SKRevData data, Dll7816CardAPDU response */
+#define VANTOR_ROOM_ATR          33  /* DllReset7816Card atr */
+#define VANTOR_ROOM_VERSION      276 /* DllGetFirmwareVersion version */
+#define VANTOR_ROOM_NAME         280 /* DllGetOfflineFileName name */
+#define VANTOR_MAX_NAME_LENGTH   261 /* DllSetOfflineFileName nameLength */
+#define VANTOR_MAX_COMPLETE_DATA 280 /* DllDownloadFirmwareComplete length */
 
 /* Offline-data record types. */
 #define VANTOR_RECORD_START 0x02
@@ -98,55 +98,54 @@ extern "C" {
  * that want to may check it themselves. */
 
 /* Opening and closing. */
-VANTOR_API int DllOpenReader(void);          /* handle, or -2 */
-VANTOR_API int DllCloseReader(int handle);   /* 0, or -4 */
+VANTOR_API int DllOpenReader(void);        /* handle, or -2 */
+VANTOR_API int DllCloseReader(int handle); /* 0, or -4 */
 
 /* The paths of the matching readers, in search order, each ending with
  * '\0', one after the other in buffer; returns how many there are. When
  * they do not fit in capacity bytes: VANTOR_ERR_LENGTH, nothing written.
  * With capacity 0, buffer may be NULL. */
-VANTOR_API int DllListReaders(char *buffer, unsigned int capacity);
+VANTOR_API int DllListReaders(char* buffer, unsigned int capacity);
 /* Opens the reader at path (as DllListReaders names it): a handle as from
  * DllOpenReader; VANTOR_ERR_NO_READER when no reader is attached at that
  * path or it cannot be opened, VANTOR_ERR_BUSY when another program (or
  * another open handle) holds it. */
-VANTOR_API int DllOpenReaderPath(const char *path);
+VANTOR_API int DllOpenReaderPath(const char* path);
 
 /* Framed transport. data may be NULL when length is 0; length 0..599.
  * SKRevData: slot and command are not used; data needs room for
  * VANTOR_MAX_RESPONSE_DATA bytes. */
-VANTOR_API int SKSendData(int handle, int slot, unsigned char command,
-                          unsigned char *data, int length);
-VANTOR_API int SKRevData(int handle, int slot, unsigned char command,
-                         unsigned char *data, int *length);
+VANTOR_API int SKSendData(int handle, int slot, unsigned char command, unsigned char* data,
+                          int length);
+VANTOR_API int SKRevData(int handle, int slot, unsigned char command, unsigned char* data,
+                         int* length);
 
 /* Card slot. */
-VANTOR_API int DllReset7816Card(int handle, int slot, unsigned char *atr,
-                                int *atrLength);  /* atr: VANTOR_ROOM_ATR */
+VANTOR_API int DllReset7816Card(int handle, int slot, unsigned char* atr,
+                                int* atrLength); /* atr: VANTOR_ROOM_ATR */
 VANTOR_API int Dll7816CardPowerdown(int handle, int slot);
-VANTOR_API int Dll7816CardAPDU(int handle, int slot, unsigned char *apdu,
-                               int apduLength, unsigned char *response,
-                               int *responseLength); /* VANTOR_MAX_RESPONSE_DATA */
+VANTOR_API int Dll7816CardAPDU(int handle, int slot, unsigned char* apdu, int apduLength,
+                               unsigned char* response,
+                               int* responseLength); /* VANTOR_MAX_RESPONSE_DATA */
 
 /* Firmware channel. version: VANTOR_ROOM_VERSION. */
-VANTOR_API int DllGetFirmwareVersion(int handle, char *version,
-                                     unsigned int *versionLength,
-                                     unsigned int *trailer);
-VANTOR_API int DllDownloadFirmwareStart(int handle, unsigned char *data, int length);
-VANTOR_API int DllDownloadFirmwareFirst(int handle, unsigned char *data, int length);
-VANTOR_API int DllDownloadFirmware(int handle, unsigned char *data, int length);
-VANTOR_API int DllDownloadFirmwareComplete(int handle, unsigned char *data, int length);
+VANTOR_API int DllGetFirmwareVersion(int handle, char* version, unsigned int* versionLength,
+                                     unsigned int* trailer);
+VANTOR_API int DllDownloadFirmwareStart(int handle, unsigned char* data, int length);
+VANTOR_API int DllDownloadFirmwareFirst(int handle, unsigned char* data, int length);
+VANTOR_API int DllDownloadFirmware(int handle, unsigned char* data, int length);
+VANTOR_API int DllDownloadFirmwareComplete(int handle, unsigned char* data, int length);
 
 /* LED and buzzer. */
 VANTOR_API int DllLedControl(int handle, unsigned char value);
 VANTOR_API int DllSpeakerControl(int handle, unsigned char value);
 
 /* Offline-data store. name: VANTOR_ROOM_NAME. */
-VANTOR_API int DllGetOfflineFileName(int handle, char *name, unsigned int *nameLength);
-VANTOR_API int DllSetOfflineFileName(int handle, char *name, unsigned int nameLength);
+VANTOR_API int DllGetOfflineFileName(int handle, char* name, unsigned int* nameLength);
+VANTOR_API int DllSetOfflineFileName(int handle, char* name, unsigned int nameLength);
 VANTOR_API int DllEraseOfflineData(int handle);
-VANTOR_API int DllWriteOfflineData(int handle, unsigned char type,
-                                   unsigned char *data, unsigned char length);
+VANTOR_API int DllWriteOfflineData(int handle, unsigned char type, unsigned char* data,
+                                   unsigned char length);
 
 #ifdef __cplusplus
 }
