@@ -63,6 +63,12 @@ bool CVantorToolDlg::OpenReaderIfNeeded() {
   return IsOpen(readerHandle_);
 }
 
+void CVantorToolDlg::ShowOpenDeviceError() {
+  const std::wstring message = L"Open Device Error!";
+  host_.SetPaneText(message);
+  host_.ShowMessageBox(message, L"Info", kMbOk);
+}
+
 void CVantorToolDlg::CloseReader() {
   if (IsOpen(readerHandle_)) {
     closeFailed_ = DllCloseReader(readerHandle_) != VANTOR_OK;
@@ -92,9 +98,7 @@ void CVantorToolDlg::OnGetDeviceInfo() {
     UpdateData(false);
   });
   if (!OpenReaderIfNeeded()) {
-    const std::wstring message = L"Open Device Error!";
-    host_.SetPaneText(message);
-    host_.ShowMessageBox(message, L"Info", kMbOk);
+    ShowOpenDeviceError();
     outcome = Outcome::kNoReader;
     return;
   }

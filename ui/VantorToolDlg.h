@@ -119,6 +119,8 @@ class CVantorToolDlg {
   bool PrepareData(const std::wstring& text, std::int32_t* count);
   std::wstring FileName() const;
   bool OpenReaderIfNeeded();
+  // The pane and the box of a command that found no reader (window thread).
+  void ShowOpenDeviceError();
   // Whether a stop was asked for; if so, records where the download ends.
   bool StopHere(StopPoint point);
 

@@ -98,9 +98,7 @@ void CVantorToolDlg::OnDownload() {
   });
   try {
     if (!OpenReaderIfNeeded()) {
-      const std::wstring message = L"Open Device Error!";
-      host_.SetPaneText(message);
-      host_.ShowMessageBox(message, L"Info", kMbOk);
+      ShowOpenDeviceError();
       outcome = Outcome::kNoReader;
       return;
     }
