@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "discovery.h"
@@ -19,20 +20,36 @@ bool Fail(int error) {
   t_lastError = error;
   return false;
 }
+
+// The descriptors this layer opened on hidraw nodes, until it closes them:
+// those take write() at once. Any other handle (the emulated reader's
+// socket) goes through send(), which keeps a vanished peer from raising
+// SIGPIPE.
+constexpr int kTrackedHandles = 1024;
+std::atomic<bool> g_isNode[kTrackedHandles];
+
+int Track(int fd) {
+  if (fd >= 0 && fd < kTrackedHandles) g_isNode[fd].store(true, std::memory_order_relaxed);
+  return fd;
+}
+
+bool IsNode(int handle) {
+  return handle >= 0 && handle < kTrackedHandles &&
+         g_isNode[handle].load(std::memory_order_relaxed);
+}
 }  // namespace
 
 int FindReaderDevice(std::string* heldPath) {
   const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot, heldPath);
-  return fd < 0 ? kInvalidHandle : fd;
+  return fd < 0 ? kInvalidHandle : Track(fd);
 }
 
 bool WriteReport(int handle, const std::uint8_t report[64]) {
-  // send() keeps a vanished socket peer from raising SIGPIPE; hidraw nodes
-  // are not sockets and take write().
+  const bool node = IsNode(handle);
   ssize_t n;
   do {
-    n = ::send(handle, report, VANTOR_REPORT_SIZE, MSG_NOSIGNAL);
-    if (n < 0 && errno == ENOTSOCK) n = ::write(handle, report, VANTOR_REPORT_SIZE);
+    n = node ? -1 : ::send(handle, report, VANTOR_REPORT_SIZE, MSG_NOSIGNAL);
+    if (node || (n < 0 && errno == ENOTSOCK)) n = ::write(handle, report, VANTOR_REPORT_SIZE);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return Fail(errno);
   if (n != VANTOR_REPORT_SIZE) return Fail(EIO);
@@ -58,7 +75,10 @@ bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
   return true;
 }
 
-bool CloseHandle(int handle) { return ::close(handle) == 0; }
+bool CloseHandle(int handle) {
+  if (IsNode(handle)) g_isNode[handle].store(false, std::memory_order_relaxed);
+  return ::close(handle) == 0;
+}
 
 int LastError() { return t_lastError; }
 
@@ -82,7 +102,7 @@ int OpenDevice(const std::string& path, bool* inUse) {
   int error = 0;
   const int fd = OpenReaderNode(kSysHidrawRoot, kDevRoot, path, &error);
   *inUse = error == EWOULDBLOCK;
-  return fd < 0 ? kInvalidHandle : fd;
+  return fd < 0 ? kInvalidHandle : Track(fd);
 }
 
 }  // namespace vantor::os
