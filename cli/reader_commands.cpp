@@ -9,7 +9,6 @@
 #include "commands.h"
 #include "errors.h"
 #include "readers.h"
-#include "transport.h"
 #include "vantor/reader.h"
 
 namespace vantor::cli {

@@ -1,11 +1,15 @@
-// Several readers: the list in search order, DllListReaders and
-// DllOpenReaderPath. Like DllOpenReader, the emulated readers named in
-// VANTOR_READER_SIM take the place of the attached ones.
+// Finding and opening readers: DllOpenReader, DllCloseReader, the list in
+// search order (DllListReaders) and DllOpenReaderPath. This is the one
+// place that chooses between the emulated readers (when VANTOR_READER_SIM
+// names their state files) and the attached ones.
 #include "readers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <mutex>
+#include <utility>
 
 #include "sim_link.h"
 #include "vantor/reader.h"
@@ -19,7 +23,27 @@ constexpr char kPathListSeparator = ';';
 constexpr char kPathListSeparator = ':';
 #endif
 
+struct HeldRecord {
+  std::mutex mutex;
+  std::string path;
+};
+
+HeldRecord& TheHeldRecord() {
+  static HeldRecord* record = new HeldRecord;
+  return *record;
+}
+
+void RecordHeld(std::string path) {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  TheHeldRecord().path = std::move(path);
+}
+
 }  // namespace
+
+std::string HeldReader() {
+  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
+  return TheHeldRecord().path;
+}
 
 bool EmulatedReaders(std::vector<std::string>* statePaths) {
   statePaths->clear();
@@ -56,12 +80,8 @@ int OpenReaderAt(const std::string& path) {
   int handle = os::kInvalidHandle;
   if (!EmulatedReaders(&emulated)) {
     handle = os::OpenDevice(path, &inUse);
-  } else {
-    for (const auto& statePath : emulated) {
-      if (statePath != path) continue;
-      handle = sim::OpenLink(path.c_str(), &inUse);
-      break;
-    }
+  } else if (std::find(emulated.begin(), emulated.end(), path) != emulated.end()) {
+    handle = sim::OpenLink(path.c_str(), &inUse);
   }
   if (handle != os::kInvalidHandle) return handle;
   return inUse ? VANTOR_ERR_BUSY : VANTOR_ERR_NO_READER;
@@ -70,6 +90,35 @@ int OpenReaderAt(const std::string& path) {
 }  // namespace vantor
 
 extern "C" {
+
+VANTOR_API int DllOpenReader(void) {
+  try {
+    std::vector<std::string> emulated;
+    std::string held;
+    int handle = vantor::os::kInvalidHandle;
+    if (vantor::EmulatedReaders(&emulated)) {
+      for (const auto& statePath : emulated) {
+        bool inUse = false;
+        handle = vantor::sim::OpenLink(statePath.c_str(), &inUse);
+        if (handle != vantor::os::kInvalidHandle) break;
+        if (inUse && held.empty()) held = statePath;
+      }
+    } else {
+      handle = vantor::os::FindReaderDevice(&held);
+    }
+    if (handle != vantor::os::kInvalidHandle) return handle;
+    vantor::RecordHeld(std::move(held));
+  } catch (const std::exception&) {
+    // Out of memory for a path: no reader.
+  }
+  return VANTOR_ERR_NO_READER;
+}
+
+VANTOR_API int DllCloseReader(int handle) {
+  bool closed = false;
+  if (!vantor::sim::CloseLink(handle, &closed)) closed = vantor::os::CloseHandle(handle);
+  return closed ? VANTOR_OK : VANTOR_ERR_CLOSE;
+}
 
 VANTOR_API int DllListReaders(char* buffer, unsigned int capacity) {
   try {

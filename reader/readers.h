@@ -23,4 +23,9 @@ int OpenReaderAt(const std::string& path);
 // name nothing), are the readers, and the attached ones are not looked at.
 bool EmulatedReaders(std::vector<std::string>* statePaths);
 
+// After the last DllOpenReader of this process that found no free reader:
+// the reader another program (or another open) holds, as a device path or
+// the emulated reader's state file; empty when none was held.
+std::string HeldReader();
+
 }  // namespace vantor

@@ -1,20 +1,11 @@
 // Framed transport: one command frame out, one response frame in, each cut
-// into 64-byte reports; opening and closing the reader.
+// into 64-byte reports.
 #include "transport.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "frame.h"
 #include "os.h"
-#include "readers.h"
-#include "sim_link.h"
 #include "vantor/reader.h"
 
 namespace vantor {
@@ -44,27 +35,7 @@ int ResponseError(const ResponseAssembler& response) {
   }
 }
 
-struct HeldRecord {
-  std::mutex mutex;
-  std::string path;
-};
-
-HeldRecord& TheHeldRecord() {
-  static HeldRecord* record = new HeldRecord;
-  return *record;
-}
-
-void RecordHeld(std::string path) {
-  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
-  TheHeldRecord().path = std::move(path);
-}
-
 }  // namespace
-
-std::string HeldReader() {
-  std::lock_guard<std::mutex> lock(TheHeldRecord().mutex);
-  return TheHeldRecord().path;
-}
 
 int MapDeviceStatus(std::uint8_t status) {
   switch (status) {
@@ -141,39 +112,6 @@ int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity, int* leng
 }  // namespace vantor
 
 extern "C" {
-
-// The places that choose between the emulated readers (when
-// VANTOR_READER_SIM names their state files) and the attached ones:
-// DllOpenReader and DllCloseReader here, the list and the open by path in
-// readers.cpp.
-VANTOR_API int DllOpenReader(void) {
-  try {
-    std::vector<std::string> emulated;
-    std::string held;
-    int handle = vantor::os::kInvalidHandle;
-    if (vantor::EmulatedReaders(&emulated)) {
-      for (const auto& statePath : emulated) {
-        bool inUse = false;
-        handle = vantor::sim::OpenLink(statePath.c_str(), &inUse);
-        if (handle != vantor::os::kInvalidHandle) break;
-        if (inUse && held.empty()) held = statePath;
-      }
-    } else {
-      handle = vantor::os::FindReaderDevice(&held);
-    }
-    if (handle != vantor::os::kInvalidHandle) return handle;
-    vantor::RecordHeld(std::move(held));
-  } catch (const std::exception&) {
-    // Out of memory for a path: no reader.
-  }
-  return VANTOR_ERR_NO_READER;
-}
-
-VANTOR_API int DllCloseReader(int handle) {
-  bool closed = false;
-  if (!vantor::sim::CloseLink(handle, &closed)) closed = vantor::os::CloseHandle(handle);
-  return closed ? VANTOR_OK : VANTOR_ERR_CLOSE;
-}
 
 VANTOR_API int SKSendData(int handle, int slot, unsigned char command, unsigned char* data,
                           int length) {

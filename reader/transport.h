@@ -4,17 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace vantor {
 
 // Reader status byte to the library's result code (0 for status 0).
 int MapDeviceStatus(std::uint8_t status);
-
-// After the last DllOpenReader of this process that found no free reader:
-// the reader another program (or another open) holds, as a device path or
-// the emulated reader's state file; empty when none was held.
-std::string HeldReader();
 
 // This thread's last transport error (0 after a successful transfer).
 int LastTransportError();

@@ -15,7 +15,7 @@
 
 #include "emulator/sim_link.h"
 #include "protocol/frame.h"
-#include "reader/transport.h"
+#include "reader/readers.h"
 #include "test_util.h"
 #include "vantor/reader.h"
 

@@ -113,8 +113,7 @@ void CVantorToolDlg::RunDownload() {
     statusText_.clear();
     stopPoint_ = StopPoint::kNone;
     if (!OpenReaderIfNeeded()) {
-      ShowPane(L"Open Device Error!");
-      host_.RunOnWindowThread([&] { host_.ShowMessageBox(L"Open Device Error!", L"Info", kMbOk); });
+      host_.RunOnWindowThread([&] { ShowOpenDeviceError(); });
       outcome = Outcome::kNoReader;
       return;
     }
