@@ -13,39 +13,44 @@ enum ExitCode {
   kExitDeclined = 4,  // firmware download not confirmed
 };
 
-// The reader every command opens: "" for the first one that opens, else
-// the one at this path (--reader, VANTOR_READER).
-void SelectReader(const std::string& path);
-const std::string& SelectedReader();
-// Opens the selected reader: a handle, VANTOR_ERR_NO_READER or
-// VANTOR_ERR_BUSY.
-int OpenSelectedReader();
-// After openResult (from an open of the reader at path, "" for the first
-// that opens) failed: one line on stderr naming the reader; kExitNoReader.
+// Which reader a command uses: the path (--reader, VANTOR_READER, or the
+// one a serial number names), "" for the first one that opens.
+struct Selection {
+  std::string path;
+  bool all = false;  // --all: every attached reader
+};
+
+// --reader's value to a reader path: "serial:TEXT" names the reader with
+// that USB serial number. false with a message and *code when it names
+// none or more than one.
+bool ResolveReader(const std::string& value, std::string* path, int* code);
+
+// Opens the reader: a handle, VANTOR_ERR_NO_READER or VANTOR_ERR_BUSY;
+// *path gets the path of the one opened when none was named.
+int OpenReader(std::string* path);
+// After an open of the reader at path ("" for the first that opens) that
+// returned openResult: one line on stderr naming the reader and why;
+// kExitNoReader.
 int ReportOpenFailure(int openResult, const std::string& path);
-
-// After an open that found no reader: says whether another program holds
-// one (naming it) or none was found, and returns kExitNoReader.
-int ReportNoReader();
-
-// After a command whose reader did not close cleanly: says so (the
-// emulated reader has named its state file and why it was not written)
-// and returns kExitFailed.
+// After a command whose reader did not close cleanly: says so, with the
+// library's reason, and returns kExitFailed.
 int ReportCloseFailure();
 
 int List(bool json);
-int Version();
-int Apdu(const std::string& hex, int slot);
-int Reset(int slot);
-int Powerdown(int slot);
-int Led(int value);
-int Beep(int value);
+int Version(const Selection& reader);
+int Apdu(const Selection& reader, const std::string& hex, int slot);
+int Reset(const Selection& reader, int slot);
+int Powerdown(const Selection& reader, int slot);
+int Led(const Selection& reader, int value);
+int Beep(const Selection& reader, int value);
 
 int Check(const std::string& file);
-int Download(const std::string& file, bool assumeYes);
-int Info(bool json);
-// Every attached reader at once (batch_commands.cpp).
-int DownloadAll(const std::string& file, bool assumeYes, bool json);
-int InfoAll(bool json);
+struct DownloadOptions {
+  bool assumeYes = false;
+  bool json = false;
+  bool noHistory = false;
+};
+int Download(const Selection& readers, const std::string& file, const DownloadOptions& options);
+int Info(const Selection& readers, bool json);
 
 }  // namespace vantor::cli

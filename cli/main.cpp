@@ -1,5 +1,9 @@
 // vantor: the reader on the command line.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +12,7 @@
 
 #include "codepage.h"
 #include "commands.h"
+#include "terminal.h"
 #include "vantor_version.h"
 
 #ifdef _WIN32
@@ -44,9 +49,32 @@ bool EnvironmentIsValid() {
   return true;
 }
 
+// A standard stream that was closed when vantor started is opened on
+// /dev/null for reading, so that no file opened later takes its number
+// and a write to it still fails.
+void GuardClosedStreams() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = ::open("/dev/null", O_RDONLY);
+      if (opened != fd && opened >= 0) ::close(opened);
+    }
+  }
+#endif
+}
+
+int Run(int argc, char** argv);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  GuardClosedStreams();
+  return vantor::cli::FinishOutput(Run(argc, argv));
+}
+
+namespace {
+
+int Run(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
 #ifdef _WIN32
   // The arguments as UTF-8 from the wide command line, so that any file
@@ -84,9 +112,11 @@ int main(int argc, char** argv) {
   bool yes = false;
   bool json = false;
   bool all = false;
+  bool noHistory = false;
   std::string reader;
   app.add_option("--reader", reader,
-                 "Use the reader at this path (see 'vantor list'); default: the first that opens")
+                 "Use the reader at this path (see 'vantor list'), or serial:TEXT the one "
+                 "with that USB serial number; default: the first that opens")
       ->envname("VANTOR_READER");
   app.fallthrough();  // --reader also after the command
 
@@ -115,9 +145,9 @@ int main(int argc, char** argv) {
       "download", "Download a file into the reader, as the window's \"Download To  Device\"");
   download->add_option("file", file, "The download file")->required();
   download->add_flag("-y,--yes", yes, "Confirm a firmware download without asking");
-  auto* downloadAll =
-      download->add_flag("--all", all, "Download into every attached reader at once");
-  download->add_flag("--json", json, "Print the summary as JSON")->needs(downloadAll);
+  download->add_flag("--all", all, "Download into every attached reader at once");
+  download->add_flag("--json", json, "Print the summary as JSON");
+  download->add_flag("--no-history", noHistory, "Do not record this download in the history");
   auto* info = app.add_subcommand(
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
@@ -144,16 +174,27 @@ int main(int argc, char** argv) {
   }
 
   if (!EnvironmentIsValid()) return kExitUsage;
-  SelectReader(reader);
+  Selection selection;
+  selection.all = all;
+  if (all && !reader.empty()) {
+    bool given = false;  // on the command line, not from the environment
+    for (int i = 1; i < argc; ++i) given = given || std::strncmp(argv[i], "--reader", 8) == 0;
+    std::fprintf(stderr, "vantor: --all and %s=%s name different readers; use one of them\n",
+                 given ? "--reader" : "VANTOR_READER", Shown(reader).c_str());
+    return kExitUsage;
+  }
+  if (int code = kExitOk; !ResolveReader(reader, &selection.path, &code)) return code;
   if (*list) return List(json);
-  if (*version) return Version();
-  if (*apdu) return Apdu(hex, slot);
-  if (*reset) return Reset(slot);
-  if (*powerdown) return Powerdown(slot);
-  if (*led) return Led(value);
-  if (*beep) return Beep(value);
+  if (*version) return Version(selection);
+  if (*apdu) return Apdu(selection, hex, slot);
+  if (*reset) return Reset(selection, slot);
+  if (*powerdown) return Powerdown(selection, slot);
+  if (*led) return Led(selection, value);
+  if (*beep) return Beep(selection, value);
   if (*check) return Check(file);
-  if (*download) return all ? DownloadAll(file, yes, json) : Download(file, yes);
-  if (*info) return all ? InfoAll(json) : Info(json);
+  if (*download) return Download(selection, file, {yes, json, noHistory});
+  if (*info) return Info(selection, json);
   return kExitUsage;
 }
+
+}  // namespace

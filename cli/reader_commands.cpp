@@ -1,38 +1,31 @@
-// Reader-level subcommands: straight calls of the exported functions.
+// Choosing and opening the reader, the list, and the reader-level
+// subcommands: straight calls of the exported functions.
 #include <cctype>
 #include <cstdio>
 #include <functional>
-#include <string>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <vector>
 
 #include "commands.h"
 #include "errors.h"
+#include "hex.h"
 #include "readers.h"
+#include "terminal.h"
 #include "vantor/reader.h"
 
 namespace vantor::cli {
 namespace {
 
-std::string Hex(const unsigned char* p, std::size_t n) {
-  std::string out;
-  char pair[3];
-  for (std::size_t i = 0; i < n; ++i) {
-    std::snprintf(pair, sizeof pair, "%02X", p[i]);
-    out += pair;
-  }
-  return out;
-}
-
-std::string g_selectedReader;
-
 // Opens the reader, runs one command, closes it, and reports failures. The
 // command's output is printed only when the reader also closed cleanly (the
 // emulated reader writes its state then).
-int WithReader(const char* what, const std::function<int(int, std::string*)>& command) {
-  const int handle = OpenSelectedReader();
+int WithReader(const Selection& reader, const char* what,
+               const std::function<int(int, std::string*)>& command) {
+  std::string path = reader.path;
+  const int handle = OpenReader(&path);
   if (handle == VANTOR_ERR_NO_READER || handle == VANTOR_ERR_BUSY) {
-    return ReportOpenFailure(handle, g_selectedReader);
+    return ReportOpenFailure(handle, path);
   }
   std::string out;
   const int result = command(handle, &out);
@@ -48,20 +41,60 @@ int WithReader(const char* what, const std::function<int(int, std::string*)>& co
 
 }  // namespace
 
-void SelectReader(const std::string& path) { g_selectedReader = path; }
-
-const std::string& SelectedReader() { return g_selectedReader; }
-
-int OpenSelectedReader() {
-  return g_selectedReader.empty() ? DllOpenReader() : DllOpenReaderPath(g_selectedReader.c_str());
+bool ResolveReader(const std::string& value, std::string* path, int* code) {
+  static const std::string kSerial = "serial:";
+  if (value.compare(0, kSerial.size(), kSerial) != 0) {
+    *path = value;
+    return true;
+  }
+  const std::string serial = value.substr(kSerial.size());
+  std::vector<std::string> matches;
+  for (const auto& reader : ListReaders(false)) {
+    if (reader.serial == serial) matches.push_back(reader.path);
+  }
+  if (matches.size() == 1) {
+    *path = matches[0];
+    return true;
+  }
+  if (matches.empty()) {
+    std::fprintf(stderr,
+                 "vantor: no attached reader has the serial number %s (see 'vantor list')\n",
+                 Shown(serial).c_str());
+  } else {
+    std::string paths;
+    for (const auto& match : matches) paths += (paths.empty() ? "" : " and ") + Shown(match);
+    std::fprintf(stderr,
+                 "vantor: readers %s have the same serial number %s; choose one by its path\n",
+                 paths.c_str(), Shown(serial).c_str());
+  }
+  *code = kExitNoReader;
+  return false;
 }
 
-int ReportNoReader() {
-  const std::string held = HeldReader();
-  if (!held.empty()) {
-    std::fprintf(stderr, "vantor: reader %s is in use by another program\n", held.c_str());
-  } else {
+int OpenReader(std::string* path) {
+  if (!path->empty()) return DllOpenReaderPath(path->c_str());
+  std::string held;
+  for (const auto& reader : ListReaders(false)) {
+    const int handle = OpenReaderAt(reader.path);
+    if (handle > 0) {
+      *path = reader.path;
+      return handle;
+    }
+    if (handle == VANTOR_ERR_BUSY && held.empty()) held = reader.path;
+  }
+  *path = held;
+  return held.empty() ? VANTOR_ERR_NO_READER : VANTOR_ERR_BUSY;
+}
+
+int ReportOpenFailure(int openResult, const std::string& path) {
+  const std::string shown = Shown(path);
+  if (openResult == VANTOR_ERR_BUSY) {
+    std::fprintf(stderr, "vantor: reader %s is in use by another program\n", shown.c_str());
+  } else if (path.empty()) {
     std::fprintf(stderr, "vantor: no reader found (see 'vantor list')\n");
+  } else {
+    std::fprintf(stderr, "vantor: reader %s is not attached or does not open (see 'vantor list')\n",
+                 shown.c_str());
   }
   return kExitNoReader;
 }
@@ -70,19 +103,6 @@ int ReportCloseFailure() {
   std::fprintf(stderr, "vantor: %s; what the reader was told may not be kept\n",
                DescribeError(VANTOR_ERR_CLOSE).c_str());
   return kExitFailed;
-}
-
-int ReportOpenFailure(int openResult, const std::string& reader) {
-  const char* path = reader.c_str();
-  if (reader.empty()) {
-    return ReportNoReader();
-  } else if (openResult == VANTOR_ERR_BUSY) {
-    std::fprintf(stderr, "vantor: reader %s is in use by another program\n", path);
-  } else {
-    std::fprintf(stderr, "vantor: reader %s is not attached or does not open (see 'vantor list')\n",
-                 path);
-  }
-  return kExitNoReader;
 }
 
 int List(bool json) {
@@ -96,17 +116,21 @@ int List(bool json) {
       denied = true;
     }
     if (json) {
-      out.push_back({{"path", reader.path},
-                     {"vendor", reader.vendor},
-                     {"product", reader.product},
-                     {"version", reader.version},
-                     {"status", status}});
+      nlohmann::json entry = {{"vendor", reader.vendor},
+                              {"product", reader.product},
+                              {"version", reader.version},
+                              {"status", status}};
+      PutText(entry, "path", reader.path);
+      PutText(entry, "serial", reader.serial);
+      PutText(entry, "usb_path", reader.usbPath);
+      out.push_back(entry);
     } else {
-      std::printf("%s  %04X:%04X v%04X  %s\n", reader.path.c_str(), reader.vendor, reader.product,
-                  reader.version, status.c_str());
+      std::printf("%s  %04X:%04X v%04X  %s%s%s\n", Shown(reader.path).c_str(), reader.vendor,
+                  reader.product, reader.version, status.c_str(),
+                  reader.serial.empty() ? "" : "  serial ", Shown(reader.serial).c_str());
     }
   }
-  if (json) std::printf("%s\n", out.dump(2).c_str());
+  if (json) std::printf("%s\n", Dump(out).c_str());
   if (readers.empty()) {
     std::fprintf(stderr, "vantor: no reader attached (looking for %04X:%04X v%04X)\n",
                  VANTOR_VENDOR_ID, VANTOR_PRODUCT_ID, VANTOR_VERSION);
@@ -125,81 +149,78 @@ int List(bool json) {
   return kExitOk;
 }
 
-int Version() {
-  return WithReader("version", [](int handle, std::string* out) {
+int Version(const Selection& reader) {
+  return WithReader(reader, "version", [](int handle, std::string* out) {
     char version[VANTOR_ROOM_VERSION];
     unsigned length = 0, trailer = 0;
     const int result = DllGetFirmwareVersion(handle, version, &length, &trailer);
     if (result == 0) {
       char line[32];
       std::snprintf(line, sizeof line, "trailer: %04X\n", trailer);
-      *out = std::string(version, length) + "\n" + line;
+      *out = Shown(std::string(version, length)) + "\n" + line;
     }
     return result;
   });
 }
 
-int Apdu(const std::string& text, int slot) {
+int Apdu(const Selection& reader, const std::string& text, int slot) {
   std::string digits;
   for (char c : text) {
     if (c == ' ' || c == ':') continue;
     if (!std::isxdigit(static_cast<unsigned char>(c))) {
-      std::fprintf(stderr, "vantor: APDU must be hex digits, got '%c'\n", c);
+      std::fprintf(stderr, "vantor: APDU must be hex digits, got '%s'\n",
+                   Shown(std::string(1, c)).c_str());
       return kExitUsage;
     }
     digits += c;
   }
-  if (digits.empty() || digits.size() % 2 != 0 || digits.size() / 2 > VANTOR_MAX_COMMAND_DATA) {
+  std::vector<std::uint8_t> apdu;
+  if (digits.empty() || !FromHex(digits, &apdu) || apdu.size() > VANTOR_MAX_COMMAND_DATA) {
     std::fprintf(stderr, "vantor: APDU must be 1 to %d whole bytes of hex\n",
                  VANTOR_MAX_COMMAND_DATA);
     return kExitUsage;
   }
-  std::vector<unsigned char> apdu;
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    apdu.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-  }
-  return WithReader("apdu", [&](int handle, std::string* out) {
+  return WithReader(reader, "apdu", [&](int handle, std::string* out) {
     unsigned char response[VANTOR_MAX_RESPONSE_DATA];
     int length = 0;
     const int result = Dll7816CardAPDU(handle, slot, apdu.data(), static_cast<int>(apdu.size()),
                                        response, &length);
-    if (result == 0) *out = Hex(response, static_cast<std::size_t>(length)) + "\n";
+    if (result == 0) *out = ToHex(response, static_cast<std::size_t>(length)) + "\n";
     return result;
   });
 }
 
-int Reset(int slot) {
-  return WithReader("reset", [slot](int handle, std::string* out) {
+int Reset(const Selection& reader, int slot) {
+  return WithReader(reader, "reset", [slot](int handle, std::string* out) {
     unsigned char atr[VANTOR_ROOM_ATR];
     int length = 0;
     const int result = DllReset7816Card(handle, slot, atr, &length);
-    if (result == 0) *out = Hex(atr, static_cast<std::size_t>(length)) + "\n";
+    if (result == 0) *out = ToHex(atr, static_cast<std::size_t>(length)) + "\n";
     return result;
   });
 }
 
-int Powerdown(int slot) {
-  return WithReader("powerdown", [slot](int handle, std::string* out) {
-    const int result = Dll7816CardPowerdown(handle, slot);
+// A command whose only answer is whether it worked.
+int Simple(const Selection& reader, const char* what, const std::function<int(int)>& command) {
+  return WithReader(reader, what, [&](int handle, std::string* out) {
+    const int result = command(handle);
     if (result == 0) *out = "ok\n";
     return result;
   });
 }
 
-int Led(int value) {
-  return WithReader("led", [value](int handle, std::string* out) {
-    const int result = DllLedControl(handle, static_cast<unsigned char>(value));
-    if (result == 0) *out = "ok\n";
-    return result;
-  });
+int Powerdown(const Selection& reader, int slot) {
+  return Simple(reader, "powerdown", [slot](int h) { return Dll7816CardPowerdown(h, slot); });
 }
 
-int Beep(int value) {
-  return WithReader("beep", [value](int handle, std::string* out) {
-    const int result = DllSpeakerControl(handle, static_cast<unsigned char>(value));
-    if (result == 0) *out = "ok\n";
-    return result;
-  });
+int Led(const Selection& reader, int value) {
+  return Simple(reader, "led",
+                [value](int h) { return DllLedControl(h, static_cast<unsigned char>(value)); });
+}
+
+int Beep(const Selection& reader, int value) {
+  return Simple(reader, "beep",
+                [value](int h) { return DllSpeakerControl(h, static_cast<unsigned char>(value)); });
 }
 
 }  // namespace vantor::cli

@@ -55,7 +55,7 @@ bool TextFile::Open(const std::string& path) {
   Close();
   errno = 0;
 #ifdef _WIN32
-  // The path is UTF-8 (see ui/local_path.h). Writers are shut out while the
+  // The path is UTF-8 (see app/local_path.h). Writers are shut out while the
   // file is read, so it cannot change between the check and the download.
   std::FILE* f = nullptr;
   const int length = static_cast<int>(path.size());

@@ -23,8 +23,10 @@ struct ReaderDevice {
   unsigned vendor = 0;
   unsigned product = 0;
   unsigned version = 0;
-  bool inUse = false;  // probed: another program holds it
-  int openError = 0;   // probed: the OS error of a trial open (0: it opens)
+  std::string serial;   // the USB serial number string, "" when none
+  std::string usbPath;  // where it is plugged in (Linux: the USB device's sysfs name, 1-1.3)
+  bool inUse = false;   // probed: another program holds it
+  int openError = 0;    // probed: the OS error of a trial open (0: it opens)
 };
 
 // The attached readers in search order; with probe, each is opened once

@@ -1,5 +1,6 @@
-// The vantor command line end to end against the emulated reader: exit
-// codes, what goes to stdout, and the firmware question without a terminal.
+// The vantor command line end to end against emulated readers: exit codes,
+// what goes to stdout and stderr, several readers at once, interruption,
+// and output that cannot be written.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -7,12 +8,13 @@
 
 #include <chrono>
 #include <csignal>
-#include <thread>
-
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/sim_link.h"
@@ -21,45 +23,43 @@
 namespace vantor::test {
 namespace {
 
+using nlohmann::json;
+
 struct CliRun {
-  int exitCode;
+  int exitCode = -1;
   std::string out;
   std::string err;
 };
 
-// Starts vantor with args (stdin from /dev/null, stderr dropped or with stdout).
-FILE* StartVantor(const std::string& args, bool withStderr = false) {
-  const std::string command = std::string(VANTOR_CLI_PATH) + " " + args + " </dev/null " +
-                              (withStderr ? "2>&1" : "2>/dev/null");
-  return ::popen(command.c_str(), "r");
-}
+// vantor run by the shell (stdin from /dev/null unless redirect says
+// otherwise); Finish collects what it wrote and its exit code.
+class Started {
+ public:
+  Started(const std::string& args, const std::string& errFile, const std::string& shell = "") {
+    pipe_ = ::popen(
+        (shell + " " + VANTOR_CLI_PATH + " " + args + " </dev/null 2>" + errFile).c_str(), "r");
+    errFile_ = errFile;
+  }
+  CliRun Finish() {
+    CliRun run;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe_)) > 0;) {
+      run.out.append(buffer, n);
+    }
+    const int status = ::pclose(pipe_);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (errFile_[0] != '&') run.err = ReadFile(errFile_);
+    return run;
+  }
 
-std::string Slurp(FILE* f) {
-  std::string text;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  return text;
-}
+ private:
+  FILE* pipe_;
+  std::string errFile_;
+};
 
-CliRun Finish(FILE* pipe) {
-  CliRun run{-1, Slurp(pipe), ""};
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-// Runs vantor with args (stdin from /dev/null), prefixed by env when given.
-CliRun Vantor(const std::string& args, const std::string& env = "") {
-  FILE* err = std::tmpfile();
-  const std::string command = env + " " + std::string(VANTOR_CLI_PATH) + " " + args +
-                              " </dev/null 2>/dev/fd/" + std::to_string(fileno(err));
-  CliRun run = Finish(::popen(command.c_str(), "r"));
-  std::rewind(err);
-  run.err = Slurp(err);
-  std::fclose(err);
-  return run;
-}
+// The script's records as the reader stores them.
+const json kScript = json::parse(R"([{"type":2,"data":""},{"type":17,"data":"00A40400"},
+  {"type":16,"data":""},{"type":3,"data":""}])");
 
 class Cli : public ::testing::Test {
  protected:
@@ -69,11 +69,33 @@ class Cli : public ::testing::Test {
     dir_.Write("fw.bin", ";=F1 ProductType=02 ProductNum=05\n0102\n");
     dir_.Write("none.bin", ";=E0\n00\n");
   }
-  std::string F(const char* name) const { return dir_.File(name); }
+  std::string F(const std::string& name) const { return dir_.File(name); }
+  CliRun Vantor(const std::string& args, const std::string& shell = "") {
+    return Started(args, F("err.txt"), shell).Finish();
+  }
+  json State(const std::string& path) const { return json::parse(ReadFile(path)); }
+  // Four readers, r3 r1 r2 r4 in search order; with faulty, r1 answers the
+  // second record write with status 4.
+  void MakeReaders(const std::string& extra = "", bool faulty = false) {
+    std::string list;
+    for (const char* name : {"r3", "r1", "r2", "r4"}) {
+      const bool fault = faulty && std::string(name) == "r1";
+      dir_.Write(std::string(name) + ".json",
+                 "{" + extra +
+                     (fault ? R"("faults":[{"code":125,"nth":2,"action":"status","status":4}])"
+                            : R"("led":[])") +
+                     "}");
+      readers_.push_back(F(std::string(name) + ".json"));
+      list += (list.empty() ? "" : ":") + readers_.back();
+    }
+    sim_.emplace("VANTOR_READER_SIM", list.c_str());
+  }
 
   TempDir dir_;
-  ScopedEnv sim_{"VANTOR_READER_SIM", dir_.File("reader.json").c_str()};
-  ScopedEnv timeout_{"VANTOR_READ_TIMEOUT_MS", "500"};
+  std::vector<std::string> readers_;
+  std::optional<ScopedEnv> sim_{std::in_place, "VANTOR_READER_SIM", F("reader.json").c_str()};
+  ScopedEnv timeout_{"VANTOR_READ_TIMEOUT_MS", "2000"};
+  ScopedEnv noSelection_{"VANTOR_READER", nullptr};
 };
 
 TEST_F(Cli, ExitCodesAndTexts) {
@@ -82,7 +104,8 @@ TEST_F(Cli, ExitCodesAndTexts) {
     int exitCode;
     std::string outStart;  // stdout begins with this
     std::string inErr;     // stderr holds this
-    std::string env = "";
+    std::string shell = "";
+    std::string state = "";  // the reader's state file, when given
   } cases[] = {
       {"check " + F("script.bin"), 0, "mode: 0 (offline-data script)\n", ""},
       {"check " + F("bad.bin"), 2, "mode: 0", ""},
@@ -92,10 +115,19 @@ TEST_F(Cli, ExitCodesAndTexts) {
       {"download " + F("bad.bin"), 2, "", "File 2 Line Error,Please Check!\nline 3: GG\n"},
       {"download " + F("missing.bin"), 2, "",
        "Open File Error!\nvantor: " + F("missing.bin") + ": No such file or directory\n"},
+      {"download " + F("missing.bin") + " --all", 2, "",
+       "Open File Error!\nvantor: " + F("missing.bin") + ": No such file or directory\n"},
       {"download " + F("fw.bin"), 4, "", "please confirm!"},  // no terminal, no --yes: declined
+      {"download " + F("fw.bin") + " --all --json", 4, "{", "please confirm!"},
       {"download " + F("none.bin"), 0, "Loading...\n", ""},
       {"download " + F("script.bin"), 0, "script.bin\n\nDownload SUCCESS!\n", ""},
+      {"download " + F("script.bin"), 1, "Loading...\n00A40400Loading Error!\n", "", "",
+       R"({"faults":[{"code":125,"nth":2,"action":"status","status":4}]})"},
+      {"download " + F("script.bin"), 3, "Open Device Error!", "no reader found", "", "{ no"},
+      {"info", 3, "Open Device Error!", "no reader found", "", "{ no"},
       {"info", 0, "Firmware Version: ", ""},
+      {"info", 0, "Firmware Version: V\\x1b[2J\n", "", "", R"({"firmware_version":"V\u001b[2J"})"},
+      {"version", 0, "V\\x1b[2J\n", "", "", R"({"firmware_version":"V\u001b[2J"})"},
       {"apdu 00A4040000", 0, "9000\n", ""},
       {"apdu 00A40", 2, "", "hex"},
       {"led 300", 2, "", "300"},
@@ -113,13 +145,23 @@ TEST_F(Cli, ExitCodesAndTexts) {
       {"led 1", 0, "ok\n", "", "VANTOR_READ_TIMEOUT_MS=3600000"},
       {"led 1", 0, "ok\n", "", "VANTOR_READ_TIMEOUT_MS="},
       {"check " + F("script.bin"), 2, "", "VANTOR_CODEPAGE=FOO", "VANTOR_CODEPAGE=FOO"},
+      // --all with a chosen reader names both; a path is shown escaped.
+      {"download " + F("script.bin") + " --all --reader x", 2, "", "--all and --reader=x"},
+      {"info --all", 2, "", "--all and VANTOR_READER=y", "VANTOR_READER=y"},
+      {"--reader \"$(printf '\\033[2J')\" led 1", 3, "", "reader \\x1b[2J is not attached"},
+      // Output that could not be written fails the command.
+      {"list --json >/dev/full", 1, "", "vantor: writing output failed: No space left on device\n"},
+      {"download " + F("script.bin") + " >&-", 1, "",
+       "vantor: writing output failed: Bad file descriptor\n"},
   };
   for (const auto& c : cases) {
-    const CliRun run = Vantor(c.args, c.env);
-    const std::string what = c.env + " " + c.args + "\n" + run.out + run.err;
+    if (!c.state.empty()) dir_.Write("reader.json", c.state);
+    const CliRun run = Vantor(c.args, c.shell);
+    const std::string what = c.shell + " " + c.args + "\n" + run.out + run.err;
     EXPECT_EQ(run.exitCode, c.exitCode) << what;
     EXPECT_EQ(run.out.substr(0, c.outStart.size()), c.outStart) << what;
     EXPECT_NE(run.err.find(c.inErr), std::string::npos) << what;
+    if (!c.state.empty()) std::filesystem::remove(F("reader.json"));
   }
 }
 
@@ -131,7 +173,6 @@ TEST_F(Cli, BadLinesAreEchoedShortAndEscaped) {
       {"; h\n00 \x1b[31m\n", "line 2: 00 \\x1b[31m\n"},
       {std::string("; h\nG\0X\\\xE9\n", 10), "line 2: G\\x00X\\\\\\xe9\n"},
       {"; h\n" + std::string(200, 'Z') + "\n", "line 2: " + std::string(80, 'Z') + "...\n"},
-      {"; h\n" + std::string(3000, 'Z'), "line 2: " + std::string(80, 'Z') + "...\n"},
       {";" + std::string(2000, '0') + "\n00\n", "line 1: ;" + std::string(79, '0') + "...\n"},
   };
   for (const auto& c : cases) {
@@ -148,77 +189,62 @@ TEST_F(Cli, BadLinesAreEchoedShortAndEscaped) {
 }
 
 // A path is bytes: one that is not valid in the locale still reaches the
-// OS as it is, and the name stored is converted as the window shows it.
-TEST_F(Cli, PathIsPassedByteForByte) {
+// OS as it is, the name stored is converted as the window shows it, and
+// every JSON writer carries it (Latin-1 reading, raw bytes in hex).
+TEST_F(Cli, PathsAreBytes) {
   dir_.Write("caf\xE9.bin", "; demo\n00 A4 04 00\n");
   const std::string utf8 = "LC_ALL=C.UTF-8";
-  EXPECT_EQ(Vantor("check " + F("caf\xE9.bin"), utf8).exitCode, 0);
-  const CliRun run = Vantor("download " + F("caf\xE9.bin"), utf8);
+  const std::string name = F("caf\xE9.bin");
+  EXPECT_EQ(Vantor("check " + name, utf8).exitCode, 0);
+  const CliRun run = Vantor("download " + name, utf8);
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "caf\u00e9.bin\n\nDownload SUCCESS!\n");
-  EXPECT_EQ(nlohmann::json::parse(Vantor("info --json", utf8).out)["offline_file"],
-            "caf\u00e9.bin");
-}
+  EXPECT_EQ(json::parse(Vantor("info --json", utf8).out)["offline_file"], "caf\u00e9.bin");
 
-TEST_F(Cli, EndlessInputEndsWithALineError) {
-  for (const char* command : {"check", "download"}) {
-    const CliRun run = Vantor(std::string(command) + " /dev/zero");
-    EXPECT_EQ(run.exitCode, 2) << command;
-    EXPECT_NE((run.out + run.err).find("File 0 Line Error,Please Check!"), std::string::npos)
-        << command;
-    EXPECT_NE((run.out + run.err).find("line 1: \\x00\\x00"), std::string::npos) << command;
+  // A reader and a file whose names are not UTF-8, in every JSON writer.
+  sim_.emplace("VANTOR_READER_SIM", F("r\xFF.json").c_str());
+  std::string rawHex;
+  for (unsigned char c : F("r\xFF.json"))
+    rawHex += "0123456789abcdef"[c >> 4], rawHex += "0123456789abcdef"[c & 15];
+  for (const std::string& args :
+       {std::string("list --json"), std::string("info --all --json"),
+        "download " + name + " --all --json", "download " + name + " --json"}) {
+    const CliRun run = Vantor(args, utf8);
+    ASSERT_EQ(run.exitCode, 0) << args << run.err;
+    EXPECT_NO_THROW(json::parse(run.out)) << run.out;
+    EXPECT_NE(run.out.find("r\u00ff.json"), std::string::npos) << args << run.out;
+    EXPECT_NE(run.out.find(rawHex), std::string::npos) << args << run.out;
   }
 }
 
-TEST_F(Cli, InfoAsJsonAndNoReader) {
-  Vantor("download " + F("script.bin"));
-  const CliRun run = Vantor("info --json");
-  ASSERT_EQ(run.exitCode, 0);
-  const auto info = nlohmann::json::parse(run.out);
-  EXPECT_EQ(info["outcome"], "success");
-  EXPECT_EQ(info["offline_file"], "script.bin");
-  EXPECT_TRUE(info["firmware_version"].is_string());
-
-  dir_.Write("reader.json", "{ not json");
-  EXPECT_EQ(Vantor("info").exitCode, 3);
-  EXPECT_EQ(Vantor("download " + F("script.bin")).exitCode, 3);
-  EXPECT_EQ(nlohmann::json::parse(Vantor("info --json").out)["outcome"], "no_reader");
-}
-
-TEST_F(Cli, ReaderStepFailureExitsOne) {
-  dir_.Write("reader.json", R"({"faults":[{"code":125,"nth":2,"action":"status","status":4}]})");
-  const CliRun run = Vantor("download " + F("script.bin"));
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "Loading...\n00A40400Loading Error!\n");
-}
-
 // A state that cannot be written (here: no file may grow) fails the
-// command, naming the file and the reason; a temp file that a killed save
-// left behind goes with the next save.
+// command, naming the file and the reason, in a batch too; a temp file
+// that a killed save left behind goes with the next save.
 TEST_F(Cli, UnwritableStateFails) {
   dir_.Write("reader.json.tmp12345", "{");
-  for (const std::string& args : {std::string("led 3"), "download " + F("script.bin")}) {
-    const CliRun run =
-        Finish(::popen(("trap '' XFSZ; ulimit -f 0; exec " + std::string(VANTOR_CLI_PATH) + " " +
-                        args + " </dev/null 2>&1")
-                           .c_str(),
-                       "r"));
+  for (const std::string& args :
+       {std::string("led 3"), "download " + F("script.bin"),
+        "download " + F("script.bin") + " --all --json", std::string("info --all --json")}) {
+    const CliRun run = Started(args, "&1", "trap '' XFSZ; ulimit -f 0;").Finish();
     EXPECT_EQ(run.exitCode, 1) << args;
     EXPECT_NE(run.out.find("state file " + F("reader.json") + ": not written: cannot write " +
                            F("reader.json.tmp")),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find(": File too large\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("vantor: closing the reader failed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("closing the reader failed"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("\"ok\": true"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("\"success\""), std::string::npos) << run.out;
   }
   EXPECT_EQ(Vantor("led 3").exitCode, 0);
   EXPECT_FALSE(std::filesystem::exists(F("reader.json.tmp12345")));
-  EXPECT_EQ(nlohmann::json::parse(ReadFile(F("reader.json")))["led"], nlohmann::json::parse("[3]"));
+  EXPECT_EQ(State(F("reader.json"))["led"], json::parse("[3]"));
 }
 
-// A download that a signal stops: the exchange in flight ends, then the
-// failure buzzer, the state written, what the reader holds said, exit
-// 128 + the signal. A second signal ends the process at once.
+// A download that a signal stops, into one reader or all of them: the
+// exchange in flight ends, then the failure buzzer, the state written,
+// what each reader holds said, exit 128 + the signal. A second signal ends
+// the process at once. A closed output pipe does not stop it.
 TEST_F(Cli, SignalStopsTheDownload) {
   std::string script = "; long\n", image = ";=F1 ProductType=02 ProductNum=05\n";
   for (int i = 0; i < 400; ++i) script += "00 A4 04 00\n", image += "0102030405\n";
@@ -229,32 +255,44 @@ TEST_F(Cli, SignalStopsTheDownload) {
     const char* file;
     const char* holds;
     bool twice;
+    bool all;
   } cases[] = {
-      {SIGINT, "long.bin", "an incomplete script", false},
+      {SIGINT, "long.bin", "an incomplete script", false, false},
       {SIGTERM, "long-fw.bin", "an incomplete firmware image; download again before unplugging",
-       false},
-      {SIGHUP, "long.bin", "an incomplete script", false},
-      {SIGTERM, "long.bin", nullptr, true},
+       false, false},
+      {SIGHUP, "long.bin", "an incomplete script", false, true},
+      {SIGTERM, "long.bin", "an incomplete script", false, true},
+      {SIGTERM, "long.bin", nullptr, true, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.signal));
-    // Slow enough for the second signal to come during the clean-up.
-    dir_.Write("reader.json",
-               c.twice ? R"({"link_ms_per_report": 100})" : R"({"link_ms_per_report": 2})");
+    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.signal) + (c.all ? " --all" : ""));
+    readers_.clear();
+    if (c.all) {
+      MakeReaders(R"("link_ms_per_report": 2,)");
+    } else {
+      sim_.emplace("VANTOR_READER_SIM", F("reader.json").c_str());
+      readers_ = {F("reader.json")};
+      // Slow enough for the second signal to come during the clean-up.
+      dir_.Write("reader.json",
+                 c.twice ? R"({"link_ms_per_report": 100})" : R"({"link_ms_per_report": 2})");
+    }
     dir_.Write("err.txt", "");
     const pid_t pid = ::fork();
     if (pid == 0) {
-      const int out = ::open(F("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = ::open(F("err.txt").c_str(), O_WRONLY | O_APPEND);
-      ::dup2(out, 1);
       ::dup2(err, 2);
-      ::execl(VANTOR_CLI_PATH, "vantor", "download", "--yes", F(c.file).c_str(), nullptr);
+      ::dup2(::open(F("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      ::execl(VANTOR_CLI_PATH, "vantor", "download", "--yes", F(c.file).c_str(),
+              c.all ? "--all" : nullptr, nullptr);
       ::_exit(127);
     }
     ASSERT_GT(pid, 0);
     // Signalled once the download is under way (a few records sent).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (ReadFile(F("err.txt")).find(c.twice ? "%\n" : "2%\n") == std::string::npos &&
+    while (ReadFile(F("err.txt"))
+                   .find(c.twice ? "%\n"
+                         : c.all ? "10%\n"
+                                 : "2%\n") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -271,49 +309,178 @@ TEST_F(Cli, SignalStopsTheDownload) {
     }
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal);
-    const std::string err = ReadFile(F("err.txt"));
-    EXPECT_NE(
-        err.find("vantor: download interrupted: the reader now holds " + std::string(c.holds)),
-        std::string::npos)
-        << err;
-    const auto state = nlohmann::json::parse(ReadFile(F("reader.json")));
-    EXPECT_EQ(state["buzzer"], nlohmann::json::parse("[1]"));
-    const auto& log = state["log"];
-    // The buzzer came last and was read as a frame of its own: no frame
-    // before it was cut short.
-    EXPECT_EQ(log.back()["code"], 0x79);
-    EXPECT_LT(log.size(), 400u);
+    const std::string said = ReadFile(F(c.all ? "out.txt" : "err.txt"));
+    EXPECT_NE(said.find("download interrupted: the reader now holds " + std::string(c.holds)),
+              std::string::npos)
+        << said;
+    for (const auto& reader : readers_) {
+      const json state = State(reader);
+      EXPECT_EQ(state["buzzer"], json::parse("[1]")) << reader;
+      // The buzzer came last and was read as a frame of its own: no frame
+      // before it was cut short.
+      EXPECT_EQ(state["log"].back()["code"], 0x79);
+      EXPECT_LT(state["log"].size(), 400u);
+      EXPECT_FALSE(std::filesystem::exists(reader + ".lock")) << reader;
+    }
   }
+
+  // Output into a pipe that closes at once: the download still ends whole,
+  // and the lost output fails it.
+  dir_.Write("reader.json", R"({"link_ms_per_report": 1})");
+  sim_.emplace("VANTOR_READER_SIM", F("reader.json").c_str());
+  const int code = std::system(("bash -c 'set -o pipefail; " + std::string(VANTOR_CLI_PATH) +
+                                " download " + F("long.bin") + " 2>&1 | head -c 1 >/dev/null'")
+                                   .c_str());
+  EXPECT_EQ(WEXITSTATUS(code), 1);
+  EXPECT_EQ(State(F("reader.json"))["offline_records"].size(), 402u);
 }
 
-// A reader that another program holds: named, exit 3, shown by list; of
-// programs racing for it, each either runs whole or is turned away.
+// A reader that another program holds: named, exit 3, shown by list, left
+// out of a batch; of programs racing for it, each either runs whole or is
+// turned away.
 TEST_F(Cli, ReaderInUse) {
   const std::string state = F("reader.json");
   const int held = sim::OpenLink(state.c_str());
   ASSERT_GT(held, 0);
-  const std::string inUse = "vantor: reader " + state + " is in use by another program\n";
+  const std::string inUse = "vantor: reader " + state + " is in use by another program";
   for (const std::string& args :
-       {std::string("led 3"), std::string("info"), "download " + F("script.bin")}) {
-    const CliRun run = Finish(StartVantor(args, true));
+       {std::string("led 3"), std::string("info"), std::string("info --all"),
+        "download " + F("script.bin"), "download " + F("script.bin") + " --all"}) {
+    const CliRun run = Vantor(args);
     EXPECT_EQ(run.exitCode, 3) << args;
-    EXPECT_NE(run.out.find(inUse), std::string::npos) << args << "\n" << run.out;
+    EXPECT_NE(run.err.find(inUse), std::string::npos) << args << "\n" << run.err;
   }
   EXPECT_NE(Vantor("list").out.find("  in use\n"), std::string::npos);
   bool closed = false;
   ASSERT_TRUE(sim::CloseLink(held, &closed) && closed);
-  EXPECT_EQ(Vantor("list").out.find("in use"), std::string::npos);
 
-  std::vector<FILE*> racers;
-  for (int i = 0; i < 8; ++i) racers.push_back(StartVantor("led " + std::to_string(i)));
+  std::vector<Started> racers;
+  for (int i = 0; i < 8; ++i) racers.emplace_back("led " + std::to_string(i), "/dev/null");
   int done = 0;
-  for (FILE* racer : racers) {
-    const int code = Finish(racer).exitCode;
+  for (auto& racer : racers) {
+    const int code = racer.Finish().exitCode;
     EXPECT_TRUE(code == 0 || code == 3) << code;
     done += code == 0;
   }
   EXPECT_GE(done, 1);
-  EXPECT_EQ(nlohmann::json::parse(ReadFile(state))["led"].size(), std::size_t(done));
+  EXPECT_EQ(State(state)["led"].size(), std::size_t(done));
+}
+
+TEST_F(Cli, ChoosingAReader) {
+  MakeReaders();
+  const json listed = json::parse(Vantor("list --json").out);
+  ASSERT_EQ(listed.size(), 4u);
+  for (std::size_t i = 0; i < readers_.size(); ++i) {
+    EXPECT_EQ(listed[i]["path"], readers_[i]);
+    EXPECT_EQ(listed[i]["vendor"], 0x0755);
+    EXPECT_EQ(listed[i]["version"], 0x0205);
+    EXPECT_EQ(listed[i]["status"], "ok");
+  }
+  EXPECT_EQ(Vantor("list").out.substr(0, readers_[0].size() + 21),
+            readers_[0] + "  0755:0001 v0205  ok");
+
+  // Which reader each way of choosing one reaches: the LED value lands there.
+  struct Case {
+    std::string how;
+    const char* env;
+    int exitCode;
+    int reader;  // index into readers_, -1: none
+  } cases[] = {
+      {"", nullptr, 0, 0},  // the first in search order
+      {"--reader " + readers_[2], nullptr, 0, 2},
+      {"", readers_[3].c_str(), 0, 3},
+      {"--reader " + readers_[1], readers_[3].c_str(), 0, 1},  // the option wins
+      {"--reader " + F("r9.json"), nullptr, 3, -1},
+  };
+  int value = 10;
+  for (const auto& c : cases) {
+    ScopedEnv env("VANTOR_READER", c.env);
+    const CliRun run = Vantor(c.how + " led " + std::to_string(++value));
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.how << "\n" << run.err;
+    for (std::size_t i = 0; i < readers_.size(); ++i) {
+      const json led = State(readers_[i])["led"];
+      EXPECT_EQ(!led.empty() && led.back() == value, static_cast<int>(i) == c.reader)
+          << c.how << " reader " << i;
+    }
+    if (c.reader < 0) {
+      EXPECT_NE(run.err.find("r9.json"), std::string::npos) << run.err;
+    }
+  }
+  EXPECT_EQ(json::parse(Vantor("info --json --reader " + readers_[2]).out)["outcome"], "success");
+}
+
+TEST_F(Cli, DownloadAllWithOneFaultyReader) {
+  MakeReaders("", true);
+  const CliRun run = Vantor("download " + F("script.bin") + " --all --json");
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  const json summary = json::parse(run.out);
+  EXPECT_EQ(summary["total"], 4);
+  EXPECT_EQ(summary["succeeded"], 3);
+  EXPECT_EQ(summary["failed"], 1);
+  ASSERT_EQ(summary["readers"].size(), 4u);
+  for (std::size_t i = 0; i < readers_.size(); ++i) {
+    const json& entry = summary["readers"][i];
+    const bool faulty = i == 1;
+    EXPECT_EQ(entry["path"], readers_[i]);
+    EXPECT_EQ(entry["ok"], !faulty);
+    EXPECT_EQ(entry["message"], faulty ? "00A40400Loading Error!" : "Download SUCCESS!");
+    const json state = State(readers_[i]);
+    if (!faulty) {
+      EXPECT_EQ(state["offline_records"], kScript) << readers_[i];
+    }
+    EXPECT_EQ(state["buzzer"], json::parse(faulty ? "[1]" : "[0]"));
+    // Without a terminal: progress lines start with the reader's path.
+    EXPECT_NE(run.err.find(readers_[i] + (faulty ? "  00A40400Loading Error!" : "  100%")),
+              std::string::npos)
+        << run.err;
+  }
+  const CliRun table = Vantor("download " + F("script.bin") + " --all");
+  EXPECT_EQ(table.exitCode, 1);
+  for (const auto& reader : readers_) EXPECT_NE(table.out.find(reader), std::string::npos);
+  EXPECT_NE(table.out.find("3 of 4 readers succeeded, 1 failed"), std::string::npos) << table.out;
+
+  // A file problem ends the batch before any reader is touched.
+  dir_.Write("r3.json", "{}");
+  for (const char* bad : {"bad.bin", "fw.bin"}) Vantor("download " + F(bad) + " --all");
+  EXPECT_EQ(State(readers_[0]).count("log"), 0u);
+  // Confirmed once, the image reaches every reader.
+  EXPECT_EQ(Vantor("download " + F("fw.bin") + " --all --yes --json").exitCode, 0);
+  for (const auto& reader : readers_) {
+    EXPECT_EQ(State(reader)["firmware"]["blocks"], json::parse(R"(["0102"])")) << reader;
+  }
+  sim_.emplace("VANTOR_READER_SIM", ":");
+  for (const std::string& args :
+       {std::string("list"), std::string("info --all"), "download " + F("script.bin") + " --all"}) {
+    EXPECT_EQ(Vantor(args).exitCode, 3) << args;
+  }
+}
+
+// Two batches started together share the readers out: each reader gets the
+// script once, from one run, and each run reports only what it programmed.
+TEST_F(Cli, TwoRunsAtOnce) {
+  MakeReaders(R"("link_ms_per_report":1,)");
+  std::string script = "; demo\n";
+  for (int i = 0; i < 100; ++i) script += "00 A4 04 00\n";
+  dir_.Write("script.bin", script);
+  const std::string args = "download " + F("script.bin") + " --all --json";
+  Started first(args, F("err1.txt"));
+  Started second(args, F("err2.txt"));
+  std::set<std::string> programmed;
+  for (const CliRun& run : {first.Finish(), second.Finish()}) {
+    ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 3) << run.exitCode << run.err;
+    const json summary = json::parse(run.out);
+    for (const auto& entry : summary["readers"]) {
+      EXPECT_TRUE(entry["ok"].get<bool>()) << entry.dump();
+      EXPECT_TRUE(programmed.insert(entry["path"]).second) << "reported twice: " << entry.dump();
+    }
+  }
+  EXPECT_EQ(programmed.size(), readers_.size());
+  for (const auto& reader : readers_) {
+    int erases = 0;
+    const json state = State(reader);
+    for (const auto& frame : state["log"]) erases += frame["code"] == 0x7C ? 1 : 0;
+    EXPECT_EQ(erases, 1) << "written by both runs: " << reader;
+  }
 }
 
 }  // namespace

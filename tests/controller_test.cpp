@@ -227,6 +227,11 @@ TEST_F(Controller, CommandEndsEarly) {
   }
   // Nothing of a bad file reached the reader.
   EXPECT_TRUE(State()["log"].empty());
+  // No thread for the worker: the command ends, and the window may close.
+  host_.failStart = true;
+  Download("ok.bin", "00\n");
+  EXPECT_EQ(dlg_.LastOutcome(), Outcome::kFileError);
+  EXPECT_TRUE(dlg_.CanClose());
 }
 
 TEST_F(Controller, NoReader) {

@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ class ScriptedHost : public WindowHost {
   void RunOnWindowThread(const std::function<void()>& op) override { loop_.RunAndWait(op); }
   void StartWorker(std::function<void()> work) override {
     Record(L"start-worker");
+    if (failStart) throw std::runtime_error("no thread");
     loop_.StartWorker(std::move(work));
   }
 
@@ -70,6 +72,7 @@ class ScriptedHost : public WindowHost {
   std::wstring pane;
   std::wstring chosenFile;  // what the file dialog answers ("" = cancel)
   std::deque<int> answers;  // answers of Yes/No boxes (default No)
+  bool failStart = false;   // no thread for the worker
 
  private:
   void Record(const std::wstring& line) {

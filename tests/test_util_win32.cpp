@@ -9,7 +9,7 @@
 #include <string>
 
 #include "test_util.h"
-#include "ui/local_path.h"
+#include "app/local_path.h"
 
 namespace vantor::test {
 namespace {

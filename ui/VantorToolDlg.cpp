@@ -1,46 +1,21 @@
-// Window start, data exchange, the file choice and the device information
-// query. The Download command and the worker have files of their own.
+// The window's handlers: window start, data exchange, the file choice, the
+// Download command with its worker, and the device information query. The
+// work itself is the application's jobs; this file gives them the window.
 #include "VantorToolDlg.h"
 
-#include <algorithm>
-#include <cstring>
+#include <exception>
 
-#include "codepage.h"
-#include "format.h"
+#include "info_query.h"
 #include "scope_guard.h"
-#include "vantor/reader.h"
 
 namespace vantor {
-namespace {
-
-constexpr int kNoReader = VANTOR_ERR_NO_READER;
-
-bool IsOpen(int handle) { return handle != 0 && handle != kNoReader && handle != VANTOR_ERR_BUSY; }
-
-// Of the version and the file name, at most this many bytes are shown.
-constexpr std::size_t kShownTextBytes = 128;
-
-// Every occurrence of word, left to right without overlap, becomes with.
-void ReplaceAll(std::wstring& text, const std::wstring& word, const std::wstring& with) {
-  std::wstring out;
-  std::size_t from = 0;
-  for (std::size_t at; (at = text.find(word, from)) != std::wstring::npos;
-       from = at + word.size()) {
-    out.append(text, from, at - from);
-    out += with;
-  }
-  out.append(text, from, std::wstring::npos);
-  text.swap(out);
-}
-
-}  // namespace
 
 CVantorToolDlg::CVantorToolDlg(WindowHost& host) : host_(host) {}
 
 void CVantorToolDlg::OnInitDialog() {
   UpdateData(false);
-  readerHandle_ = 0;
-  downloadMode_ = 0;
+  reader_.Adopt(0);
+  file_.mode = 0;
 }
 
 void CVantorToolDlg::UpdateData(bool saveAndValidate) {
@@ -51,29 +26,10 @@ void CVantorToolDlg::UpdateData(bool saveAndValidate) {
   }
 }
 
-std::uint8_t CVantorToolDlg::ParseHeaderLine(std::wstring line) {
-  return download::ParseHeaderLine(line, headerBytes_);
-}
-
-bool CVantorToolDlg::OpenReaderIfNeeded() {
-  if (!IsOpen(readerHandle_)) {
-    readerHandle_ = readerPath_.empty() ? DllOpenReader() : DllOpenReaderPath(readerPath_.c_str());
-    openResult_ = readerHandle_;
-  }
-  return IsOpen(readerHandle_);
-}
-
-void CVantorToolDlg::ShowOpenDeviceError() {
+void CVantorToolDlg::ShowNoReader() {
   const std::wstring message = L"Open Device Error!";
   host_.SetPaneText(message);
   host_.ShowMessageBox(message, L"Info", kMbOk);
-}
-
-void CVantorToolDlg::CloseReader() {
-  if (IsOpen(readerHandle_)) {
-    closeFailed_ = DllCloseReader(readerHandle_) != VANTOR_OK;
-    readerHandle_ = 0;
-  }
 }
 
 void CVantorToolDlg::OnOpenFile() {
@@ -97,46 +53,96 @@ void CVantorToolDlg::OnGetDeviceInfo() {
     CloseReader();
     UpdateData(false);
   });
-  if (!OpenReaderIfNeeded()) {
-    ShowOpenDeviceError();
+  if (!reader_.OpenIfNeeded()) {
+    ShowNoReader();
     outcome = Outcome::kNoReader;
     return;
   }
-  // The functions may answer up to their full room; the query keeps at
-  // most 128 bytes of either text.
-  char buffer[std::max(VANTOR_ROOM_VERSION, VANTOR_ROOM_NAME)] = {};
-  unsigned int length = 0;
-  unsigned int trailer = 0;
-  lastVersion_.clear();
-  lastName_.clear();
-  haveVersion_ = false;
+  outcome = app::QueryDeviceInfo(reader_.Handle(), statusText_, [this](const std::wstring& pane) {
+              host_.SetPaneText(pane);
+            }).outcome;
+}
 
-  if (DllGetFirmwareVersion(readerHandle_, buffer, &length, &trailer) != 0) {
-    statusText_ = L"Get Device Firmware Version Error!";
-    host_.SetPaneText(statusText_);
+void CVantorToolDlg::OnDownload() {
+  if (workerRunning_) return;  // one download at a time
+  UpdateData(true);
+  if (filePath_.empty()) {
+    host_.ShowMessageBox(L"Please Open File !", L"Info", kMbOk);
+    outcome_ = Outcome::kNoFile;
     return;
   }
-  lastVersion_ = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
-  haveVersion_ = true;
-  statusText_ = L"Firmware Version: " + lastVersion_ + L"\r\n\r\n";
-  ReplaceAll(statusText_, L"Double", L"X");
-  ReplaceAll(statusText_, L"double", L"X");
-  host_.SetPaneText(statusText_);
-
-  if (DllGetOfflineFileName(readerHandle_, buffer, &length) != 0) {
-    statusText_ += L"Get Offline File Error!\r\n";
-    host_.SetPaneText(statusText_);
+  // Every end but two (the file does not open, the firmware image is
+  // declined: both leave the reader open for the next command) closes the
+  // reader and puts the path back into the field.
+  Outcome outcome = Outcome::kFileError;
+  ScopeGuard cleanUp([&] {
+    outcome_ = outcome;
+    CloseReader();
+    UpdateData(false);
+  });
+  if (!reader_.OpenIfNeeded()) {
+    ShowNoReader();
+    outcome = Outcome::kNoReader;
     return;
   }
-  if (length != 0) {
-    lastName_ = download::FromAnsi(buffer, std::min<std::size_t>(length, kShownTextBytes));
-    statusText_ += L"Offline File: ";
-    statusText_ += lastName_ + L"\r\n";
-  } else {
-    statusText_ += L"No Offline File!\r\n";
+  const app::LoadResult load = app::LoadDownloadFile(
+      filePath_,
+      [this] {
+        return host_.ShowMessageBox(L"This file is Update the Device Firmware, \n please confirm!",
+                                    L"Info", kMbYesNo) != kIdNo;
+      },
+      &file_);
+  if (!load.message.empty()) host_.ShowAppMessageBox(load.message);
+  if (!load.opened || load.outcome == Outcome::kDeclined) {
+    cleanUp.Dismiss();
+    outcome_ = load.outcome;
+    return;
   }
-  host_.SetPaneText(statusText_);
-  outcome = Outcome::kSuccess;
+  if (load.outcome != Outcome::kNone) {
+    outcome = load.outcome;
+    return;
+  }
+  // The worker opens the reader itself: closed here, before the worker
+  // exists, the two never hold it at once.
+  CloseReader();
+  workerRunning_ = true;
+  outcome = Outcome::kRunning;
+  try {
+    host_.StartWorker([this] { DownloadThreadProc(this); });
+  } catch (const std::exception&) {
+    // No thread for the worker: the command ends through its clean-up.
+    workerRunning_ = false;
+    outcome = Outcome::kFileError;
+  }
+}
+
+unsigned CVantorToolDlg::DownloadThreadProc(void* param) {
+  auto* dlg = static_cast<CVantorToolDlg*>(param);
+  app::DownloadJob(dlg->file_, dlg->reader_, dlg->statusText_, *dlg).Run();
+  return 0;
+}
+
+void CVantorToolDlg::SetControls(bool enable) {
+  for (int id : {kIdFilePath, kIdOpenFile, kIdGetInfo}) {
+    host_.RunOnWindowThread([&] { host_.EnableControl(id, enable); });
+  }
+  // "Download To  Device" too, so a second download cannot start meanwhile;
+  // the last operation also ends the run for the window thread.
+  host_.RunOnWindowThread([&] {
+    host_.EnableControl(kIdDownload, enable);
+    if (enable) workerRunning_ = false;
+  });
+}
+
+void CVantorToolDlg::ShowPane(const std::wstring& pane, int percent) {
+  host_.RunOnWindowThread([&] {
+    host_.SetPaneText(pane);
+    if (percent >= 0) host_.OnProgress(percent);
+  });
+}
+
+void CVantorToolDlg::ShowOpenDeviceError() {
+  host_.RunOnWindowThread([this] { ShowNoReader(); });
 }
 
 }  // namespace vantor

@@ -13,7 +13,7 @@
 
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/VantorToolWindow.h"
-#include "ui/local_path.h"
+#include "app/local_path.h"
 
 using namespace vantor;
 using vantor::qt::VantorToolWindow;

@@ -1,0 +1,45 @@
+#include "interrupt.h"
+
+#include <csignal>
+
+namespace vantor::cli {
+namespace {
+
+std::atomic<std::atomic<bool>*> g_stop{nullptr};
+volatile std::sig_atomic_t g_signal = 0;
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set by signal handlers");
+
+#ifdef _WIN32
+const int kStopSignals[] = {SIGINT, SIGTERM};
+#else
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#endif
+
+extern "C" void OnStopSignal(int signal) {
+  if (g_signal != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  g_signal = signal;
+  if (std::atomic<bool>* stop = g_stop.load()) stop->store(true, std::memory_order_relaxed);
+#ifdef _WIN32
+  std::signal(signal, OnStopSignal);  // Windows resets the handler before the call
+#endif
+}
+
+}  // namespace
+
+StopOnSignals::StopOnSignals(std::atomic<bool>& stop) {
+  g_stop.store(&stop);
+  for (const int signal : kStopSignals) std::signal(signal, OnStopSignal);
+}
+
+StopOnSignals::~StopOnSignals() {
+  for (const int signal : kStopSignals) std::signal(signal, SIG_DFL);
+  g_stop.store(nullptr);
+}
+
+int StopOnSignals::Caught() { return g_signal; }
+
+}  // namespace vantor::cli
