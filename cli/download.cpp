@@ -275,8 +275,7 @@ int Check(const std::string& path) {
   }
 }
 
-int Download(const Selection& selection, const std::string& path,
-             const DownloadOptions& options) {
+int Download(const Selection& selection, const std::string& path, const DownloadOptions& options) {
   KeepRunningOnClosedPipe();
   // The file is checked and loaded once, and a firmware image confirmed
   // once, before any reader is touched.
@@ -382,7 +381,8 @@ int Download(const Selection& selection, const std::string& path,
     if (signal != 0) {
       std::fprintf(stderr, "vantor: %s\n", run.Message().c_str());
     } else if (run.Ok() || run.end.outcome != Outcome::kSuccess) {
-      if (run.end.outcome == Outcome::kNoReader) ReportOpenFailure(VANTOR_ERR_NO_READER, run.device.path);
+      if (run.end.outcome == Outcome::kNoReader)
+        ReportOpenFailure(VANTOR_ERR_NO_READER, run.device.path);
     } else {
       ReportCloseFailure();
     }

@@ -23,8 +23,8 @@ int Ask(int handle, const std::string& path, nlohmann::json* json) {
   const bool ok = info.outcome == Outcome::kSuccess;
   if (json) {
     nlohmann::json& out = *json;
-    out["outcome"] = ok && closeFailed ? "close_failed"
-                     : ok              ? "success"
+    out["outcome"] = ok && closeFailed  ? "close_failed"
+                     : ok               ? "success"
                      : info.haveVersion ? "name_failed"
                                         : "version_failed";
     out["firmware_version"] = nullptr;

@@ -12,6 +12,7 @@
 
 #include "codepage.h"
 #include "commands.h"
+#include "reference.h"
 #include "terminal.h"
 #include "vantor_version.h"
 
@@ -93,15 +94,18 @@ int Run(int argc, char** argv) {
 #endif
   using namespace vantor::cli;
 
-  CLI::App app{
-      "vantor - download scripts and firmware into the reader and query it.\n"
-      "Set VANTOR_READER_SIM=<state.json> to use the emulated reader instead of\n"
-      "hardware (several state files, separated by ':' (';' on Windows), are\n"
-      "several readers); VANTOR_READ_TIMEOUT_MS bounds each wait for the reader\n"
-      "(1 to 3600000 ms, default 10000); VANTOR_CODEPAGE names the code page for\n"
-      "names.\n\n"
-      "Exit codes: 0 ok, 1 a reader step failed, 2 usage or file error,\n"
-      "3 no reader found or the reader is in use, 4 firmware download not confirmed."};
+  std::string exitCodes = "Exit codes:";
+  for (const auto& status : kExitStatuses) {
+    exitCodes +=
+        (status.code == 0 ? " " : ", ") + std::to_string(status.code) + " " + status.meaning;
+  }
+  std::string environment = "Environment:\n";
+  for (const auto& variable : kEnvironment) {
+    environment += "  " + std::string(variable.name) + "\n      " + variable.meaning + "\n";
+  }
+  CLI::App app{"vantor - download scripts and firmware into the reader and query it.\n\n" +
+               exitCodes + "."};
+  app.footer(environment);
   app.require_subcommand(1);
   app.set_version_flag("--version,--tool-version", "vantor " VANTORTOOL_VERSION);
 

@@ -11,9 +11,7 @@
 namespace vantor::cli {
 namespace {
 
-bool IsControl(std::uint32_t c) {
-  return (c < 0x20 && c != '\n') || (c >= 0x7F && c <= 0x9F);
-}
+bool IsControl(std::uint32_t c) { return (c < 0x20 && c != '\n') || (c >= 0x7F && c <= 0x9F); }
 
 void AppendUtf8(std::string& out, std::uint32_t c) {
   if (c < 0x80) {
@@ -38,7 +36,10 @@ std::size_t Utf8Length(const std::string& s, std::size_t i) {
   const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = b(i);
   if (c < 0x80) return 1;
-  std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                  : c >= 0xE0 && c <= 0xEF ? 3
+                  : c >= 0xF0 && c <= 0xF4 ? 4
+                                           : 0;
   if (n == 0 || i + n > s.size()) return 0;
   for (std::size_t k = 1; k < n; ++k) {
     if ((b(i + k) & 0xC0) != 0x80) return 0;
