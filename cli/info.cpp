@@ -16,7 +16,7 @@ using app::Outcome;
 
 // The query on an open reader, closed afterwards; the pane's text on
 // stdout or the result into *json. The exit code.
-int Ask(int handle, const std::string& path, nlohmann::json* json) {
+int Ask(int handle, nlohmann::json* json) {
   std::wstring status;
   const app::DeviceInfo info = app::QueryDeviceInfo(handle, status, [](const std::wstring&) {});
   const bool closeFailed = DllCloseReader(handle) != VANTOR_OK;
@@ -69,7 +69,7 @@ int Info(const Selection& selection, bool json) {
       code = ReportOpenFailure(handle, path);
     } else {
       PutIdentity(out, path);
-      code = Ask(handle, path, json ? &out : nullptr);
+      code = Ask(handle, json ? &out : nullptr);
     }
     if (json) std::printf("%s\n", Dump(out).c_str());
     return code;
@@ -90,7 +90,7 @@ int Info(const Selection& selection, bool json) {
     } else {
       ++asked;
       if (!json) std::printf("== %s\n", Shown(reader.path).c_str());
-      if (Ask(handle, reader.path, json ? &entry : nullptr) != kExitOk) code = kExitFailed;
+      if (Ask(handle, json ? &entry : nullptr) != kExitOk) code = kExitFailed;
     }
     out.push_back(entry);
   }

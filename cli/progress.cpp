@@ -18,7 +18,8 @@ Progress::Progress(std::vector<std::string> paths, bool batch, bool terminal, in
     : batch_(batch), out_(out) {
   for (auto& path : paths) {
     width_ = std::max(width_, path.size());
-    rows_.push_back(Row{std::move(path)});
+    rows_.emplace_back();
+    rows_.back().path = std::move(path);
   }
   // A live board needs a line per reader below the cursor's row.
   live_ = terminal && (!batch_ || static_cast<std::size_t>(rows) > rows_.size());
