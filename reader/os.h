@@ -25,6 +25,9 @@ struct ReaderDevice {
   unsigned version = 0;
   bool inUse = false;  // probed: another program holds it
   int openError = 0;   // probed: the OS error of a trial open (0: it opens)
+  // An emulated reader whose state file an earlier entry names too: that
+  // entry's path (the same reader); empty for every other reader.
+  std::string duplicateOf;
 };
 
 // The attached readers in search order; with probe, each is opened once
