@@ -299,7 +299,7 @@ bool ReadText(const std::string& path, std::string* text) {
   if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
     throw StateError("is not a regular file");
   }
-  char buffer[1 << 16];
+  char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n == 0) break;

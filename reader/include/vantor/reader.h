@@ -12,9 +12,9 @@
  *    VANTOR_ERR_* codes below or, when a report write or read failed, the
  *    positive OS error code (errno on Linux, GetLastError() on Windows).
  *  - Apart from DllListReaders and DllGetErrorText, the functions take no
- *    buffer capacities. Each output buffer must have
- *    at least the room given in its comment (VANTOR_ROOM_*); an answer that
- *    would not fit is refused with VANTOR_ERR_LENGTH and nothing is written.
+ *    buffer capacities. Each output buffer must have at least the room
+ *    given in its comment (VANTOR_ROOM_*); an answer that would not fit is
+ *    refused with VANTOR_ERR_LENGTH and nothing is written.
  *  - On every failure the caller's output arguments keep their contents.
  *  - No terminator is added to any returned byte string.
  *  - Threads: one handle is used by one thread at a time (one exchange,
