@@ -43,6 +43,7 @@ constexpr int kFixedExchanges = 5;  // erase, start, end, file name, buzzer
 
 using Clock = std::chrono::steady_clock;
 
+using vantor::test::Hex;
 using vantor::test::ScopedEnv;
 using vantor::test::ScriptedHost;
 using vantor::test::TempDir;
@@ -59,15 +60,12 @@ bool ShowedBox(ScriptedHost& host) {
 std::string Script() {
   std::string text = "; offline data for the bench\r\n";
   std::uint32_t seed = 777;
-  static const char kDigits[] = "0123456789ABCDEF";
   for (int i = 0; i < kLines; ++i) {
     std::string line = "00 A4 04 00 0C";
     for (int b = 0; b < 14; ++b) {
       seed = seed * 1103515245u + 12345u;
-      const unsigned value = (seed >> 16) & 0xFF;
-      line += ' ';
-      line += kDigits[value >> 4];
-      line += kDigits[value & 0x0F];
+      const auto value = static_cast<std::uint8_t>(seed >> 16);
+      line += ' ' + vantor::ToHex(&value, 1);
     }
     text += line + "\r\n";
   }
@@ -241,11 +239,8 @@ void BM_DirectWrites(benchmark::State& state) {
     std::string line;
     std::getline(lines, line);  // the header
     while (std::getline(lines, line)) {
-      std::vector<std::uint8_t> bytes;
-      unsigned value = 0;
-      std::istringstream hex(line);
-      while (hex >> std::hex >> value) bytes.push_back(static_cast<std::uint8_t>(value));
-      records.push_back(std::move(bytes));
+      line.pop_back();  // the CR
+      records.push_back(Hex(line));
     }
   }
   char name[] = "script.bin";

@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -31,7 +32,6 @@ class ScriptFile {
   // A header line, then data lines of 19 bytes (56 characters plus CR LF),
   // some in lower case, with a RESET line and a C-APDU line now and then.
   void Write() const {
-    static const char kDigits[] = "0123456789ABCDEF0123456789abcdef";
     std::string text = "; offline data for the bench ProductType=00 ProductNum=00\r\n";
     text.reserve(static_cast<std::size_t>(kLines) * 60 + 64);
     std::uint32_t seed = 12345;
@@ -42,15 +42,14 @@ class ScriptFile {
       }
       const bool apdu = i % 97 == 0;
       const bool lower = i % 7 == 0;
-      const char* digits = kDigits + (lower ? 16 : 0);
       std::string line = apdu ? "C-APDU 00 A4 04 00 0C" : "00 A4 04 00 0C";
       const int extra = apdu ? 12 : 14;
       for (int b = 0; b < extra; ++b) {
         seed = seed * 1103515245u + 12345u;
-        const unsigned value = (seed >> 16) & 0xFF;
-        line += ' ';
-        line += digits[value >> 4];
-        line += digits[value & 0x0F];
+        const auto value = static_cast<std::uint8_t>(seed >> 16);
+        std::string digits = vantor::ToHex(&value, 1);
+        if (lower) digits = {char(std::tolower(digits[0])), char(std::tolower(digits[1]))};
+        line += ' ' + digits;
       }
       text += line;
       text += "\r\n";

@@ -321,6 +321,11 @@ int Download(const Selection& selection, const std::string& path, const Download
   std::vector<std::string> inUse;
   if (selection.all) {
     for (auto& device : ListReaders(false)) {
+      if (!device.duplicateOf.empty()) {
+        std::fprintf(stderr, "vantor: %s is the same reader as %s, programmed once\n",
+                     Shown(device.path).c_str(), Shown(device.duplicateOf).c_str());
+        continue;
+      }
       const int handle = OpenReaderAt(device.path);
       if (handle == VANTOR_ERR_BUSY) {
         std::fprintf(stderr, "vantor: reader %s is in use by another program, left out\n",

@@ -79,6 +79,7 @@ int Info(const Selection& selection, bool json) {
   int asked = 0;
   int code = kExitOk;
   for (const auto& reader : ListReaders(false)) {
+    if (!reader.duplicateOf.empty()) continue;  // the same reader as an earlier entry
     nlohmann::json entry;
     PutIdentity(entry, reader.path);
     const int handle = OpenReaderAt(reader.path);

@@ -12,6 +12,7 @@
 
 #include "codepage.h"
 #include "commands.h"
+#include "readers.h"
 #include "reference.h"
 #include "terminal.h"
 #include "vantor_version.h"
@@ -77,6 +78,9 @@ namespace {
 
 int Run(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  // The emulated reader's failures, as the library records them.
+  vantor::ReportReaderFailuresTo(
+      [](const std::string& text) { std::fprintf(stderr, "vantor emulator: %s\n", text.c_str()); });
 #ifdef _WIN32
   // The arguments as UTF-8 from the wide command line, so that any file
   // name survives (the narrow argv has only the ANSI code page).

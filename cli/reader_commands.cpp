@@ -75,6 +75,7 @@ int OpenReader(std::string* path) {
   if (!path->empty()) return DllOpenReaderPath(path->c_str());
   std::string held;
   for (const auto& reader : ListReaders(false)) {
+    if (!reader.duplicateOf.empty()) continue;
     const int handle = OpenReaderAt(reader.path);
     if (handle > 0) {
       *path = reader.path;
@@ -111,7 +112,11 @@ int List(bool json) {
   nlohmann::json out = nlohmann::json::array();
   for (const auto& reader : readers) {
     std::string status = reader.inUse ? "in use" : "ok";
-    if (reader.openError != 0) {
+    if (!reader.duplicateOf.empty()) {
+      status = "the same reader as " + Shown(reader.duplicateOf);
+    } else if (!reader.problem.empty()) {
+      status = "cannot be used: " + Shown(reader.problem);
+    } else if (reader.openError != 0) {
       status = "cannot open: " + DescribeError(reader.openError);
       denied = true;
     }

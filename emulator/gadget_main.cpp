@@ -15,12 +15,18 @@
 #include <cstring>
 #include <string>
 
+#include "sim_link.h"
 #include "sim_link_common.h"
 
 namespace vantor::sim {
 namespace {
 
 constexpr int kIdleSaveMs = 200;
+
+// What the emulator could not do, on stderr: the library itself prints nothing.
+void PrintFailure(const std::string& text) {
+  std::fprintf(stderr, "vantor emulator: %s\n", text.c_str());
+}
 
 class GadgetEnd : public ReaderEnd {
  public:
@@ -34,7 +40,8 @@ class GadgetEnd : public ReaderEnd {
       if (ready < 0) return false;
       if (ready == 0) {
         // Idle: let the host see what it did so far.
-        Save(path_, state_);
+        std::string failure;
+        if (!Save(path_, state_, &failure)) PrintFailure(failure);
         dirty_ = false;
         continue;
       }
@@ -114,6 +121,7 @@ int main(int argc, char** argv) {
   const int signals = ::signalfd(-1, &ending, SFD_CLOEXEC);
 
   // The state file's lock is held for the program's life.
+  vantor::sim::SetFailureReport(vantor::sim::PrintFailure);
   auto link = vantor::sim::LoadForLink(path.c_str(), nullptr);
   if (!link.state) return 2;
   vantor::sim::SimState& state = *link.state;
@@ -123,5 +131,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   vantor::sim::GadgetEnd end(fd, signals, path, state);
-  return vantor::sim::ServeAndSave(end, path, state) ? 0 : 1;
+  std::string failure;
+  const bool saved = vantor::sim::ServeAndSave(end, path, state, &failure);
+  if (!failure.empty()) vantor::sim::PrintFailure(failure);
+  return saved ? 0 : 1;
 }

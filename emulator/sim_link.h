@@ -1,6 +1,8 @@
 // Connects the reader link to the emulated reader through a real OS handle.
 #pragma once
 
+#include <string>
+
 namespace vantor::sim {
 
 // Starts an emulated reader whose state lives in the JSON file at
@@ -18,5 +20,22 @@ bool InUse(const char* statePath);
 // result (true on success) in *closed and returns true. Otherwise returns
 // false and does nothing.
 bool CloseLink(int handle, bool* closed);
+
+// Why the emulated reader last failed on this thread, naming the state file
+// ("state file PATH: REASON"): a file it cannot read or use, a lock it
+// cannot take, a state it cannot write (recorded by the CloseLink that
+// waited for the write). "" when none since ClearFailure. Nothing is ever
+// printed.
+std::string LastFailure();
+void ClearFailure();
+
+// Hands every failure, as it is recorded, also to report (on the thread
+// that records it); null for none. For a program that prints them itself.
+void SetFailureReport(void (*report)(const std::string& text));
+
+// Two paths name the same state file when their keys are equal: a symbolic
+// link and its target, a relative and an absolute path, the same path
+// twice. The file need not exist.
+std::string StateFileKey(const std::string& path);
 
 }  // namespace vantor::sim

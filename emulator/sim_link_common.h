@@ -1,7 +1,7 @@
 // What the emulated reader's links share on every OS: loading the state,
 // serving the emulator's end of the link on a thread of its own, writing
-// the state file when the link ends, and the registry of open links that
-// lets CloseLink wait for that write.
+// the state file when the link ends, the registry of open links that lets
+// CloseLink wait for that write, and the texts of its failures.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "link_clock.h"
 #include "sim_state.h"
 #include "frame.h"
 
@@ -34,15 +35,20 @@ class StateLock {
   virtual ~StateLock() = default;
 };
 
-// Takes the lock of statePath (one implementation per OS). Null when it
-// cannot be had: *inUse tells whether another link holds it; otherwise one
-// line on stderr has named the file. A folder where no lock file can be
-// made gets an empty lock: nothing can be written there, so a second link
-// cannot spoil the state, and the save says so at close.
+// Takes the lock of statePath (one implementation per OS; the caller has
+// followed its symbolic links). Null when it cannot be had: *inUse tells
+// whether another link holds it; otherwise a failure naming the file is
+// recorded. A folder where no lock file can be made gets an empty lock:
+// nothing can be written there, so a second link cannot spoil the state,
+// and the save says so at close.
 std::unique_ptr<StateLock> LockState(const std::string& statePath, bool* inUse);
 
-// One line on stderr: the lock of statePath could not be taken, and why.
+// Records the failure "the lock of statePath could not be taken", and why.
 void ReportLockFailure(const std::string& statePath, const std::string& reason);
+
+// Records text as this thread's last failure (see LastFailure) and hands it
+// to the report set with SetFailureReport.
+void RecordFailure(const std::string& text);
 
 // What a link owns: the lock taken before the state was read, and the state.
 struct LinkState {
@@ -51,16 +57,18 @@ struct LinkState {
 };
 
 // Serves end until the link ends (the host goes, a send fails, a
-// disconnect fault), closes it and writes the state file; true when it was
-// written.
-bool ServeAndSave(ReaderEnd& end, const std::string& path, SimState& state);
+// disconnect fault, stop), closes it and writes the state file; true when
+// it was written. *failure gets what went wrong, naming the file ("" when
+// nothing did).
+bool ServeAndSave(ReaderEnd& end, const std::string& path, SimState& state, std::string* failure,
+                  LinkStop* stop = nullptr);
 
-// Writes the state file; false after one line on stderr naming it.
-bool Save(const std::string& path, const SimState& state);
+// Writes the state file; false with *failure naming it and the reason.
+bool Save(const std::string& path, const SimState& state, std::string* failure);
 
 // The locked state for a new link; a null state when it cannot be used
-// (after one line on stderr naming the file) or, with *inUse (when given)
-// set, when another link holds it.
+// (a failure naming the file recorded) or, with *inUse (when given) set,
+// when another link holds it.
 LinkState LoadForLink(const char* statePath, bool* inUse);
 
 // Starts serving end on a thread of its own and registers host, the host's
@@ -69,9 +77,10 @@ LinkState LoadForLink(const char* statePath, bool* inUse);
 // the caller's to close).
 bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath, LinkState link);
 
-// When handle is a registered host end: unregisters it, closes it with
-// closeHost, waits until its emulator has written the state file, stores
-// in *closed whether both succeeded and returns true. Otherwise false.
+// When handle is a registered host end: unregisters it, stops its link,
+// closes it with closeHost, waits until its emulator has written the state
+// file (recording the emulator's failure on this thread), stores in
+// *closed whether both succeeded and returns true. Otherwise false.
 bool FinishLink(int handle, bool (*closeHost)(int), bool* closed);
 
 }  // namespace vantor::sim

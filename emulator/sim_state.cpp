@@ -14,18 +14,17 @@
 #include <system_error>
 #include <utility>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace vantor::sim {
 namespace {
 
 // Longest byte string one response frame can carry (16-bit length field).
 constexpr std::size_t kMaxAnswer = 0xFFFF;
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Lets the log's oldest entries go until at most keep are left.
 void DropOldest(SimState& s, std::uint64_t keep) {
@@ -58,12 +57,12 @@ std::int64_t IntIn(const Json& v, std::int64_t lo, std::int64_t hi, const std::s
 Bytes HexIn(const Json& v, const std::string& field,
             std::size_t maxBytes = std::numeric_limits<std::size_t>::max()) {
   if (!v.is_string()) Bad(field, "must be a hex string");
-  auto bytes = ParseHex(v.get<std::string>());
-  if (!bytes) Bad(field, "must be a hex string without blanks");
-  if (bytes->size() > maxBytes) {
+  Bytes bytes;
+  if (!FromHex(v.get<std::string>(), &bytes)) Bad(field, "must be a hex string without blanks");
+  if (bytes.size() > maxBytes) {
     Bad(field, "is longer than " + std::to_string(maxBytes) + " bytes");
   }
-  return *bytes;
+  return bytes;
 }
 
 std::string HexTextIn(const Json& v, const std::string& field) { return ToHex(HexIn(v, field)); }
@@ -123,9 +122,9 @@ void ReadApduResponses(const Json& v, SimState& s) {
   if (!v.is_object()) Bad("apdu_responses", "must be an object");
   for (const auto& [key, value] : v.items()) {
     const std::string field = "apdu_responses." + key;
-    const auto command = ParseHex(key);
-    if (!command) Bad(field, "must be keyed by a hex command APDU");
-    if (!s.apduResponses.emplace(ToHex(*command), HexIn(value, field, kMaxAnswer)).second) {
+    Bytes command;
+    if (!FromHex(key, &command)) Bad(field, "must be keyed by a hex command APDU");
+    if (!s.apduResponses.emplace(ToHex(command), HexIn(value, field, kMaxAnswer)).second) {
       Bad(field, "repeats a command APDU");
     }
   }
@@ -218,10 +217,33 @@ void RemoveLeftovers(const std::string& path) {
   }
 }
 
-// Writes text to a new file at path; false with the OS reason in *error.
-bool WriteWhole(const std::string& path, const std::string& text, std::string* error) {
+// Writes text to a new file at path, with the mode and, where the system
+// allows, the owner of the file it is to replace (when there is one); false
+// with the OS reason in *error.
+bool WriteWhole(const std::string& path, const std::string& replaces, const std::string& text,
+                std::string* error) {
   errno = 0;
+#ifdef _WIN32
+  (void)replaces;
   std::FILE* out = std::fopen(path.c_str(), "wb");
+#else
+  // Private until it has the old file's mode.
+  struct stat old {};
+  const bool hadOld = ::stat(replaces.c_str(), &old) == 0;
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, hadOld ? 0600 : 0666);
+  std::FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (fd >= 0 && !out) ::close(fd);
+  if (out && hadOld) {
+    // The owner first: a change of owner clears the set-ID bits.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::fchown(fd, -1, old.st_gid) != 0) {
+      // Another user's file becomes ours, as any program's save makes it.
+    }
+    if (::fchmod(fd, old.st_mode & 07777) != 0) {
+      // Not on this file system: it keeps what it was created with.
+    }
+  }
+#endif
   if (!out) {
     *error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
@@ -234,6 +256,85 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string* e
   }
   if (!ok) *error = "cannot write " + path + ": " + std::strerror(reason ? reason : EIO);
   return ok;
+}
+
+// "is a FIFO, not a regular file" and the like.
+std::string NotRegular(std::filesystem::file_type type) {
+  using std::filesystem::file_type;
+  switch (type) {
+    case file_type::directory: return "is a directory, not a regular file";
+    case file_type::fifo: return "is a FIFO, not a regular file";
+    case file_type::character:
+    case file_type::block: return "is a device, not a regular file";
+    case file_type::socket: return "is a socket, not a regular file";
+    default: return "is not a regular file";
+  }
+}
+
+// The bytes of the state file at path; false when there is none. Anything
+// but a regular file is refused before it is opened (a FIFO would block, a
+// device may act on an open) and again once opened, in case it was swapped.
+bool ReadText(const std::string& path, std::string* text) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const auto status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return false;
+  if (ec) throw StateError("cannot be read: " + ec.message());
+  if (!fs::is_regular_file(status)) throw StateError(NotRegular(status.type()));
+#ifdef _WIN32
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) throw StateError("cannot be opened");
+  std::stringstream whole;
+  whole << in.rdbuf();
+  if (in.bad()) throw StateError("cannot be read");
+  *text = whole.str();
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw StateError(std::string("cannot be opened: ") + std::strerror(errno));
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    throw StateError("is not a regular file");
+  }
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw StateError(std::string("cannot be read: ") + std::strerror(errno));
+    text->append(buffer, static_cast<std::size_t>(n));
+  }
+#endif
+  return true;
+}
+
+// Whether JSON text nests objects and arrays deeper than limit (text in
+// strings aside). Checked before parsing: the parser would build any depth,
+// and writing it back recurses once per level.
+bool NestedDeeperThan(const std::string& text, int limit) {
+  int depth = 0;
+  bool inString = false, escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > limit) return true;
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
 }
 
 Json ByteArrayOut(const Bytes& bytes) {
@@ -252,43 +353,16 @@ void AppendLog(SimState& state, Json entry) {
   }
 }
 
-std::string ToHex(const std::uint8_t* p, std::size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out(2 * n, '0');
-  for (std::size_t i = 0; i < n; ++i) {
-    out[2 * i] = kDigits[p[i] >> 4];
-    out[2 * i + 1] = kDigits[p[i] & 0x0F];
-  }
-  return out;
-}
-
-std::optional<Bytes> ParseHex(const std::string& hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
-  Bytes out(hex.size() / 2);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const int hi = HexDigit(hex[2 * i]);
-    const int lo = HexDigit(hex[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
-  }
-  return out;
-}
-
 SimState LoadState(const std::string& path) {
   SimState state;
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (status.type() == std::filesystem::file_type::not_found) return state;
-  if (ec) throw StateError("cannot be read: " + ec.message());
-  if (std::filesystem::is_directory(status)) throw StateError("is a directory");
-
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) throw StateError("cannot be opened");
-  std::stringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw StateError("cannot be read");
+  std::string text;
+  if (!ReadText(path, &text)) return state;
+  if (NestedDeeperThan(text, kMaxNesting)) {
+    throw StateError("nests objects and arrays deeper than " + std::to_string(kMaxNesting) +
+                     " levels");
+  }
   try {
-    state.document = Json::parse(text.str());
+    state.document = Json::parse(text);
   } catch (const Json::parse_error& e) {
     throw StateError("is not valid JSON (error at byte " + std::to_string(e.byte) + ")");
   } catch (const Json::exception& e) {
@@ -342,16 +416,17 @@ bool SaveState(const std::string& path, const SimState& state, std::string* erro
     return false;
   }
 
-  RemoveLeftovers(path);
+  const std::string target = ResolveStatePath(path);
+  RemoveLeftovers(target);
   std::random_device random;
-  const std::string temp = path + ".tmp" + std::to_string(random()) + std::to_string(random());
-  if (!WriteWhole(temp, text, error)) {
+  const std::string temp = target + ".tmp" + std::to_string(random()) + std::to_string(random());
+  if (!WriteWhole(temp, target, text, error)) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
     return false;
   }
   std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
+  std::filesystem::rename(temp, target, ec);
   if (ec) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
@@ -359,6 +434,21 @@ bool SaveState(const std::string& path, const SimState& state, std::string* erro
     return false;
   }
   return true;
+}
+
+std::string ResolveStatePath(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path file(path);
+  // As many links as the system itself follows; a loop is left to fail
+  // when the file is opened.
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(file, ec))) break;
+    const fs::path target = fs::read_symlink(file, ec);
+    if (ec) break;
+    file = target.is_absolute() ? target : file.parent_path() / target;
+  }
+  return file.string();
 }
 
 }  // namespace vantor::sim

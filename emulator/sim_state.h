@@ -5,22 +5,18 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "hex.h"
+
 namespace vantor::sim {
 
 using Bytes = std::vector<std::uint8_t>;
 using Json = nlohmann::ordered_json;
-
-std::string ToHex(const std::uint8_t* p, std::size_t n);
-inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
-// Hex digits of either case, no blanks; nullopt when malformed.
-std::optional<Bytes> ParseHex(const std::string& hex);
 
 struct OfflineRecord {
   std::uint8_t type = 0;
@@ -82,11 +78,23 @@ class StateError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Reads the state file; a missing file is a factory-fresh reader.
+// Deepest nesting of objects and arrays a state file may have (its own
+// fields need three levels).
+constexpr int kMaxNesting = 8;
+
+// Reads the state file; a missing file is a factory-fresh reader. Anything
+// but a regular file (a folder, a FIFO, a device) is refused without being
+// read, and so is a file nested deeper than kMaxNesting.
 SimState LoadState(const std::string& path);
 
-// Writes the state file atomically (temp file, then rename). false with
-// *error set when it could not be written.
+// Writes the state file atomically (temp file, then rename). A symbolic
+// link is written through: the file it leads to is replaced, in its own
+// folder, keeping its mode (and its owner where the system allows). false
+// with *error set when it could not be written.
 bool SaveState(const std::string& path, const SimState& state, std::string* error);
+
+// The file path leads to once the symbolic links of its last component are
+// followed (path itself when it is none); the file need not exist.
+std::string ResolveStatePath(const std::string& path);
 
 }  // namespace vantor::sim

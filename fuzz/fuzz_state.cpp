@@ -2,9 +2,12 @@
 // either gives a state or throws (the link refuses the file on any
 // std::exception; a number too large for JSON comes as the parser's
 // out_of_range, not as StateError); a loaded state is saved and must load
-// again.
+// again. The same bytes as hex text: taken exactly when they are pairs of
+// hex digits, and written back as the same digits in upper case.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <string>
 
 #include "emulator/sim_state.h"
+#include "protocol/hex.h"
 
 namespace {
 
@@ -40,6 +44,15 @@ void MakeScratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vantor::sim;
+  std::string text(reinterpret_cast<const char*>(data), size);
+  const bool digits = size % 2 == 0 && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+                        return std::isxdigit(c) != 0;
+                      });
+  Bytes bytes;
+  if (vantor::FromHex(text, &bytes) != digits) __builtin_trap();
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (digits && vantor::ToHex(bytes) != text) __builtin_trap();
+
   MakeScratch();
   const std::string in = inPath, out = outPath;
   std::FILE* f = std::fopen(in.c_str(), "wb");

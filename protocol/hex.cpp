@@ -1,5 +1,7 @@
 #include "hex.h"
 
+#include <utility>
+
 namespace vantor {
 namespace {
 
@@ -12,22 +14,26 @@ int Digit(char c) {
 
 }  // namespace
 
-std::string ToHex(const std::uint8_t* bytes, std::size_t n) {
+std::string ToHex(const std::uint8_t* p, std::size_t n) {
   static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(2 * n);
-  for (std::size_t i = 0; i < n; ++i) out += {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 15]};
+  std::string out(2 * n, '0');
+  for (std::size_t i = 0; i < n; ++i) {
+    out[2 * i] = kDigits[p[i] >> 4];
+    out[2 * i + 1] = kDigits[p[i] & 0x0F];
+  }
   return out;
 }
 
-bool FromHex(std::string_view text, std::vector<std::uint8_t>* bytes) {
-  if (text.size() % 2 != 0) return false;
-  bytes->clear();
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = Digit(text[i]), low = Digit(text[i + 1]);
+bool FromHex(std::string_view hex, std::vector<std::uint8_t>* out) {
+  if (hex.size() % 2 != 0) return false;
+  std::vector<std::uint8_t> bytes(hex.size() / 2);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const int high = Digit(hex[2 * i]);
+    const int low = Digit(hex[2 * i + 1]);
     if (high < 0 || low < 0) return false;
-    bytes->push_back(static_cast<std::uint8_t>(high << 4 | low));
+    bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
   }
+  *out = std::move(bytes);
   return true;
 }
 

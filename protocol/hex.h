@@ -1,4 +1,5 @@
-// Bytes as upper-case hex text and back.
+// Byte strings as hex text, as the state file, the logs and the tools
+// write them: two digits per byte, no blanks.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +10,14 @@
 
 namespace vantor {
 
-std::string ToHex(const std::uint8_t* bytes, std::size_t n);
-// Whole pairs of hex digits (either case) only; false otherwise.
-bool FromHex(std::string_view text, std::vector<std::uint8_t>* bytes);
+// Upper-case digits, two per byte.
+std::string ToHex(const std::uint8_t* p, std::size_t n);
+inline std::string ToHex(const std::vector<std::uint8_t>& bytes) {
+  return ToHex(bytes.data(), bytes.size());
+}
+
+// Digits of either case, two per byte, and nothing else (no blanks, no
+// "0x"). false, with *out untouched, when hex is anything else.
+bool FromHex(std::string_view hex, std::vector<std::uint8_t>* out);
 
 }  // namespace vantor

@@ -27,6 +27,11 @@ struct ReaderDevice {
   std::string usbPath;  // where it is plugged in (Linux: the USB device's sysfs name, 1-1.3)
   bool inUse = false;   // probed: another program holds it
   int openError = 0;    // probed: the OS error of a trial open (0: it opens)
+  // An emulated reader whose state file an earlier entry names too: that
+  // entry's path (the same reader); empty for every other reader.
+  std::string duplicateOf;
+  // probed: why an emulated reader's state file cannot be used ("" when it can).
+  std::string problem;
 };
 
 // The attached readers in search order; with probe, each is opened once

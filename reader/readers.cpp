@@ -1,17 +1,20 @@
 // Finding and opening readers: DllOpenReader, DllCloseReader, the list in
-// search order (DllListReaders) and DllOpenReaderPath. This is the one
-// place that chooses between the emulated readers (when VANTOR_READER_SIM
-// names their state files) and the attached ones.
+// search order (DllListReaders), DllOpenReaderPath, and why an emulated
+// reader failed (DllGetErrorText). This is the one place that chooses
+// between the emulated readers (when VANTOR_READER_SIM names their state
+// files) and the attached ones.
 #include "readers.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <utility>
 
 #include "sim_link.h"
+#include "sim_state.h"
 #include "vantor/reader.h"
 
 namespace vantor {
@@ -62,16 +65,34 @@ std::vector<os::ReaderDevice> ListReaders(bool probe) {
   std::vector<std::string> emulated;
   if (!EmulatedReaders(&emulated)) return os::ListDevices(probe);
   std::vector<os::ReaderDevice> readers;
+  std::map<std::string, std::size_t> first;  // state file -> its first entry
   for (const auto& path : emulated) {
     os::ReaderDevice reader;
     reader.path = path;
     reader.vendor = VANTOR_VENDOR_ID;
     reader.product = VANTOR_PRODUCT_ID;
     reader.version = VANTOR_VERSION;
-    reader.inUse = probe && sim::InUse(path.c_str());
+    const auto [known, isNew] = first.emplace(sim::StateFileKey(path), readers.size());
+    if (isNew) {
+      reader.inUse = probe && sim::InUse(path.c_str());
+      if (probe && !reader.inUse) {
+        try {
+          sim::LoadState(path);
+        } catch (const std::exception& e) {
+          reader.problem = e.what();
+        }
+      }
+    } else {
+      reader.duplicateOf = readers[known->second].path;
+      reader.inUse = readers[known->second].inUse;
+    }
     readers.push_back(reader);
   }
   return readers;
+}
+
+void ReportReaderFailuresTo(void (*report)(const std::string& text)) {
+  sim::SetFailureReport(report);
 }
 
 int OpenReaderAt(const std::string& path) {
@@ -92,16 +113,18 @@ int OpenReaderAt(const std::string& path) {
 extern "C" {
 
 VANTOR_API int DllOpenReader(void) {
+  vantor::sim::ClearFailure();
   try {
     std::vector<std::string> emulated;
     std::string held;
     int handle = vantor::os::kInvalidHandle;
     if (vantor::EmulatedReaders(&emulated)) {
-      for (const auto& statePath : emulated) {
+      for (const auto& reader : vantor::ListReaders(false)) {
+        if (!reader.duplicateOf.empty()) continue;
         bool inUse = false;
-        handle = vantor::sim::OpenLink(statePath.c_str(), &inUse);
+        handle = vantor::sim::OpenLink(reader.path.c_str(), &inUse);
         if (handle != vantor::os::kInvalidHandle) break;
-        if (inUse && held.empty()) held = statePath;
+        if (inUse && held.empty()) held = reader.path;
       }
     } else {
       handle = vantor::os::FindReaderDevice(&held);
@@ -115,6 +138,7 @@ VANTOR_API int DllOpenReader(void) {
 }
 
 VANTOR_API int DllCloseReader(int handle) {
+  vantor::sim::ClearFailure();
   bool closed = false;
   if (!vantor::sim::CloseLink(handle, &closed)) closed = vantor::os::CloseHandle(handle);
   return closed ? VANTOR_OK : VANTOR_ERR_CLOSE;
@@ -122,7 +146,10 @@ VANTOR_API int DllCloseReader(int handle) {
 
 VANTOR_API int DllListReaders(char* buffer, unsigned int capacity) {
   try {
-    const auto readers = vantor::ListReaders(false);
+    auto readers = vantor::ListReaders(false);
+    readers.erase(std::remove_if(readers.begin(), readers.end(),
+                                 [](const auto& reader) { return !reader.duplicateOf.empty(); }),
+                  readers.end());
     std::size_t needed = 0;
     for (const auto& reader : readers) needed += reader.path.size() + 1;
     if (needed > capacity || (needed > 0 && buffer == nullptr)) return VANTOR_ERR_LENGTH;
@@ -137,11 +164,26 @@ VANTOR_API int DllListReaders(char* buffer, unsigned int capacity) {
 }
 
 VANTOR_API int DllOpenReaderPath(const char* path) {
+  vantor::sim::ClearFailure();
   if (path == nullptr || *path == '\0') return VANTOR_ERR_NO_READER;
   try {
     return vantor::OpenReaderAt(path);
   } catch (const std::exception&) {
     return VANTOR_ERR_NO_READER;
+  }
+}
+
+VANTOR_API int DllGetErrorText(char* buffer, int capacity) {
+  try {
+    const std::string text = vantor::sim::LastFailure();
+    if (text.empty() && (buffer == nullptr || capacity < 1)) return 0;
+    if (buffer == nullptr || capacity < 0 || text.size() >= static_cast<unsigned>(capacity)) {
+      return VANTOR_ERR_LENGTH;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<int>(text.size());
+  } catch (const std::exception&) {
+    return VANTOR_ERR_LENGTH;  // no memory for a copy of the text
   }
 }
 

@@ -11,7 +11,9 @@
 namespace vantor {
 
 // The matching readers in search order. With probe, each is opened once to
-// learn whether it opens (and closed again at once).
+// learn whether it opens (and closed again at once). An entry of
+// VANTOR_READER_SIM that names the state file of an earlier one is listed
+// with duplicateOf set and not probed: it is that reader, not another.
 std::vector<os::ReaderDevice> ListReaders(bool probe);
 
 // Opens the reader at path: a handle, VANTOR_ERR_NO_READER or
@@ -27,5 +29,11 @@ bool EmulatedReaders(std::vector<std::string>* statePaths);
 // the reader another program (or another open) holds, as a device path or
 // the emulated reader's state file; empty when none was held.
 std::string HeldReader();
+
+// Hands each failure of the emulated readers (the texts DllGetErrorText
+// gives) to report as well, on the thread where it is recorded; null for
+// none. The library prints nothing itself: this is for a program that
+// shows them on its own stderr.
+void ReportReaderFailuresTo(void (*report)(const std::string& text));
 
 }  // namespace vantor

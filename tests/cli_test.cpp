@@ -407,6 +407,17 @@ TEST_F(Cli, ChoosingAReader) {
     }
   }
   EXPECT_EQ(json::parse(Vantor("info --json --reader " + readers_[2]).out)["outcome"], "success");
+
+  // The same file twice is one reader; a state file that cannot be used
+  // is listed with the reason.
+  sim_.emplace("VANTOR_READER_SIM", (readers_[0] + ":" + readers_[0] + ":" + dir_.path()).c_str());
+  const std::string list = Vantor("list").out;
+  EXPECT_NE(list.find("  the same reader as " + readers_[0] + "\n"), std::string::npos) << list;
+  EXPECT_NE(list.find("  cannot be used: is a directory"), std::string::npos) << list;
+  const CliRun all = Vantor("download " + F("script.bin") + " --all --json");
+  EXPECT_EQ(json::parse(all.out)["total"], 2) << all.out;
+  EXPECT_NE(all.err.find("is the same reader as " + readers_[0] + ", programmed once"),
+            std::string::npos);
 }
 
 TEST_F(Cli, DownloadAllWithOneFaultyReader) {

@@ -22,7 +22,8 @@ TEST(Progress, FormsByReadersAndTerminal) {
       {1, false, false, 0, "5%\n15%\n"},
       {1, false, true, 25, "\r[##......................................]   5%\r[######"},
       {2, true, false, 0, "r0  10%\nr0  done\n"},
-      {2, true, true, 25, "\x1b[2A\r\x1b[2Kr0  [####" + std::string(26, '.') + "]  15%  Loading..."},
+      {2, true, true, 25,
+       "\x1b[2A\r\x1b[2Kr0  [####" + std::string(26, '.') + "]  15%  Loading..."},
       // More readers than rows: a live board would climb off the screen.
       {16, true, true, 5, "r0  10%\nr0  done\n"},
   };

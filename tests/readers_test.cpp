@@ -1,12 +1,15 @@
 // Several emulated readers through the library: the list in search order,
-// its capacities, and opening by path (free, held, unknown).
+// its capacities and those of the error text, opening by path (free, held,
+// unknown), and entries that name one state file twice.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "reader/readers.h"
 #include "test_util.h"
 #include "vantor/reader.h"
 
@@ -39,45 +42,47 @@ class Readers : public ::testing::Test {
   std::string list_;
 };
 
-TEST_F(Readers, ListCapacities) {
-  // Empty entries (a doubled or trailing separator) name nothing.
-  const std::string sim = list_ + kSeparator + kSeparator;
+// What either function writes when it fits, nothing when it does not: the
+// list (each reader once; empty entries name nothing) and a failure's text.
+TEST_F(Readers, ListAndErrorTextCapacities) {
+  const std::string sim = list_ + kSeparator + kSeparator + paths_[1] + kSeparator + dir_.path() +
+                          "/./c.json" + kSeparator;
   ScopedEnv env("VANTOR_READER_SIM", sim.c_str());
-  std::string all;
-  for (const auto& p : paths_) all += p + '\0';
-
-  struct Case {
-    const char* what;
-    std::size_t capacity;
-    bool nullBuffer;
-    int result;
-  } cases[] = {
-      {"exact size", all.size(), false, 3},
-      {"room to spare", all.size() + 10, false, 3},
-      {"one byte short", all.size() - 1, false, VANTOR_ERR_LENGTH},
-      {"zero", 0, false, VANTOR_ERR_LENGTH},
-      {"zero, no buffer", 0, true, VANTOR_ERR_LENGTH},
-  };
-  for (const auto& c : cases) {
-    std::vector<char> buffer(all.size() + 16, '#');
-    const int n =
-        DllListReaders(c.nullBuffer ? nullptr : buffer.data(), static_cast<unsigned>(c.capacity));
-    EXPECT_EQ(n, c.result) << c.what;
-    if (n > 0) {
-      EXPECT_EQ(std::string(buffer.data(), all.size()), all) << c.what;
-      EXPECT_EQ(buffer[all.size()], '#') << c.what;
-    } else {
-      EXPECT_EQ(std::string(buffer.data(), buffer.size()), std::string(buffer.size(), '#'))
-          << c.what << ": written although it did not fit";
+  dir_.Write("b.json", "{");
+  EXPECT_EQ(DllOpenReaderPath(paths_[2].c_str()), VANTOR_ERR_NO_READER);
+  const std::string list = paths_[0] + '\0' + paths_[1] + '\0' + paths_[2] + '\0',
+                    text =
+                        "state file " + paths_[2] + ": is not valid JSON (error at byte 2)" + '\0';
+  // Room beyond what is written (-99: none at all), and whether there is a buffer.
+  for (const auto& [extra, given] :
+       {std::pair{0, true}, {10, true}, {-1, true}, {-99, true}, {-99, false}}) {
+    for (const std::string* want : {&list, &text}) {
+      std::vector<char> buffer(want->size() + 16, '#');
+      const std::size_t room = extra == -99 ? 0 : want->size() + extra;
+      char* const b = given ? buffer.data() : nullptr;
+      const int n =
+          want == &list ? DllListReaders(b, unsigned(room)) : DllGetErrorText(b, int(room));
+      EXPECT_EQ(n, extra < 0 ? VANTOR_ERR_LENGTH : want == &list ? 3 : int(want->size()) - 1);
+      const std::string written = extra < 0 ? "" : *want;
+      EXPECT_EQ(std::string(buffer.data(), buffer.size()),
+                written + std::string(buffer.size() - written.size(), '#'))
+          << extra << " " << *want;
     }
   }
 
-  ScopedEnv none("VANTOR_READER_SIM", (std::string(1, kSeparator)).c_str());
+  char none = '#';
+  EXPECT_EQ(DllCloseReader(DllOpenReaderPath(paths_[0].c_str())), VANTOR_OK);
+  EXPECT_EQ(DllGetErrorText(&none, 1) == 0 && none == '\0', true) << "no failure, no text";
+  ScopedEnv empty("VANTOR_READER_SIM", (std::string(1, kSeparator)).c_str());
   EXPECT_EQ(DllListReaders(nullptr, 0), 0) << "no reader fits in no room";
 }
 
+// The same state file named twice is one reader: listed as a duplicate of
+// the first name, opened once. The lock files go with the last handle.
 TEST_F(Readers, OpenByPath) {
-  ScopedEnv env("VANTOR_READER_SIM", list_.c_str());
+  const std::string sim = list_ + kSeparator + paths_[0];
+  ScopedEnv env("VANTOR_READER_SIM", sim.c_str());
+  EXPECT_EQ(ListReaders(false).at(3).duplicateOf, paths_[0]);
   const int a = DllOpenReaderPath(paths_[1].c_str());
   ASSERT_GT(a, 0);
   EXPECT_EQ(DllLedControl(a, 0xA1), VANTOR_OK);
@@ -103,11 +108,13 @@ TEST_F(Readers, OpenByPath) {
   ASSERT_GT(b, 0);
   EXPECT_EQ(DllLedControl(b, 0xB1), VANTOR_OK);
   EXPECT_EQ(DllOpenReader(), VANTOR_ERR_NO_READER) << "every reader is held";
+  EXPECT_EQ(HeldReader(), paths_[0]);
   for (int handle : {a, b, c}) EXPECT_EQ(DllCloseReader(handle), VANTOR_OK);
 
   EXPECT_EQ(Leds(paths_[0]), "[193]");  // 0xC1
   EXPECT_EQ(Leds(paths_[1]), "[161]");  // 0xA1
   EXPECT_EQ(Leds(paths_[2]), "[177]");  // 0xB1
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 3);
 
   const int again = DllOpenReaderPath(paths_[1].c_str());
   EXPECT_GT(again, 0) << "free again once closed";

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -186,25 +187,11 @@ void ReaderPeer::AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t
 }
 
 std::vector<std::uint8_t> Hex(const std::string& hex) {
+  std::string digits = hex;
+  digits.erase(std::remove(digits.begin(), digits.end(), ' '), digits.end());
   std::vector<std::uint8_t> bytes;
-  std::string digits;
-  for (char c : hex) {
-    if (c != ' ') digits += c;
-  }
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-  }
+  if (!FromHex(digits, &bytes)) throw std::invalid_argument("not hex: " + hex);
   return bytes;
-}
-
-std::string ToHex(const std::uint8_t* p, std::size_t n) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
-  }
-  return out;
 }
 
 std::string ReadFile(const std::string& path) {

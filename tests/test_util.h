@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/hex.h"
+
 namespace vantor::test {
 
 // A fresh folder below the system's temp folder, removed with its contents.
@@ -60,8 +62,8 @@ class ReaderPeer {
   std::shared_ptr<struct GadgetSide> gadget_;  // with VANTOR_TEST_HID_PEER
 };
 
+// Hex digits with blanks anywhere; a typo throws.
 std::vector<std::uint8_t> Hex(const std::string& hex);
-std::string ToHex(const std::uint8_t* p, std::size_t n);
 std::string ReadFile(const std::string& path);
 
 }  // namespace vantor::test

@@ -83,7 +83,7 @@ out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirnam
 
 want=$(printf '%s\n' Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware \
   DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart \
-  DllEraseOfflineData DllGetFirmwareVersion DllGetOfflineFileName DllLedControl DllListReaders \
+  DllEraseOfflineData DllGetErrorText DllGetFirmwareVersion DllGetOfflineFileName DllLedControl DllListReaders \
   DllOpenReader DllOpenReaderPath DllReset7816Card DllSetOfflineFileName DllSpeakerControl DllWriteOfflineData SKRevData SKSendData)
 check_pe() {  # file, subsystem text
   local headers private exports dlls

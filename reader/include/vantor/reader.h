@@ -1,5 +1,5 @@
 /*
- * VantorTool reader interface: 20 plain C functions that find, open and
+ * VantorTool reader interface: 21 plain C functions that find, open and
  * drive the reader (USB HID, vendor 0x0755, product 0x0001, version 0x0205).
  *
  * Conventions
@@ -11,21 +11,27 @@
  *    other function returns 0 on success. A failure is one of the negative
  *    VANTOR_ERR_* codes below or, when a report write or read failed, the
  *    positive OS error code (errno on Linux, GetLastError() on Windows).
- *  - The functions take no buffer capacities. Each output buffer must have
- *    at least the room given in its comment (VANTOR_ROOM_*); an answer that
- *    would not fit is refused with VANTOR_ERR_LENGTH and nothing is written.
+ *  - Apart from DllListReaders and DllGetErrorText, the functions take no
+ *    buffer capacities. Each output buffer must have at least the room
+ *    given in its comment (VANTOR_ROOM_*); an answer that would not fit is
+ *    refused with VANTOR_ERR_LENGTH and nothing is written.
  *  - On every failure the caller's output arguments keep their contents.
  *  - No terminator is added to any returned byte string.
  *  - Threads: one handle is used by one thread at a time (one exchange,
  *    send + receive, at a time per handle); different handles may be used
  *    from different threads at once, so one program can drive several
  *    readers in parallel. The functions keep no state between calls apart
- *    from the process-wide last transport error, and take no locks.
+ *    from the process-wide last transport error and each thread's error
+ *    text (DllGetErrorText), and take no locks.
  *  - Several readers: each matching reader has a path (the hidraw node on
  *    Linux, the device interface path on Windows, the state file of an
  *    emulated reader). DllListReaders names them in search order;
  *    DllOpenReader opens the first one that opens, DllOpenReaderPath a
- *    given one.
+ *    given one. Entries of VANTOR_READER_SIM that name the same state file
+ *    (a symbolic link and its target, a relative and an absolute path, the
+ *    same path twice) are one reader, listed and opened once.
+ *  - The library never writes to stdout or stderr: an emulated reader's
+ *    reason for a failure is kept for DllGetErrorText.
  */
 #ifndef VANTOR_READER_H
 #define VANTOR_READER_H
@@ -111,6 +117,19 @@ VANTOR_API int DllListReaders(char* buffer, unsigned int capacity);
  * path or it cannot be opened, VANTOR_ERR_BUSY when another program (or
  * another open handle) holds it. */
 VANTOR_API int DllOpenReaderPath(const char* path);
+/* Why an emulated reader failed in the last DllOpenReader,
+ * DllOpenReaderPath or DllCloseReader call of the calling thread, as one
+ * line naming its state file, e.g. "state file /tmp/r.json: is not valid
+ * JSON (error at byte 3)": a file it cannot read or use, a lock it cannot
+ * take, a state it cannot write (DllCloseReader then returns -4). Each of
+ * those calls starts without a text; one that skipped a broken reader and
+ * opened the next keeps the text. Writes the text and a terminating '\0'
+ * into buffer and returns its length without the terminator; when they do
+ * not fit in capacity bytes: VANTOR_ERR_LENGTH, nothing written. Without a
+ * text: 0, and "" written when capacity is at least 1 (with capacity 0,
+ * buffer may be NULL: 0 means no text). Attached readers leave no text:
+ * their failures are the OS error codes the functions return. */
+VANTOR_API int DllGetErrorText(char* buffer, int capacity);
 
 /* Framed transport. data may be NULL when length is 0; length 0..599.
  * SKRevData: slot and command are not used; data needs room for
