@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -463,6 +464,36 @@ TEST_F(Cli, DownloadAllWithOneFaultyReader) {
   for (const std::string& args :
        {std::string("list"), std::string("info --all"), "download " + F("script.bin") + " --all"}) {
     EXPECT_EQ(Vantor(args).exitCode, 3) << args;
+  }
+}
+
+// The documentation's tables of options, environment variables and exit
+// codes name exactly what vantor's help (made from the code's tables) does.
+TEST_F(Cli, DocumentationMatchesTheHelp) {
+  std::string help = Vantor("--help").out;
+  for (const char* command : {"list", "download", "info", "apdu", "history"}) {
+    help += Vantor(std::string(command) + " --help").out;
+  }
+  const auto words = [](const std::string& text, const std::regex& pattern) {
+    std::set<std::string> found;
+    for (std::sregex_iterator i(text.begin(), text.end(), pattern), end; i != end; ++i) {
+      found.insert((*i)[1]);
+    }
+    return found;
+  };
+  const std::string docs = ReadFile(std::string(VANTOR_SOURCE_DIR) + "/docs/command-line.md");
+  const auto section = [&](const std::string& heading) {
+    const std::size_t at = docs.find("## " + heading);
+    return docs.substr(at, docs.find("\n## ", at + 1) - at);
+  };
+  const std::regex variable("(VANTOR_[A-Z_]+)"), option("(--[a-z][a-z-]*)"), code("\\| `([0-9])`");
+  EXPECT_EQ(words(section("Environment variables"), variable),
+            words(help.substr(help.find("Environment:")), variable));
+  EXPECT_EQ(words(section("Options"), option), words(help, option));
+  const std::string exitCodes = help.substr(help.find("Exit codes:"), help.find(".\n") - help.find("Exit codes:"));
+  EXPECT_EQ(words(section("Exit codes"), code), words(exitCodes, std::regex("([0-9]) [a-z]")));
+  for (const auto& name : words(ReadFile(std::string(VANTOR_SOURCE_DIR) + "/packaging/environment.roff"), variable)) {
+    EXPECT_NE(help.find(name), std::string::npos) << name;
   }
 }
 
