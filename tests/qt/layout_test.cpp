@@ -1,8 +1,9 @@
-// The window's look: both dialogs in proportion to their dialog-unit
-// templates at a fixed size, captions that fit, keyboard order, the pane's
-// text and the application icon.
-#include <QLabel>
+// The window's look: the dialog templates of the resource script are the
+// table both dialogs are made from, in proportion at a fixed size, with
+// captions that fit; keyboard order, the pane's text and the icon.
+#include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QtTest>
@@ -15,35 +16,99 @@ using namespace vantor::qt;
 
 namespace {
 
-// A widget, its place in the template and its caption ("" for none).
-struct Placed {
-  QWidget* widget;
-  QRect dlu;
-  QString caption;
-};
+// A dialog as "caption|font points|cx cy", then a line per control:
+// "statement ID "caption" x y cx cy".
+QStringList FromTable(const res::DialogTemplate& t) {
+  const char* const kinds[] = {
+      "LTEXT",          "PUSHBUTTON", "DEFPUSHBUTTON", "EDITTEXT", "EDITTEXT+ES_MULTILINE",
+      "CONTROL+SS_ICON"};
+  QStringList out = {
+      QString::asprintf("%s|%s %d|%d %d", t.caption, t.font, t.pointSize, t.cx, t.cy)};
+  for (const auto& c : t) {
+    out << QString::asprintf("%s %d \"%s\" %d %d %d %d", kinds[int(c.kind)], c.id, c.caption, c.x,
+                             c.y, c.cx, c.cy);
+  }
+  return out;
+}
 
-// The dialog has the template's size (w x h dialog units) and cannot be
-// resized; every widget's edges lie within rounding of where the template
-// puts them, in proportion to the dialog, and it shows its caption in full.
-void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, int w, int h,
-                    const QList<Placed>& placed) {
+QStringList Lines(const char* path) {
+  QFile file(QString(VANTOR_SOURCE_DIR "/") + path);
+  return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString(file.readAll()).split('\n')
+                                                          : QStringList();
+}
+
+// The same from the resource script's DIALOGEX block of that name. Fields
+// are split at commas (no caption holds one); names get their values.
+QStringList FromScript(const QString& name) {
+  QMap<QString, QString> symbols = {
+      {"IDOK", "1"},
+      {"VANTORTOOL_CAPTION", "\"" VANTORTOOL_CAPTION "\""},
+      {"VANTORTOOL_ABOUT_VERSION", "\"" VANTORTOOL_ABOUT_VERSION "\""}};
+  for (const QString& line : Lines("res/resource.h")) {
+    const QStringList w = line.split(' ', Qt::SkipEmptyParts);
+    if (w.size() == 3 && w[0] == "#define") symbols[w[1]] = QString(w[2]).remove('(').remove(')');
+  }
+  const QStringList script = Lines("res/VantorTool.rc");
+  QStringList out = {""};
+  QString caption, font;
+  for (int i = script.indexOf(QRegularExpression(name + " DIALOGEX .*"));
+       i >= 0 && script[i] != "END"; ++i) {
+    const QString line = script[i].trimmed(), statement = line.section(' ', 0, 0);
+    QStringList f;
+    for (const QString& field : line.section(' ', 1).split(',')) {
+      f << symbols.value(field.trimmed(), field.trimmed());
+    }
+    const QString text = f[0].startsWith('"') ? f[0].mid(1, f[0].size() - 2) : "";
+    if (statement == name) {
+      out[0] = f.mid(2).join(' ');
+    } else if (statement == "CAPTION") {
+      caption = text;
+    } else if (statement == "FONT") {
+      font = f[1].mid(1, f[1].size() - 2) + " " + f[0];
+    } else if (statement != "STYLE" && statement != "EXSTYLE" && statement != "BEGIN") {
+      // The ID first or after the caption, the place at the first number after it.
+      const int id = statement == "EDITTEXT" ? 0 : 1;
+      int at = id + 1;
+      while (at < f.size() && f[at].toInt() == 0 && f[at] != "0") ++at;
+      const QString kind = statement + (line.contains("ES_MULTILINE") ? "+ES_MULTILINE" : "") +
+                           (line.contains("SS_ICON") ? "+SS_ICON" : "");
+      out << QString("%1 %2 \"%3\" %4").arg(kind, f.value(id), text, f.mid(at, 4).join(' '));
+    }
+  }
+  out[0] = caption + "|" + font + "|" + out[0];
+  return out;
+}
+
+// The dialog has the template's size and cannot be resized; every widget's
+// edges lie within rounding of where the template puts them, in proportion
+// to the dialog, and it shows its caption in full.
+void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, const res::DialogTemplate& t,
+                    const std::vector<QWidget*>& widgets) {
   QVERIFY(u.x >= 4 && u.y >= 8);
+  QCOMPARE(dialog.windowTitle(), t.caption);
   QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-  QVERIFY(qAbs(dialog.width() * 4.0 / u.x - w) <= 0.5 &&
-          qAbs(dialog.height() * 8.0 / u.y - h) <= 0.5);
-  const double sx = dialog.width() / double(w), sy = dialog.height() / double(h);
-  for (const Placed& p : placed) {
-    const QRect g = p.widget->geometry();
-    const QRect& d = p.dlu;
-    const QString what = QString(p.widget->metaObject()->className()) + " " + p.caption;
-    for (double off :
-         {g.left() - d.left() * sx, g.top() - d.top() * sy, g.right() + 1 - (d.right() + 1) * sx,
-          g.bottom() + 1 - (d.bottom() + 1) * sy}) {
+  QVERIFY(qAbs(dialog.width() * 4.0 / u.x - t.cx) <= 0.5 &&
+          qAbs(dialog.height() * 8.0 / u.y - t.cy) <= 0.5);
+  const double sx = dialog.width() / double(t.cx), sy = dialog.height() / double(t.cy);
+  QCOMPARE(widgets.size(), t.count);
+  for (std::size_t i = 0; i < t.count; ++i) {
+    const res::DialogControl& c = t.controls[i];
+    const QRect g = widgets[i]->geometry();
+    const QString caption = c.caption, what = QString::number(i) + " " + caption;
+    if (c.kind == res::ControlKind::kIcon) {
+      // The picture at its own size at the icon's place.
+      QCOMPARE(g.size(), QSize(32, 32));
+      QVERIFY(qAbs(g.x() - c.x * sx) <= 1 && qAbs(g.y() - c.y * sy) <= 1);
+      continue;
+    }
+    for (double off : {g.left() - c.x * sx, g.top() - c.y * sy, g.right() + 1 - (c.x + c.cx) * sx,
+                       g.bottom() + 1 - (c.y + c.cy) * sy}) {
       QVERIFY2(qAbs(off) <= 1.5, qPrintable(what));
     }
-    QCOMPARE(p.widget->property("text").toString(), p.caption);
-    const int frame = qobject_cast<const QPushButton*>(p.widget) ? 6 : 0;
-    QVERIFY2(QFontMetrics(p.widget->font()).horizontalAdvance(p.caption) <= g.width() - frame,
+    if (caption.isEmpty()) continue;
+    QCOMPARE(widgets[i]->property("text").toString(), caption);
+    const int frame = qobject_cast<const QPushButton*>(widgets[i]) ? 6 : 0;
+    QVERIFY2(QFontMetrics(widgets[i]->font()).horizontalAdvance(caption) <= g.width() - frame,
              qPrintable(what));
   }
 }
@@ -54,6 +119,11 @@ class LayoutTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void resourceScriptIsTheTable() {
+    QCOMPARE(FromScript("IDD_VANTORTOOL_DIALOG"), FromTable(res::kMainDialog));
+    QCOMPARE(FromScript("IDD_ABOUTBOX"), FromTable(res::kAboutDialog));
+  }
+
   void mulDiv() {
     const struct {
       int n, num, den, expected;
@@ -69,14 +139,7 @@ class LayoutTest : public QObject {
 
   void mainWindow() {
     VantorToolWindow w;
-    ExpectTemplate(w, w.Units(), 273, 151,
-                   {{w.FileLabel(), {7, 8, 14, 8}, "File:"},
-                    {w.Control(kIdOpenFile), {194, 5, 74, 14}, "Open File..."},
-                    {w.Control(kIdFilePath), {25, 5, 167, 13}, ""},
-                    {w.Control(kIdGetInfo), {194, 116, 74, 28}, "Get Device Info"},
-                    {w.Control(kIdDownload), {194, 37, 74, 28}, "Download To  Device"},
-                    {w.Control(kIdTextPane), {7, 39, 185, 105}, ""}});
-    QCOMPARE(w.windowTitle(), "Orvane V1.0.0.6");
+    ExpectTemplate(w, w.Units(), res::kMainDialog, w.Items());
     QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint) &&
             w.windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(w.width() <= 1100 && w.height() <= 640);  // fits a 1280 x 800 screen at 96 dpi
@@ -85,18 +148,19 @@ class LayoutTest : public QObject {
     const QImage image(":/vantortool.png");
     QVERIFY(image.size() == QSize(32, 32) && !image.hasAlphaChannel());
     QVERIFY(w.windowIcon().availableSizes().contains(QSize(32, 32)));
-    // The focus starts on "Open File..." and Tab follows the template's order:
-    // "Get Device Info" before "Download To  Device", which stands above it.
+    // The focus starts on "Open File..." and Tab follows the template's
+    // order, round to the start.
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QList<QWidget*> order;
-    for (int i = 0; i < 6; ++i) {
+    QList<QWidget*> order, expected;
+    for (const res::DialogControl& c : res::kMainDialog) {
+      if (c.id != IDC_STATIC) expected << w.Control(c.id);
+    }
+    for (int i = 0; i <= expected.size(); ++i) {
       order << QApplication::focusWidget();
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    QCOMPARE(order, (QList<QWidget*>{w.Control(kIdOpenFile), w.Control(kIdFilePath),
-                                     w.Control(kIdGetInfo), w.Control(kIdDownload),
-                                     w.Control(kIdTextPane), w.Control(kIdOpenFile)}));
+    QCOMPARE(order, expected << expected.front());
   }
 
   // The pane breaks lines at CR LF, a lone CR or LF, shows no markup and
@@ -114,14 +178,7 @@ class LayoutTest : public QObject {
 
   void aboutBox() {
     CAboutDlg about;
-    ExpectTemplate(about, about.Units(), 170, 62,
-                   {{about.TitleLabel(), {42, 14, 114, 8}, "Orvane Tool "},
-                    {about.VersionLabel(), {42, 26, 114, 8}, "Version 1.0.0.6"},
-                    {about.OkButton(), {113, 41, 50, 14}, "OK"}});
-    // The icon at its place, at the picture's own size.
-    QCOMPARE(about.IconLabel()->size(), QSize(32, 32));
-    QVERIFY(qAbs(about.IconLabel()->x() - 14.0 * about.width() / 170) <= 1 &&
-            qAbs(about.IconLabel()->y() - 14.0 * about.height() / 62) <= 1);
+    ExpectTemplate(about, about.Units(), res::kAboutDialog, about.Items());
     for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
       about.show();
       QVERIFY(QTest::qWaitForWindowExposed(&about));
