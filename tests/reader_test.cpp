@@ -37,28 +37,6 @@ Bytes Counting(std::size_t n) {
   return data;
 }
 
-// A frame cut into 64-byte reports of the given ID, the last zero-filled.
-std::vector<Report> Reports(const Bytes& frame, std::uint8_t id = 4) {
-  std::vector<Report> reports;
-  for (std::size_t at = 0; at < frame.size(); at += 63) {
-    Report r(64, 0);
-    r[0] = id;
-    std::copy(frame.begin() + at, frame.begin() + std::min(at + 63, frame.size()), r.begin() + 1);
-    reports.push_back(r);
-  }
-  return reports;
-}
-
-// A command (slot, code, n) or response (b0, b1, status, n) frame: header,
-// data, then the XOR of every byte after the first.
-Bytes Frame(Bytes frame, const Bytes& data) {
-  frame.insert(frame.end(), data.begin(), data.end());
-  std::uint8_t x = 0;
-  for (std::size_t i = 1; i < frame.size(); ++i) x ^= frame[i];
-  frame.push_back(x);
-  return frame;
-}
-
 // The shortest of three runs of call: a delay built into the call shows in
 // every run, a stall of a busy machine rarely in all three.
 template <class Call>

@@ -135,30 +135,39 @@ class MainWindowRun : public ::testing::Test {
 };
 
 // The window menu, from the right mouse button and from Shift+F10: the
-// system menu's commands, each doing what it does there.
-TEST_F(MainWindowRun, WindowMenu) {
+// system menu's commands, each doing what it does there. F1 opens the
+// About box from any control; the window waits for it.
+TEST_F(MainWindowRun, WindowMenuAndF1) {
   const std::vector<std::wstring> kItems = {L"Mi&nimize", L"&Close", L"", L"&About VantorTool..."};
+  enum Opener { kRightButton, kShiftF10, kF1 };
   enum Effect { kAbout, kMinimized, kClosed };
   const struct {
     const char* what;
-    bool mouse;
-    WORD choose;  // the item's underlined letter
+    Opener opener;
+    int focus;    // the control with the focus
+    WORD choose;  // the menu item's underlined letter
     Effect effect;
   } cases[] = {
-      {"right button, About", true, 'A', kAbout},
-      {"Shift+F10, About", false, 'A', kAbout},
-      {"right button, Minimize", true, 'N', kMinimized},
-      {"Shift+F10, Close", false, 'C', kClosed},
+      {"right button, About", kRightButton, IDC_OPEN_FILE, 'A', kAbout},
+      {"Shift+F10, About", kShiftF10, IDC_OPEN_FILE, 'A', kAbout},
+      {"right button, Minimize", kRightButton, IDC_OPEN_FILE, 'N', kMinimized},
+      {"Shift+F10, Close", kShiftF10, IDC_OPEN_FILE, 'C', kClosed},
+      {"F1 on a button", kF1, IDC_OPEN_FILE, 0, kAbout},
+      {"F1 in the path field", kF1, IDC_FILE_PATH, 0, kAbout},
+      {"F1 in the pane", kF1, IDC_TEXT_PANE, 0, kAbout},
   };
   for (const auto& c : cases) {
     Run([&](HWND main) {
-      if (c.mouse) {
-        RightClick(main, 100, 28);  // between the path field and the pane
-      } else {
-        Press({VK_SHIFT, VK_F10});  // the focus is on "Open File..."
+      SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(main, c.focus)), TRUE);
+      switch (c.opener) {
+        case kRightButton: RightClick(main, 100, 28); break;  // between the path field and the pane
+        case kShiftF10: Press({VK_SHIFT, VK_F10}); break;
+        case kF1: Press({VK_F1}); break;
       }
-      EXPECT_EQ(OpenMenuItems(), kItems) << c.what;
-      Press({c.choose});
+      if (c.choose) {
+        EXPECT_EQ(OpenMenuItems(), kItems) << c.what;
+        Press({c.choose});
+      }
       switch (c.effect) {
         case kAbout: EXPECT_TRUE(CloseAboutBox(main)) << c.what; break;
         case kMinimized:
@@ -170,17 +179,6 @@ TEST_F(MainWindowRun, WindowMenu) {
       }
     });
   }
-}
-
-// F1 opens the About box from any control; the window waits for it.
-TEST_F(MainWindowRun, F1ShowsAbout) {
-  Run([&](HWND main) {
-    for (int id : {IDC_OPEN_FILE, IDC_FILE_PATH, IDC_TEXT_PANE}) {
-      SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(main, id)), TRUE);
-      Press({VK_F1});
-      EXPECT_TRUE(CloseAboutBox(main)) << id;
-    }
-  });
 }
 
 // A long path in the path field shows its end (the file name) once the
