@@ -301,9 +301,11 @@ TEST(TransportThreads, FailureStaysWithItsThread) {
 }
 #endif  // _WIN32
 
-// A first report shorter than the frame header (possible on a socket, not
-// on HID) must not let the data length disagree with what was gathered.
-TEST(ResponseAssembler, ShortFirstReportNeverClaimsMoreData) {
+// The codec's gathering: a first report shorter than the frame header
+// (possible on a socket, not on HID) must not let the data length disagree
+// with what was gathered; the reader's side gathers the largest command
+// whole, and nothing past it.
+TEST(Assemblers, ShortFirstReportAndLargestCommand) {
   ResponseAssembler response;
   std::uint8_t first[64] = {4, 0x00, 0x7C, 0x00};  // status 0, length bytes not delivered
   ASSERT_EQ(response.Feed(first, 4), ResponseAssembler::kNeedMore);
@@ -311,6 +313,16 @@ TEST(ResponseAssembler, ShortFirstReportNeverClaimsMoreData) {
   std::uint8_t second[64] = {4, 0x41, 0x41, 0x7C};
   ASSERT_EQ(response.Feed(second, 64), ResponseAssembler::kDone);
   EXPECT_EQ(response.dataLength(), 0u);
+
+  CommandAssembler command;
+  const Bytes data = Counting(599);
+  const std::vector<Report> reports = Reports(Frame({0, 0x8C, 0x57, 0x02}, data), 3);
+  for (std::size_t i = 0; i < reports.size(); ++i) {
+    ASSERT_EQ(command.Feed(reports[i].data(), 64),
+              i + 1 < reports.size() ? CommandAssembler::kNeedMore : CommandAssembler::kDone);
+  }
+  EXPECT_EQ(Bytes(command.data(), command.data() + command.dataLength()), data);
+  EXPECT_TRUE(command.checksumOk());
 }
 
 }  // namespace
