@@ -1,6 +1,6 @@
 // The dialog templates of VantorTool.rc as a table, for the windows that
 // are not built from the script: the Qt window makes its dialogs from it.
-// tests/qt/layout_test.cpp holds the script to it.
+// tests/qt/window_test.cpp holds the script to it.
 #pragma once
 
 #include <cstddef>
