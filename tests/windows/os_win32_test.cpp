@@ -111,8 +111,7 @@ TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
     std::wstring held = L"";
     WalkFault fault = kNoFault;
     std::wstring only = L"";
-    bool listEvery = false;
-    std::vector<std::wstring> listed = {};
+    std::vector<std::wstring> listed = {};  // asked for when not empty: every reader
   } cases[] = {
       {"no HID interfaces", {}, -1},
       {"vendor, product and version must all match (0x0206 is not the reader)",
@@ -134,13 +133,8 @@ TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
       {"no memory for the detail record", {Reader()}, -1, L"", kNoMemory},
       // The record still holds its fixed part; the detail call then fails.
       {"detail size not reported", {Reader()}, -1, L"", kNoDetailSize},
-      {"every reader that opens, held or not, none taken",
-       mixed,
-       -1,
-       L"",
-       kNoFault,
-       L"",
-       {Path(1), Path(2), Path(4)}},
+      // Listing: every reader that opens, held or not; none is taken.
+      {"every reader that opens", mixed, -1, L"", kNoFault, L"", {Path(1), Path(2), Path(4)}},
       {"one path", mixed, 4, L"", kNoFault, Path(4)},
       {"one path, in another case", mixed, 4, L"", kNoFault, L"\\\\?\\HID#4"},
       {"a held path", mixed, -1, Path(2), kNoFault, Path(2)},
@@ -152,7 +146,7 @@ TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
     std::vector<std::wstring> listed;
     os::win32::SearchFor what;
     if (!c.only.empty()) what.onlyPath = c.only.c_str();
-    if (c.listEvery) what.every = &listed;
+    if (!c.listed.empty()) what.every = &listed;
     const os::win32::FoundReader found = os::win32::FindReader(hid, what);
     EXPECT_EQ(IndexOf(found.device), c.found) << c.what;
     EXPECT_EQ(found.heldPath, c.held) << c.what;
