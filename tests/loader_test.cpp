@@ -141,7 +141,8 @@ TEST(DownloadTextFile, FilesThatAreNoText) {
 
 #ifdef _WIN32
 // While the download file is open nobody may write it; readers may, and a
-// file another program holds open for writing does not open.
+// file another program holds open for writing does not open. Any name
+// opens, down to one character.
 TEST(DownloadTextFile, WritersAreShutOutWhileOpen) {
   vantor::test::TempDir dir;
   dir.Write("f.bin", "00\n");
@@ -165,6 +166,14 @@ TEST(DownloadTextFile, WritersAreShutOutWhileOpen) {
   EXPECT_NE(file.OpenError(), 0);
   CloseHandle(writer);
   EXPECT_TRUE(file.Open(path));
+  // A name of one character, in the current folder.
+  dir.Write("a", "00\n");
+  wchar_t here[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, here);
+  SetCurrentDirectoryA(dir.path().c_str());
+  EXPECT_TRUE(file.Open("a"));
+  file.Close();
+  SetCurrentDirectoryW(here);
 }
 #endif
 
