@@ -90,13 +90,15 @@ QStringList FromScript(const QString& name) {
   return out;
 }
 
-// The dialog has the template's size and cannot be resized; every widget's
-// edges lie within rounding of where the template puts them, in proportion
-// to the dialog, and it shows its caption in full.
+// The dialog has the template's caption, upright font and size, and cannot
+// be resized; every widget's edges lie within rounding of where the
+// template puts them, in proportion to the dialog, and it shows its caption
+// in full.
 void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, const res::DialogTemplate& t,
                     const std::vector<QWidget*>& widgets) {
   QVERIFY(u.x >= 4 && u.y >= 8);
   QCOMPARE(dialog.windowTitle(), t.caption);
+  QVERIFY(dialog.font().pointSize() == t.pointSize && !dialog.font().italic());
   QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
   QVERIFY(qAbs(dialog.width() * 4.0 / u.x - t.cx) <= 0.5 &&
           qAbs(dialog.height() * 8.0 / u.y - t.cy) <= 0.5);
