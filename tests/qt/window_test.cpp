@@ -213,8 +213,14 @@ class WindowTest : public QObject {
   }
 
   // The pane breaks lines at CR LF, a lone CR or LF, shows no markup and
-  // centres every line; each text replaces the one before.
+  // centres every line; each text replaces the one before. It shows no
+  // caret when it has the focus.
   void pane() {
+    QWidget* view = PaneEdit()->viewport();
+    const QImage unfocused = view->grab().toImage();
+    PaneEdit()->setFocus();
+    QTRY_VERIFY(PaneEdit()->hasFocus());
+    QCOMPARE(view->grab().toImage(), unfocused);
     w_->SetPaneText(L"before\r\n");
     w_->SetPaneText(L"<b>50%s</b> &amp;\r\n\r\nb\rc\n");
     QCOMPARE(Pane(), "<b>50%s</b> &amp;\n\nb\nc\n");
@@ -233,6 +239,7 @@ class WindowTest : public QObject {
       QVERIFY2(!about.isVisible(), qPrintable(QKeySequence(key).toString()));
     }
   }
+
   // The real modal boxes over the window, answered from the keyboard.
   // Type -1: the application's box, which answers nothing.
   void messageBoxes() {
@@ -415,15 +422,6 @@ class WindowTest : public QObject {
     if (effects.contains("pane")) QCOMPARE(Path()->cursorPosition(), path.size());
     // Enter in the path field hands its text over as the file path.
     if (effects == "closed 1") QCOMPARE(QString::fromStdWString(w_->Dlg().FilePath()), path);
-  }
-
-  // The read-only pane shows no caret when it has the focus.
-  void paneWithoutCaret() {
-    QWidget* view = PaneEdit()->viewport();
-    const QImage unfocused = view->grab().toImage();
-    PaneEdit()->setFocus();
-    QTRY_VERIFY(PaneEdit()->hasFocus());
-    QCOMPARE(view->grab().toImage(), unfocused);
   }
 };
 
