@@ -490,9 +490,11 @@ TEST_F(Cli, DocumentationMatchesTheHelp) {
   EXPECT_EQ(words(section("Environment variables"), variable),
             words(help.substr(help.find("Environment:")), variable));
   EXPECT_EQ(words(section("Options"), option), words(help, option));
-  const std::string exitCodes = help.substr(help.find("Exit codes:"), help.find(".\n") - help.find("Exit codes:"));
+  const std::string exitCodes =
+      help.substr(help.find("Exit codes:"), help.find(".\n") - help.find("Exit codes:"));
   EXPECT_EQ(words(section("Exit codes"), code), words(exitCodes, std::regex("([0-9]) [a-z]")));
-  for (const auto& name : words(ReadFile(std::string(VANTOR_SOURCE_DIR) + "/packaging/environment.roff"), variable)) {
+  for (const auto& name :
+       words(ReadFile(std::string(VANTOR_SOURCE_DIR) + "/packaging/environment.roff"), variable)) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
 }

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <thread>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "download/codepage.h"
@@ -15,6 +13,7 @@
 namespace {
 
 using namespace vantor::download;
+using namespace std::string_literals;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(DownloadFormat, DecodeHexPairs) {
@@ -48,29 +47,14 @@ TEST(DownloadFormat, DecodeHexPairs) {
 }
 
 TEST(DownloadFormat, CheckHexLine) {
-  const std::pair<std::string, int> cases[] = {
-      {"00 A4 04 00", 1},
-      {"0123456789ABCDEFabcdef ", 1},
-      {"", 1},
-      {"00\t11", 0},
-      {"-1", 0},
-      {"G0", 0},
-      {"g0", 0},
-      {"0;", 0},
-      {"00\r", 0},
-      {"0x00", 0},
-      {std::string("0\0"
-                   "0",
-                   3),
-       0},
+  const auto check = [](const std::string& text) {
+    return CheckHexLine(static_cast<std::uint32_t>(text.size()), text.data());
   };
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(CheckHexLine(static_cast<std::uint32_t>(text.size()), text.data()), expected)
-        << '"' << text << '"';
-  }
-  for (int b = 0x80; b <= 0xFF; ++b) {
-    const char text[] = {'0', static_cast<char>(b), '0'};
-    EXPECT_EQ(CheckHexLine(3, text), 0) << b;
+  std::vector<std::string> bad = {"00\t11", "-1", "G0", "g0", "0;", "00\r", "0x00", "0"s + '\0'};
+  for (int b = 0x80; b <= 0xFF; ++b) bad.push_back({'0', static_cast<char>(b), '0'});
+  for (const auto& text : bad) EXPECT_EQ(check(text), 0) << '"' << text << '"';
+  for (const auto& text : {"00 A4 04 00"s, "0123456789ABCDEFabcdef "s, ""s}) {
+    EXPECT_EQ(check(text), 1) << '"' << text << '"';
   }
   EXPECT_EQ(CheckHexLine(2, "12XX"), 1) << "only n characters are checked";
 }
@@ -100,7 +84,7 @@ TEST(DownloadFormat, ParseHeaderLine) {
       {L";T=F", 1, {0xF0, 0x00, 0x00}},
       {L";T=", 0, {0x00, 0x00, 0x00}},
       {L";t=F1 producttype=22 productnum=33", 1, {0xF1, 0xC4, 0x5C}},
-      {L";T=\x20AC\x00E9", 0, {0x09, 0x00, 0x00}},  // read from the ANSI form: 80 E9
+      {L";T=\u20AC\u00E9", 0, {0x09, 0x00, 0x00}},  // read from the ANSI form: 80 E9
   };
   vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
   for (const Case& c : cases) {
@@ -112,56 +96,35 @@ TEST(DownloadFormat, ParseHeaderLine) {
 }
 
 // Each case in a charset other than the one before, so a conversion that
-// keeps the first charset it saw fails too.
-TEST(DownloadCodepage, ToAnsi) {
-  struct Case {
+// keeps the first charset it saw fails too. To ANSI, a character the
+// charset lacks becomes one '?'; from ANSI, the text ends at NUL and a byte
+// that starts no character stands for itself.
+TEST(DownloadCodepage, Conversions) {
+  enum Way { kTo = 1, kFrom = 2, kBoth = 3 };
+  const struct {
     const char* charset;
     std::wstring text;
     std::string ansi;
-    bool roundTrip;
+    int way;
+  } cases[] = {
+      {"CP1252", L"00 A4\u00E9\u20AC", "00 A4\xE9\x80", kBoth},
+      {"UTF-8", L"a\u00E9", "a\xC3\xA9", kBoth},
+      {"CP1252", L"a\u0416\u0416z", "a??z", kTo},
+      {"CP932", L"\u3042z", "\x82\xA0z", kBoth},
+      {"CP1252", std::wstring(1, static_cast<wchar_t>(0xD800)), "?", kTo},
+      {"ISO-8859-1", L"\u00E9\u20AC", "\xE9?", kTo},
+      {"CP1252", L"a\0b"s, "a\0b"s, kTo},
+      {"NO-SUCH-CHARSET", L"a\u00E9", "a?", kTo},
+      {"UTF-8", L"\u00FFz", "\xFFz", kFrom},
+      {"CP1252", L"ab", "ab\0cd"s, kFrom},
+      {"UTF-8", L"a\u00C3", "a\xC3", kFrom},  // incomplete at the end
+      {"NO-SUCH-CHARSET", L"a\u00E9", "a\xE9", kFrom},
+      {"UTF-8", L"\u00C3(\u00E9", "\xC3(\xC3\xA9", kFrom},
   };
-  const Case cases[] = {
-      {"CP1252", L"00 A4\x00E9\x20AC", "00 A4\xE9\x80", true},
-      {"UTF-8", L"a\x00E9", "a\xC3\xA9", true},
-      {"CP1252",
-       L"a\x0416\x0416"
-       L"b",
-       "a??b", false},  // one '?' per character
-      {"CP932",
-       L"\x3042"
-       L"a",
-       "\x82\xA0"
-       "a",
-       true},
-      {"CP1252", std::wstring(1, static_cast<wchar_t>(0xD800)), "?", false},
-      {"ISO-8859-1", L"\x00E9\x20AC", "\xE9?", false},
-      {"CP1252", std::wstring(L"a\0b", 3), std::string("a\0b", 3), false},
-      {"NO-SUCH-CHARSET", L"a\x00E9", "a?", false},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", c.charset);
-    EXPECT_EQ(ToAnsi(c.text), c.ansi) << c.charset;
-    if (c.roundTrip) {
-      EXPECT_EQ(FromAnsi(c.ansi.data(), c.ansi.size()), c.text) << c.charset;
-    }
-  }
-}
-
-TEST(DownloadCodepage, FromAnsi) {
-  const std::tuple<const char*, std::string, std::wstring> cases[] = {
-      {"CP1252", std::string("ab\0cd", 5), L"ab"},  // the text ends at NUL
-      {"UTF-8",
-       "\xFF"
-       "a",
-       L"\x00FF"
-       L"a"},                          // an invalid byte stands for itself
-      {"UTF-8", "a\xC3", L"a\x00C3"},  // incomplete at the end
-      {"UTF-8", "\xC3(\xC3\xA9", L"\x00C3(\x00E9"},
-      {"NO-SUCH-CHARSET", "a\xE9", L"a\x00E9"},
-  };
-  for (const auto& [charset, bytes, expected] : cases) {
-    vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", charset);
-    EXPECT_EQ(FromAnsi(bytes.data(), bytes.size()), expected) << charset;
+    EXPECT_EQ(c.way & kTo ? ToAnsi(c.text) : c.ansi, c.ansi) << c.charset;
+    EXPECT_EQ(c.way & kFrom ? FromAnsi(c.ansi.data(), c.ansi.size()) : c.text, c.text) << c.charset;
   }
   EXPECT_EQ(FromAnsi(nullptr, 5), L"");
 }
@@ -171,10 +134,8 @@ TEST(DownloadCodepage, ConcurrentConversions) {
   int bad[2] = {0, 0};
   auto work = [&bad](int who) {
     for (int i = 0; i < 2000; ++i) {
-      bad[who] += ToAnsi(L"x\x00E9\x0416") != "x\xE9?";
-      bad[who] += FromAnsi("\x80z", 2) !=
-                  L"\x20AC"
-                  L"z";
+      bad[who] += ToAnsi(L"x\u00E9\u0416") != "x\xE9?";
+      bad[who] += FromAnsi("\x80z", 2) != L"\u20ACz";
     }
   };
   std::thread other(work, 1);

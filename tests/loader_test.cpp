@@ -1,9 +1,9 @@
 // Reading the download file as 8-bit text and loading its line table.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -17,129 +17,83 @@
 namespace {
 
 using namespace vantor::download;
+using namespace std::string_literals;
 
-// ASCII text as wide text.
-std::wstring Widen(const std::string& bytes) { return std::wstring(bytes.begin(), bytes.end()); }
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-TEST(DownloadLoader, LoadLines) {
-  struct Case {
-    const char* name;
-    std::string bytes;
-    std::uint8_t mode;
-    bool ok;
-    LineTable table;       // lines stored (before the error, when there is one)
-    std::uint32_t number;  // error number when !ok
-  };
-  const std::string hex521(521, 'A'), hex510(510, 'b');
-  std::string pairs173 = "00";  // 518 characters, 173 bytes: blanks are not data
-  for (int i = 0; i < 172; ++i) pairs173 += " 00";
-  const Case cases[] = {
-      {"trim, blank lines, upper-casing",
-       ";Type=F1 ProductType=22 \r\n \xA0 00 a4\t\xA0\n\n \t\v\f\r\nreset\nReset\r\nRESET\r",
-       1,
-       true,
-       {{1, L";Type=F1 ProductType=22"},
-        {2, L"00 A4"},
-        {3, L"RESET"},
-        {4, L"RESET"},
-        {5, L"RESET"}},
-       0},
-      {"comment kept as is", ";  mixed Case g\n", 0, true, {{1, L";  mixed Case g"}}, 0},
-      {"long comment",
-       ";" + std::string(600, 'x'),
-       0,
-       true,
-       {{1, L";" + std::wstring(600, L'x')}},
-       0},
-      {"0x1A ends the text",
-       "00\n11\x1A"
-       "GG\nGG\n",
-       0,
-       true,
-       {{1, L"00"}, {2, L"11"}},
-       0},
-      {"reset with data", "RESET 00\n", 0, false, {}, 0},
-      {"tab between pairs", "00\t11\n", 0, false, {}, 0},
-      {"CR inside a line", "00\r11\n", 0, false, {}, 0},
-      {"NUL inside a line",
-       std::string("00\0"
-                   "11\n",
-                   6),
-       0,
-       false,
-       {},
-       0},
-      {"non-ASCII hex look-alike", "0\xC1\n", 0, false, {}, 0},
-      {"error after header and blank",
-       ";=F1\n\n00 11\nG0\n",
-       1,
-       false,
-       {{1, L";=F1"}, {2, L"00 11"}},
-       2},
-      {"error in second line", ";=F1\nG0\n", 1, false, {{1, L";=F1"}}, 1},
-      {"error in first line", "G0\n00\n", 0, false, {}, 0},
-      {"521 hex in mode 1", hex521, 1, true, {{1, Widen(hex521)}}, 0},
-      {"522 hex in mode 1", hex521 + "0", 1, false, {}, 0},
-      {"522 hex in mode 2", hex521 + "0", 2, false, {}, 0},
-      {"521 hex in mode 0", hex521, 0, false, {}, 0},
-      {"510 hex in mode 0", hex510, 0, true, {{1, std::wstring(510, L'B')}}, 0},
-      {"511 hex in mode 0", hex510 + "b", 0, false, {}, 0},
-      {"blanks are not data in mode 0", pairs173, 0, true, {{1, Widen(pairs173)}}, 0},
-      {"c-apdu",
-       "C-APDU 00 A4 04 00\nc-apdu 0a\n",
-       0,
-       true,
-       {{1, L"C-APDU 00 A4 04 00"}, {2, L"C-APDU 0A"}},
-       0},
-      {"c-apdu bad data", "C-APDU XYZ\n", 0, false, {}, 0},
-      {"c-apdu in a firmware image", ";=F1\nC-APDU 00 A4\n", 1, false, {{1, L";=F1"}}, 1},
-      {"c-apdu with nothing to send",
-       ";=E0\nC-APDU 00 A4\n",
-       2,
-       true,
-       {{1, L";=E0"}, {2, L"C-APDU 00 A4"}},
-       0},
-      {"c-apdu too long", "C-APDU " + std::string(515, '0'), 2, false, {}, 0},
-      {"c-apdu 255 bytes in mode 0",
-       "C-APDU " + std::string(510, '1'),
-       0,
-       true,
-       {{1, L"C-APDU " + std::wstring(510, L'1')}},
-       0},
-      {"c-apdu 256 bytes in mode 0", "C-APDU" + std::string(512, '0'), 0, false, {}, 0},
-  };
-  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
-  for (const Case& c : cases) {
-    TextFile file;
-    ASSERT_TRUE(file.OpenMemory(c.bytes.data(), c.bytes.size()));
-    LineTable table = {{99, L"stale"}};
-    LineError error;
-    error.number = 12345;
-    EXPECT_EQ(LoadLines(file, c.mode, table, &error), c.ok) << c.name;
-    EXPECT_EQ(table, c.table) << c.name;
-    if (!c.ok) {
-      EXPECT_EQ(error.number, c.number) << c.name;
-    }
+// What LoadLines makes of file: "number text|" for each line stored, then
+// "error number at physical line: text" when it fails. The header line is
+// read first, as the download does; loading starts again from the first
+// line, and again without an error target gives the same table.
+std::string Load(TextFile& file, std::uint8_t mode) {
+  std::wstring header;
+  file.ReadString(header);
+  LineTable table = {{99, L"stale"}}, again;
+  LineError error;
+  const bool ok = LoadLines(file, mode, table, &error);
+  std::string out;
+  for (const auto& [number, text] : table) out += std::to_string(number) + " " + Narrow(text) + "|";
+  if (!ok) {
+    out += "error " + std::to_string(error.number) + " at " + std::to_string(error.physicalLine) +
+           ": " + Narrow(error.text);
   }
+  EXPECT_EQ(LoadLines(file, mode, again, nullptr), ok);
+  EXPECT_EQ(again, table);
+  return out;
 }
 
-TEST(DownloadLoader, ErrorTellsThePhysicalLineAndTheTextAsWritten) {
+TEST(DownloadLoader, LoadLines) {
+  const std::string hex521(521, 'A'), hex510(510, 'b'), held(kMaxHeldLine, '0');
+  std::string pairs173 = "00";  // 518 characters, 173 bytes: blanks are not data
+  for (int i = 0; i < 172; ++i) pairs173 += " 00";
+  const struct {
+    std::string bytes;
+    std::uint8_t mode;
+    std::string loaded;
+  } cases[] = {
+      // Trimmed (0xA0 too), blank lines skipped, upper-cased, 0x1A ends the text.
+      {";Type=F1 ProductType=22 \r\n \xA0 00 a4\t\xA0\n\n \t\v\f\r\nreset\nReset\r\nRESET\r", 1,
+       "1 ;Type=F1 ProductType=22|2 00 A4|3 RESET|4 RESET|5 RESET|"},
+      {";  mixed Case g\n", 0, "1 ;  mixed Case g|"},
+      {";" + std::string(600, 'x'), 0, "1 ;" + std::string(600, 'x') + "|"},
+      {"00\n11\x1AGG\nGG\n", 0, "1 00|2 11|"},
+      {"RESET 00\n", 0, "error 0 at 1: RESET 00"},
+      {"00\t11\n", 0, "error 0 at 1: 00\t11"},
+      {"00\r11\n", 0, "error 0 at 1: 00\r11"},
+      {"00\0 11\n"s, 0, "error 0 at 1: 00\0 11"s},
+      {"0\xC1\n", 0, "error 0 at 1: 0\xC1"},  // a hex look-alike beyond ASCII
+      // The number counts stored lines; the physical line and text are as written.
+      {";=F1\n\n00 11\nG0\n", 1, "1 ;=F1|2 00 11|error 2 at 4: G0"},
+      {";h\n\n\n  00 zz \r\n00\n", 1, "1 ;h|error 1 at 4: 00 zz"},
+      {"G0\n00\n", 0, "error 0 at 1: G0"},
+      // At most 521 hex characters; in mode 0 at most 255 bytes.
+      {hex521, 1, "1 " + hex521 + "|"},
+      {hex521 + "0", 1, "error 0 at 1: " + hex521 + "0"},
+      {hex521 + "0", 2, "error 0 at 1: " + hex521 + "0"},
+      {hex521, 0, "error 0 at 1: " + hex521},
+      {hex510, 0, "1 " + std::string(510, 'B') + "|"},
+      {hex510 + "b", 0, "error 0 at 1: " + hex510 + "b"},
+      {pairs173, 0, "1 " + pairs173 + "|"},
+      // C-APDU lines, not in a firmware image.
+      {"C-APDU 00 A4 04 00\nc-apdu 0a\n", 0, "1 C-APDU 00 A4 04 00|2 C-APDU 0A|"},
+      {"C-APDU XYZ\n", 0, "error 0 at 1: C-APDU XYZ"},
+      {";=F1\nC-APDU 00 A4\n", 1, "1 ;=F1|error 1 at 2: C-APDU 00 A4"},
+      {";=E0\nC-APDU 00 A4\n", 2, "1 ;=E0|2 C-APDU 00 A4|"},
+      {"C-APDU " + std::string(515, '0'), 2, "error 0 at 1: C-APDU " + std::string(515, '0')},
+      {"C-APDU " + std::string(510, '1'), 0, "1 C-APDU " + std::string(510, '1') + "|"},
+      {"C-APDU" + std::string(512, '0'), 0, "error 0 at 1: C-APDU" + std::string(512, '0')},
+      // A line longer than is held breaks the rules, whatever it is.
+      {";h\n;" + std::string(kMaxHeldLine, 'c') + "\n00\n", 1,
+       "1 ;h|error 1 at 2: ;" + std::string(kMaxHeldLine - 1, 'c')},
+      {"00\n\n" + std::string(kMaxHeldLine + 1, ' ') + "\n00\n", 1, "1 00|error 1 at 3: "},
+      {std::string(5000, '0'), 1, "error 0 at 1: " + held},
+  };
   vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
-  vantor::test::TempDir dir;
-  dir.Write("f.txt", ";h\n\n\n  00 zz \r\n00\n");
-  TextFile file;
-  ASSERT_TRUE(file.Open(dir.File("f.txt")));
-  std::wstring first;
-  ASSERT_TRUE(file.ReadString(first));  // the header is read first, then the whole file
-  LineTable table;
-  LineError error;
-  ASSERT_FALSE(LoadLines(file, 1, table, &error));
-  EXPECT_EQ(error.number, 1u);
-  EXPECT_EQ(error.physicalLine, 4u);
-  EXPECT_EQ(error.text, L"00 zz");
-  // Loading again starts from the first line and needs no error target.
-  EXPECT_FALSE(LoadLines(file, 1, table, nullptr));
-  EXPECT_EQ(table.size(), 1u);
+  for (const auto& c : cases) {
+    TextFile file;
+    ASSERT_TRUE(file.OpenMemory(c.bytes.data(), c.bytes.size()));
+    EXPECT_EQ(Load(file, c.mode), c.loaded) << c.bytes.substr(0, 40);
+  }
 }
 
 TEST(DownloadTextFile, LongLinesAreCutAndTheirRestSkipped) {
@@ -156,66 +110,39 @@ TEST(DownloadTextFile, LongLinesAreCutAndTheirRestSkipped) {
   dir.Write("f.txt", bytes);
   TextFile file;
   ASSERT_TRUE(file.Open(dir.File("f.txt")));
-  std::vector<std::pair<std::wstring, bool>> lines;
-  for (std::wstring line; file.ReadString(line);) lines.emplace_back(line, file.LineCut());
+  std::vector<std::pair<std::string, bool>> lines;
+  for (std::wstring line; file.ReadString(line);) lines.emplace_back(Narrow(line), file.LineCut());
   ASSERT_EQ(lines.size(), 65u + 6u);
-  EXPECT_EQ(lines[64], std::make_pair(Widen(filler), false));
-  const std::vector<std::pair<std::wstring, bool>> tail(lines.begin() + 65, lines.end());
-  EXPECT_EQ(tail,
-            (std::vector<std::pair<std::wstring, bool>>{{std::wstring(535, L'2'), false},
-                                                        {std::wstring(kMaxHeldLine, L'5'), true},
-                                                        {std::wstring(kMaxHeldLine, L'6'), false},
-                                                        {std::wstring(kMaxHeldLine, L'7'), true},
-                                                        {L"x", false},
-                                                        {std::wstring(kMaxHeldLine, L'8'), true}}));
+  EXPECT_EQ(lines[64], std::make_pair(filler, false));
+  EXPECT_EQ(decltype(lines)(lines.begin() + 65, lines.end()),
+            (decltype(lines){{std::string(535, '2'), false},
+                             {std::string(kMaxHeldLine, '5'), true},
+                             {std::string(kMaxHeldLine, '6'), false},
+                             {std::string(kMaxHeldLine, '7'), true},
+                             {"x", false},
+                             {std::string(kMaxHeldLine, '8'), true}}));
   EXPECT_EQ(file.PhysicalLine(), 71u);
 }
 
-TEST(DownloadLoader, OverlongLineIsALineErrorWithoutReadingItAll) {
-  vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
-  struct Case {
-    const char* name;
-    std::string bytes;
-    std::uint32_t number, physicalLine;
-  } cases[] = {
-      {"comment", ";h\n;" + std::string(kMaxHeldLine, 'c') + "\n00\n", 1, 2},
-      {"blanks", "00\n\n" + std::string(kMaxHeldLine + 1, ' ') + "\n00\n", 1, 3},
-      {"hex", std::string(5000, '0'), 0, 1},
-  };
-  for (const Case& c : cases) {
-    TextFile file;
-    ASSERT_TRUE(file.OpenMemory(c.bytes.data(), c.bytes.size()));
-    LineTable table;
-    LineError error;
-    EXPECT_FALSE(LoadLines(file, 1, table, &error)) << c.name;
-    EXPECT_EQ(error.number, c.number) << c.name;
-    EXPECT_EQ(error.physicalLine, c.physicalLine) << c.name;
-    EXPECT_LE(error.text.size(), kMaxHeldLine) << c.name;
-  }
-#ifndef _WIN32
-  // An endless line without a break: the error comes at once.
-  TextFile zero;
-  ASSERT_TRUE(zero.Open("/dev/zero"));
-  LineTable table;
-  LineError error;
-  EXPECT_FALSE(LoadLines(zero, 0, table, &error));
-  EXPECT_EQ(error.physicalLine, 1u);
-  EXPECT_EQ(error.text, std::wstring(kMaxHeldLine, L'\0'));
-#endif
-}
-
-TEST(DownloadTextFile, ReadErrorIsNotEndOfText) {
+// Files that are no text: a folder does not open; an endless line without
+// a break is a line error at once; a read error is not the end of the text.
+TEST(DownloadTextFile, FilesThatAreNoText) {
   TextFile file;
-  EXPECT_FALSE(file.Open(vantor::test::TempDir().path()));  // a folder is no text
+  EXPECT_FALSE(file.Open(vantor::test::TempDir().path()));
+#ifndef _WIN32
+  ASSERT_TRUE(file.Open("/dev/zero"));
+  EXPECT_EQ(Load(file, 0), "error 0 at 1: " + std::string(kMaxHeldLine, '\0'));
   // Reading this process's memory at address 0 fails with an I/O error.
   if (!file.Open("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem";
   std::wstring line;
   EXPECT_THROW(file.ReadString(line), std::runtime_error);
+#endif
 }
 
 #ifdef _WIN32
 // While the download file is open nobody may write it; readers may, and a
-// file another program holds open for writing does not open.
+// file another program holds open for writing does not open. Any name
+// opens, down to one character.
 TEST(DownloadTextFile, WritersAreShutOutWhileOpen) {
   vantor::test::TempDir dir;
   dir.Write("f.bin", "00\n");
@@ -225,24 +152,28 @@ TEST(DownloadTextFile, WritersAreShutOutWhileOpen) {
     return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
-  {
-    TextFile file;
-    ASSERT_TRUE(file.Open(path));
-    HANDLE reader = openFor(GENERIC_READ);
-    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
-    CloseHandle(reader);
-    HANDLE writer = openFor(GENERIC_WRITE);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-  }
-  HANDLE writer = openFor(GENERIC_WRITE);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   TextFile file;
+  ASSERT_TRUE(file.Open(path));
+  HANDLE reader = openFor(GENERIC_READ), writer = openFor(GENERIC_WRITE);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(reader);
+  file.Close();
+  writer = openFor(GENERIC_WRITE);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(file.Open(path));
   EXPECT_NE(file.OpenError(), 0);
   CloseHandle(writer);
   EXPECT_TRUE(file.Open(path));
+  // A name of one character, in the current folder.
+  dir.Write("a", "00\n");
+  wchar_t here[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, here);
+  SetCurrentDirectoryA(dir.path().c_str());
+  EXPECT_TRUE(file.Open("a"));
+  file.Close();
+  SetCurrentDirectoryW(here);
 }
 #endif
 

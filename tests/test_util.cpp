@@ -21,8 +21,6 @@
 #include <thread>
 #include <utility>
 
-#include "protocol/frame.h"
-
 namespace vantor::test {
 
 #ifndef _WIN32  // Windows: test_util_win32.cpp
@@ -43,27 +41,26 @@ void TempDir::Write(const std::string& name, const std::string& bytes) const {
   out << bytes;
 }
 
-#ifndef _WIN32  // Windows: test_util_win32.cpp
+namespace {
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");  // an empty value removes the variable
+#else
+  value ? ::setenv(name, value, 1) : ::unsetenv(name);
+#endif
+}
+}  // namespace
+
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  if (const char* old = std::getenv(name)) {
-    hadOld_ = true;
-    old_ = old;
-  }
-  if (value) {
-    ::setenv(name, value, 1);
-  } else {
-    ::unsetenv(name);
-  }
+  const char* old = std::getenv(name);
+  hadOld_ = old != nullptr;
+  if (old) old_ = old;
+  SetEnv(name, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (hadOld_) {
-    ::setenv(name_.c_str(), old_.c_str(), 1);
-  } else {
-    ::unsetenv(name_.c_str());
-  }
-}
+ScopedEnv::~ScopedEnv() { SetEnv(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
 
+#ifndef _WIN32  // Windows: test_util_win32.cpp
 // The reader's side on a USB HID gadget node. Like a device, it takes each
 // report the host writes at once (a thread reads them into a queue): the
 // host's USB stack holds only a few unread reports before its writes wait.
@@ -172,18 +169,30 @@ void ReaderPeer::Answer(const std::vector<Report>& reports) {
 }
 #endif
 
-void ReaderPeer::AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data,
-                             std::uint8_t b0, std::uint8_t b1) {
-  std::vector<std::uint8_t> frame(data.size() + 6);
-  const std::size_t length =
-      BuildResponseFrame(b0, b1, status, data.data(), data.size(), frame.data());
+void ReaderPeer::AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data) {
+  const auto n = static_cast<std::uint8_t>(data.size()),
+             n1 = static_cast<std::uint8_t>(data.size() >> 8);
+  Answer(Reports(Frame({0, 0, status, n, n1}, data)));
+}
+
+std::vector<std::uint8_t> Frame(std::vector<std::uint8_t> frame,
+                                const std::vector<std::uint8_t>& data) {
+  frame.insert(frame.end(), data.begin(), data.end());
+  std::uint8_t x = 0;
+  for (std::size_t i = 1; i < frame.size(); ++i) x ^= frame[i];
+  frame.push_back(x);
+  return frame;
+}
+
+std::vector<Report> Reports(const std::vector<std::uint8_t>& frame, std::uint8_t id) {
   std::vector<Report> reports;
-  for (std::size_t i = 0; i < ReportCount(length); ++i) {
-    Report report(64);
-    CutReport(frame.data(), length, i, kInputReportId, report.data());
-    reports.push_back(report);
+  for (std::size_t at = 0; at < frame.size(); at += 63) {
+    Report r(64, 0);
+    r[0] = id;
+    std::copy(frame.begin() + at, frame.begin() + std::min(at + 63, frame.size()), r.begin() + 1);
+    reports.push_back(r);
   }
-  Answer(reports);
+  return reports;
 }
 
 std::vector<std::uint8_t> Hex(const std::string& hex) {

@@ -51,9 +51,8 @@ class ReaderPeer {
   std::vector<Report> TakeWritten();
   // Queues input reports for the host to read.
   void Answer(const std::vector<Report>& reports);
-  // Cuts a response frame into input reports and queues them.
-  void AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data, std::uint8_t b0 = 0,
-                   std::uint8_t b1 = 0);
+  // Queues a response frame (status, data) as input reports.
+  void AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data);
   void CloseReaderSide();
 
  private:
@@ -61,6 +60,15 @@ class ReaderPeer {
   int reader_ = -1;
   std::shared_ptr<struct GadgetSide> gadget_;  // with VANTOR_TEST_HID_PEER
 };
+
+// A frame as the wire has it, built here rather than by the codec under
+// test: header (a command's slot, code, length; a response's two free
+// bytes, status, length), data, then the XOR of every byte after the first.
+std::vector<std::uint8_t> Frame(std::vector<std::uint8_t> header,
+                                const std::vector<std::uint8_t>& data);
+// A frame cut into 64-byte reports of the given ID (3 to the reader, 4 from
+// it), the last zero-filled.
+std::vector<Report> Reports(const std::vector<std::uint8_t>& frame, std::uint8_t id = 4);
 
 // Hex digits with blanks anywhere; a typo throws.
 std::vector<std::uint8_t> Hex(const std::string& hex);

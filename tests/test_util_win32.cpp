@@ -1,10 +1,8 @@
-// Windows side of the test helpers: a temp folder, environment overrides
-// and a message-mode named pipe on which a test plays the reader (one
-// report per message, like a HID device).
+// Windows side of the test helpers: a temp folder and a message-mode named pipe on which a test
+// plays the reader (one report per message, like a HID device).
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -34,16 +32,6 @@ TempDir::TempDir() {
   if (!CreateDirectoryW(dir.c_str(), nullptr)) throw std::runtime_error("CreateDirectoryW failed");
   path_ = ToLocalPath(dir);
 }
-
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  if (const char* old = std::getenv(name)) {
-    hadOld_ = true;
-    old_ = old;
-  }
-  _putenv_s(name, value ? value : "");  // an empty value removes the variable
-}
-
-ScopedEnv::~ScopedEnv() { _putenv_s(name_.c_str(), hadOld_ ? old_.c_str() : ""); }
 
 ReaderPeer::ReaderPeer() {
   const std::wstring name = L"\\\\.\\pipe\\vantor-test-peer-" + UniqueName();

@@ -48,11 +48,6 @@ for path in "$dir/$name" "$dir\\$name"; do
   [[ "$out" == *"Offline File: $name"* ]] || fail "info after $path printed: $out"
 done
 
-# No reader: exit code 3.
-rc=0
-VANTOR_READER_SIM= "$run" "$cli" info >/dev/null 2>&1 || rc=$?
-[[ $rc == 3 ]] || fail "info without a reader exited $rc"
-
 # Two emulated readers (';' separates them here): listed in order, and
 # download --all programs both at once.
 two="$(winpath "$work/r1.json");$(winpath "$work/r2.json")"

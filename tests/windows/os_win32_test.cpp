@@ -97,12 +97,21 @@ struct FakeHid : os::win32::HidApi {
   std::set<HANDLE> open;
 };
 
-TEST(HidSearch, FindsTheFirstReaderAndStopsWhereItMust) {
+// The walk hands back the first free reader, or the one at a path, or
+// lists every reader; it names a held reader when it found none free. Only
+// the handle handed back stays open, with its claim; the device set and
+// the detail records are gone.
+TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
+  const std::vector<Interface> mixed = {
+      {0x046D, 0x0001, 0x0205}, Reader(), Reader(kHeld), Reader(kOpenFails), Reader()};
   struct Case {
     const char* what;
     std::vector<Interface> list;
     int found;  // index of the interface handed back, -1 for none
+    std::wstring held = L"";
     WalkFault fault = kNoFault;
+    std::wstring only = L"";
+    std::vector<std::wstring> listed = {};  // asked for when not empty: every reader
   } cases[] = {
       {"no HID interfaces", {}, -1},
       {"vendor, product and version must all match (0x0206 is not the reader)",
@@ -111,7 +120,7 @@ TEST(HidSearch, FindsTheFirstReaderAndStopsWhereItMust) {
       {"two readers: the first wins", {Reader(), Reader()}, 0},
       {"one that cannot be opened is skipped", {Reader(kOpenFails), Reader()}, 1},
       {"one that another open holds is skipped", {Reader(kHeld), Reader()}, 1},
-      {"all held: none", {Reader(kHeld), Reader(kHeld)}, -1},
+      {"all held: the first is named", {Reader(kHeld), Reader(kHeld)}, -1, Path(0)},
       {"unreadable attributes stop the walk", {Reader(kAttributesFail), Reader()}, -1},
       {"an unreadable detail record stops the walk", {Reader(kDetailFails), Reader()}, -1},
       {"enumeration failures short of the limit are retried at the same index",
@@ -120,20 +129,28 @@ TEST(HidSearch, FindsTheFirstReaderAndStopsWhereItMust) {
       {"enumeration failures up to the limit end the walk",
        {Reader(kFine, kMaxEnumFailures), Reader()},
        -1},
-      {"no device set", {Reader()}, -1, kNoDeviceSet},
-      {"no memory for the detail record", {Reader()}, -1, kNoMemory},
+      {"no device set", {Reader()}, -1, L"", kNoDeviceSet},
+      {"no memory for the detail record", {Reader()}, -1, L"", kNoMemory},
       // The record still holds its fixed part; the detail call then fails.
-      {"detail size not reported", {Reader()}, -1, kNoDetailSize},
+      {"detail size not reported", {Reader()}, -1, L"", kNoDetailSize},
+      // Listing: every reader that opens, held or not; none is taken.
+      {"every reader that opens", mixed, -1, L"", kNoFault, L"", {Path(1), Path(2), Path(4)}},
+      {"one path", mixed, 4, L"", kNoFault, Path(4)},
+      {"one path, in another case", mixed, 4, L"", kNoFault, L"\\\\?\\HID#4"},
+      {"a held path", mixed, -1, Path(2), kNoFault, Path(2)},
+      {"not a reader", mixed, -1, L"", kNoFault, Path(0)},
+      {"not there", mixed, -1, L"", kNoFault, L"\\\\?\\hid#9"},
   };
   for (const auto& c : cases) {
     FakeHid hid(c.list, c.fault);
-    const os::win32::FoundReader found = os::win32::FindReader(hid);
+    std::vector<std::wstring> listed;
+    os::win32::SearchFor what;
+    if (!c.only.empty()) what.onlyPath = c.only.c_str();
+    if (!c.listed.empty()) what.every = &listed;
+    const os::win32::FoundReader found = os::win32::FindReader(hid, what);
     EXPECT_EQ(IndexOf(found.device), c.found) << c.what;
-    // The first held reader is named when none was free.
-    const bool held = c.found < 0 && !c.list.empty() && c.list[0].quirk == kHeld;
-    EXPECT_EQ(found.heldPath, held ? Path(0) : L"") << c.what;
-    // Only the handle handed back stays open, with its claim; the set and
-    // the records are gone.
+    EXPECT_EQ(found.heldPath, c.held) << c.what;
+    EXPECT_EQ(listed, c.listed) << c.what;
     EXPECT_EQ(hid.open.size(), c.found >= 0 ? 1u : 0u) << c.what;
     EXPECT_EQ(hid.claims, c.found >= 0 ? 1 : 0) << c.what;
     EXPECT_EQ(hid.setsOpen, 0) << c.what;
@@ -176,6 +193,8 @@ TEST(Win32Link, FailuresGiveTheWindowsError) {
   EXPECT_EQ(pipeErrors.count(DllEraseOfflineData(peer.host())), 1u);
 }
 
+// The state is written, and the lock file gone, before DllCloseReader
+// returns.
 TEST(Win32Emulator, StateIsWrittenBeforeCloseReturns) {
   TempDir dir;
   ScopedEnv sim("VANTOR_READER_SIM", dir.File("reader.json").c_str());
@@ -187,47 +206,9 @@ TEST(Win32Emulator, StateIsWrittenBeforeCloseReturns) {
     ASSERT_EQ(DllSetOfflineFileName(handle, name.data(), static_cast<unsigned>(name.size())), 0);
     ASSERT_EQ(DllCloseReader(handle), 0);
     const auto state = nlohmann::json::parse(ReadFile(dir.File("reader.json")));
-    EXPECT_EQ(state["offline_file_name"],
-              ToHex(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
+    EXPECT_EQ(state["offline_file_name"], "72756E3" + std::to_string(round) + "2E62696E");
     EXPECT_EQ(state["log"].size(), round + 1u);
-  }
-}
-
-TEST(HidSearch, OnePathOrEveryReader) {
-  const std::vector<Interface> list = {
-      {0x046D, 0x0001, 0x0205}, Reader(), Reader(kHeld), Reader(kOpenFails), Reader()};
-  struct Case {
-    const char* what;
-    std::wstring only;
-    bool every;
-    int found;
-    std::vector<std::wstring> listed;
-    std::wstring held;
-  } cases[] = {
-      {"every reader that opens, held or not, none taken",
-       L"",
-       true,
-       -1,
-       {Path(1), Path(2), Path(4)},
-       L""},
-      {"one path", Path(4), false, 4, {}, L""},
-      {"one path, in another case", L"\\\\?\\HID#4", false, 4, {}, L""},
-      {"a held path", Path(2), false, -1, {}, Path(2)},
-      {"not a reader", Path(0), false, -1, {}, L""},
-      {"not there", L"\\\\?\\hid#9", false, -1, {}, L""},
-  };
-  for (const auto& c : cases) {
-    FakeHid hid(list, kNoFault);
-    std::vector<std::wstring> listed;
-    os::win32::SearchFor what;
-    if (!c.only.empty()) what.onlyPath = c.only.c_str();
-    if (c.every) what.every = &listed;
-    const os::win32::FoundReader found = os::win32::FindReader(hid, what);
-    EXPECT_EQ(IndexOf(found.device), c.found) << c.what;
-    EXPECT_EQ(listed, c.listed) << c.what;
-    EXPECT_EQ(found.heldPath, c.held) << c.what;
-    EXPECT_EQ(hid.open.size(), c.found >= 0 ? 1u : 0u) << c.what;
-    EXPECT_EQ(hid.claims, c.found >= 0 ? 1 : 0) << c.what;
+    EXPECT_FALSE(std::ifstream(dir.File("reader.json.lock")).is_open());
   }
 }
 
@@ -244,21 +225,6 @@ TEST(HidSearch, ClaimHoldsThePathInAnyCase) {
   const HANDLE again = os::win32::ClaimReaderPath(path);
   EXPECT_NE(again, nullptr);
   CloseHandle(again);
-}
-
-// One open per emulated reader.
-TEST(Win32Emulator, OneOpenPerStateFile) {
-  TempDir dir;
-  ScopedEnv sim("VANTOR_READER_SIM", dir.File("reader.json").c_str());
-  const int first = DllOpenReader();
-  ASSERT_GT(first, 0);
-  EXPECT_EQ(DllOpenReader(), VANTOR_ERR_NO_READER);
-  EXPECT_EQ(DllLedControl(first, 1), 0);
-  EXPECT_EQ(DllCloseReader(first), 0);
-  const int second = DllOpenReader();
-  ASSERT_GT(second, 0);
-  EXPECT_EQ(DllCloseReader(second), 0);
-  EXPECT_FALSE(std::ifstream(dir.File("reader.json.lock")).is_open());
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// The About box: icon, product line, version line and OK, laid out in
-// dialog units of its 8-point shell font.
+// The About box: icon, product line, version line and OK, made from
+// res::kAboutDialog.
 #pragma once
 
 #include <QDialog>
+#include <vector>
 
 #include "DialogUnits.h"
-
-class QLabel;
-class QPushButton;
 
 namespace vantor::qt {
 
@@ -18,17 +16,12 @@ class CAboutDlg : public QDialog {
   explicit CAboutDlg(QWidget* parent = nullptr);
 
   const BaseUnits& Units() const { return units_; }
-  QLabel* IconLabel() const { return icon_; }
-  QLabel* TitleLabel() const { return title_; }
-  QLabel* VersionLabel() const { return version_; }
-  QPushButton* OkButton() const { return ok_; }
+  // The widgets of res::kAboutDialog, in its order: icon, two lines, OK.
+  const std::vector<QWidget*>& Items() const { return items_; }
 
  private:
   BaseUnits units_;
-  QLabel* icon_ = nullptr;
-  QLabel* title_ = nullptr;
-  QLabel* version_ = nullptr;
-  QPushButton* ok_ = nullptr;
+  std::vector<QWidget*> items_;
 };
 
 }  // namespace vantor::qt

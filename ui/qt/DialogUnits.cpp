@@ -1,8 +1,13 @@
 #include "DialogUnits.h"
 
+#include <QDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStringList>
+#include <QTextEdit>
 #include <cstdint>
 
 namespace vantor::qt {
@@ -49,6 +54,42 @@ QFont DialogFont(const QString& family, int pointSize) {
   QFont font(chosen, pointSize, QFont::Normal, false);
   font.setStyleHint(QFont::SansSerif);
   return font;
+}
+
+std::vector<QWidget*> BuildDialog(QDialog& dialog, const res::DialogTemplate& t, BaseUnits* units) {
+  dialog.setWindowTitle(QString::fromUtf8(t.caption));
+  dialog.setFont(DialogFont(QString::fromUtf8(t.font), t.pointSize));
+  *units = BaseUnitsOf(dialog.font());
+  std::vector<QWidget*> widgets;
+  for (const res::DialogControl& c : t) {
+    const QString caption = QString::fromUtf8(c.caption);
+    QWidget* widget = nullptr;
+    switch (c.kind) {
+      case res::ControlKind::kLabel:
+      case res::ControlKind::kIcon: {
+        auto* label = new QLabel(caption, &dialog);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case res::ControlKind::kButton:
+      case res::ControlKind::kDefaultButton: {
+        auto* button = new QPushButton(caption, &dialog);
+        const bool isDefault = c.kind == res::ControlKind::kDefaultButton;
+        button->setAutoDefault(isDefault);
+        button->setDefault(isDefault);
+        widget = button;
+        break;
+      }
+      case res::ControlKind::kEdit: widget = new QLineEdit(&dialog); break;
+      case res::ControlKind::kMultiLineEdit: widget = new QTextEdit(&dialog); break;
+    }
+    widget->setGeometry(DialogRect(*units, c.x, c.y, c.cx, c.cy));
+    widgets.push_back(widget);
+  }
+  dialog.setFixedSize(DialogSize(*units, t.cx, t.cy));
+  return widgets;
 }
 
 }  // namespace vantor::qt

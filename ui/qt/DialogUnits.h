@@ -8,6 +8,12 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <vector>
+
+#include "dialog_layout.h"
+
+class QDialog;
+class QWidget;
 
 namespace vantor::qt {
 
@@ -32,5 +38,13 @@ QRect DialogRect(const BaseUnits& units, int x, int y, int w, int h);
 // sans serif faces share Arial's widths); failing that, the system's sans
 // serif face.
 QFont DialogFont(const QString& family, int pointSize);
+
+// Makes dialog from its template, as the system makes a dialog from its
+// resource: the caption, the template's font, one widget per control in
+// the template's order (which is thus the Tab order) at its place, and the
+// size, fixed. Labels show plain text; only the default button takes Enter
+// without the focus; the icon is a label to put the picture in. Returns the
+// widgets in the template's order; *units gets the font's base units.
+std::vector<QWidget*> BuildDialog(QDialog& dialog, const res::DialogTemplate& t, BaseUnits* units);
 
 }  // namespace vantor::qt

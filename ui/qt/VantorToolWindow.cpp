@@ -25,7 +25,6 @@
 
 #include "AboutDlg.h"
 #include "local_path.h"
-#include "vantor_version.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -99,12 +98,8 @@ VantorToolWindow::VantorToolWindow(QWidget* parent)
   };
   runAbout_ = [](CAboutDlg& about) { about.exec(); };
 
-  setWindowTitle(QStringLiteral(VANTORTOOL_CAPTION));
   setWindowIcon(AppIcon());
-  setFont(DialogFont(QStringLiteral("Microsoft Sans Serif"), 18));
-  units_ = BaseUnitsOf(font());
   BuildControls();
-  setFixedSize(DialogSize(units_, 273, 151));
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(help, &QShortcut::activated, this, &VantorToolWindow::OnAbout);
@@ -128,43 +123,24 @@ VantorToolWindow::VantorToolWindow(QWidget* parent)
 }
 
 void VantorToolWindow::BuildControls() {
-  const auto place = [this](QWidget* w, int x, int y, int cx, int cy) {
-    w->setGeometry(DialogRect(units_, x, y, cx, cy));
-  };
-  const auto button = [this](const char* text) {
-    auto* b = new QPushButton(QString::fromLatin1(text), this);
-    // No default button: Enter clicks only the button that has the focus.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-  };
+  // Made in the template's order, which is the Tab order: "Download To
+  // Device" comes after "Get Device Info" although it stands above it.
+  items_ = BuildDialog(*this, res::kMainDialog, &units_);
+  openFile_ = qobject_cast<QPushButton*>(Control(kIdOpenFile));
+  path_ = qobject_cast<QLineEdit*>(Control(kIdFilePath));
+  getInfo_ = qobject_cast<QPushButton*>(Control(kIdGetInfo));
+  download_ = qobject_cast<QPushButton*>(Control(kIdDownload));
+  pane_ = qobject_cast<QTextEdit*>(Control(kIdTextPane));
 
-  fileLabel_ = new QLabel(QStringLiteral("File:"), this);
-  fileLabel_->setTextFormat(Qt::PlainText);
-  fileLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  place(fileLabel_, 7, 8, 14, 8);
-
-  openFile_ = button("Open File...");
   // Alt and the caption's first letter press a button, also from the path
   // field, which would otherwise take the letter.
   openFile_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
-  place(openFile_, 194, 5, 74, 14);
-
-  path_ = new QLineEdit(this);
-  path_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  place(path_, 25, 5, 167, 13);
-
-  getInfo_ = button("Get Device Info");
   getInfo_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_G));
-  place(getInfo_, 194, 116, 74, 28);
-
-  download_ = button("Download To  Device");
   download_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
-  place(download_, 194, 37, 74, 28);
+  path_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
   // The pane centres every line. Long lines wrap, and a scroll bar comes up
   // when the text is taller than the pane, so no message is ever cut off.
-  pane_ = new QTextEdit(this);
   pane_->setReadOnly(true);
   pane_->setAcceptRichText(false);
   pane_->setUndoRedoEnabled(false);
@@ -178,14 +154,6 @@ void VantorToolWindow::BuildControls() {
   pane_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   pane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  place(pane_, 7, 39, 185, 105);
-
-  // Tab order: the controls' order in the resource, so "Download To  Device"
-  // comes after "Get Device Info" although it stands above it.
-  setTabOrder(openFile_, path_);
-  setTabOrder(path_, getInfo_);
-  setTabOrder(getInfo_, download_);
-  setTabOrder(download_, pane_);
 }
 
 VantorToolWindow::~VantorToolWindow() {
@@ -198,14 +166,10 @@ VantorToolWindow::~VantorToolWindow() {
 }
 
 QWidget* VantorToolWindow::Control(int id) const {
-  switch (id) {
-    case kIdOpenFile: return openFile_;
-    case kIdFilePath: return path_;
-    case kIdGetInfo: return getInfo_;
-    case kIdDownload: return download_;
-    case kIdTextPane: return pane_;
-    default: return nullptr;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (id != IDC_STATIC && res::kMainDialog.controls[i].id == id) return items_[i];
   }
+  return nullptr;
 }
 
 QMenu* VantorToolWindow::CreateWindowMenu() {

@@ -1,5 +1,5 @@
-// The main window on Qt: a thin view over CVantorToolDlg. It lays out the
-// controls of resource 102 in dialog units, forwards its three buttons to
+// The main window on Qt: a thin view over CVantorToolDlg. It makes the
+// controls of resource 102 from res::kMainDialog, forwards its three buttons to
 // the handlers and carries out the window operations the handlers and the
 // download worker ask for. No download or query logic lives here.
 #pragma once
@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "VantorToolDlg.h"
 #include "WindowHost.h"
@@ -49,7 +50,8 @@ class VantorToolWindow : public QDialog, public WindowHost {
   CVantorToolDlg& Dlg() { return dlg_; }
   // The control with the given ID (kIdOpenFile ... kIdTextPane), or null.
   QWidget* Control(int id) const;
-  QLabel* FileLabel() const { return fileLabel_; }
+  // The widgets of res::kMainDialog, in its order.
+  const std::vector<QWidget*>& Items() const { return items_; }
   const BaseUnits& Units() const { return units_; }
 
   void SetMessageBoxRunner(MessageBoxRunner runner) { runBox_ = std::move(runner); }
@@ -94,7 +96,7 @@ class VantorToolWindow : public QDialog, public WindowHost {
   CVantorToolDlg dlg_{*this};
   BaseUnits units_;
 
-  QLabel* fileLabel_ = nullptr;
+  std::vector<QWidget*> items_;
   QPushButton* openFile_ = nullptr;
   QLineEdit* path_ = nullptr;
   std::wstring pathExact_;  // the path last set, while the field shows pathShown_
