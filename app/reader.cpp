@@ -1,5 +1,6 @@
 #include "reader.h"
 
+#include "readers.h"
 #include "vantor/reader.h"
 
 namespace vantor::app {
@@ -15,10 +16,29 @@ void Reader::Adopt(int handle) {
 }
 
 bool Reader::OpenIfNeeded() {
-  if (!IsOpen()) {
-    handle_ = path_.empty() ? DllOpenReader() : DllOpenReaderPath(path_.c_str());
-    openResult_ = handle_;
+  if (IsOpen()) return true;
+  opened_ = path_;
+  if (!path_.empty()) {
+    handle_ = DllOpenReaderPath(path_.c_str());
+  } else {
+    // As DllOpenReader, but knowing which reader it took.
+    std::string held;
+    handle_ = VANTOR_ERR_NO_READER;
+    for (const auto& reader : ListReaders(false)) {
+      if (!reader.duplicateOf.empty()) continue;
+      const int handle = OpenReaderAt(reader.path);
+      if (handle > 0) {
+        handle_ = handle;
+        opened_ = reader.path;
+        break;
+      }
+      if (handle == VANTOR_ERR_BUSY && held.empty()) held = reader.path;
+    }
+    if (!IsOpen()) opened_ = held;
   }
+  // A search that found only held readers leaves the handle "no reader",
+  // as DllOpenReader does, and tells why in the open result.
+  openResult_ = path_.empty() && !IsOpen() && !opened_.empty() ? VANTOR_ERR_BUSY : handle_;
   return IsOpen();
 }
 

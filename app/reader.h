@@ -21,8 +21,13 @@ class Reader {
   // Takes over a handle opened elsewhere (the command line opens every
   // reader of a batch before any download starts).
   void Adopt(int handle);
-  // Opens the reader unless it is open; false when none opened.
+  // Opens the reader unless it is open: the one at Path(), or the first in
+  // search order that opens and no other program holds. false when none
+  // opened; LastOpenResult() then tells why.
   bool OpenIfNeeded();
+  // The path of the reader opened last; after a failed open of the first
+  // free reader, a reader another program holds ("" when none was held).
+  const std::string& OpenedPath() const { return opened_; }
   // Closes an open reader; the handle is 0 afterwards.
   void Close();
 
@@ -35,6 +40,7 @@ class Reader {
 
  private:
   std::string path_;
+  std::string opened_;
   int handle_ = 0;
   int openResult_ = 0;
   bool closeFailed_ = false;

@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "hex.h"
+#include "reader.h"
 #include "readers.h"
 #include "terminal.h"
 #include "vantor/reader.h"
@@ -72,19 +73,10 @@ bool ResolveReader(const std::string& value, std::string* path, int* code) {
 }
 
 int OpenReader(std::string* path) {
-  if (!path->empty()) return DllOpenReaderPath(path->c_str());
-  std::string held;
-  for (const auto& reader : ListReaders(false)) {
-    if (!reader.duplicateOf.empty()) continue;
-    const int handle = OpenReaderAt(reader.path);
-    if (handle > 0) {
-      *path = reader.path;
-      return handle;
-    }
-    if (handle == VANTOR_ERR_BUSY && held.empty()) held = reader.path;
-  }
-  *path = held;
-  return held.empty() ? VANTOR_ERR_NO_READER : VANTOR_ERR_BUSY;
+  app::Reader reader(*path);
+  const bool opened = reader.OpenIfNeeded();
+  *path = reader.OpenedPath();
+  return opened ? reader.Handle() : reader.LastOpenResult();
 }
 
 int ReportOpenFailure(int openResult, const std::string& path) {
