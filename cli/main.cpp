@@ -8,6 +8,7 @@
 
 #include "codepage.h"
 #include "commands.h"
+#include "history_command.h"
 #include "vantor_version.h"
 
 #ifdef _WIN32
@@ -122,6 +123,8 @@ int main(int argc, char** argv) {
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
   info->add_flag("--all", all, "Every attached reader");
+  HistoryQuery historyQuery;
+  auto* history = AddHistoryCommand(app, historyQuery);
 
   // A first word that is no option and no command is named as such (CLI11
   // would only say that a command is required).
@@ -155,5 +158,6 @@ int main(int argc, char** argv) {
   if (*check) return Check(file);
   if (*download) return all ? DownloadAll(file, yes, json) : Download(file, yes);
   if (*info) return all ? InfoAll(json) : Info(json);
+  if (*history) return RunHistory(historyQuery);
   return kExitUsage;
 }
