@@ -81,8 +81,9 @@ class Appender {
 enum class Kind { kScript, kFirmware, kNothing };  // header =F firmware, =E nothing
 enum class Result { kSuccess, kFailed, kInterrupted, kNothingSent };
 
-// The attempt's facts, the same in both records. Strings are byte strings:
-// what is not valid UTF-8 goes into the record by the "raw" rule (JsonString).
+// The attempt's facts, the same in both records. Strings are byte strings
+// (UTF-8 on Windows): what is not valid UTF-8 goes into the record by the
+// "raw" rule (SetString).
 struct Facts {
   std::string attempt;  // NewId()
   std::string batch;    // NewId() shared by the readers of one download --all; "" otherwise
@@ -120,8 +121,8 @@ std::string FinishedRecord(const Facts& facts, const End& end);
 // file (paths, file names, serial numbers, host names).
 
 // bytes as a valid UTF-8 string: sequences that are valid UTF-8 stay, each
-// other byte b becomes the character U+00bb (its Latin-1 reading). *wasRaw
-// tells whether any byte was replaced.
+// other byte becomes the character of the same value, U+0080..U+00FF (its
+// Latin-1 reading). *wasRaw tells whether any byte was replaced.
 std::string JsonString(const std::string& bytes, bool* wasRaw = nullptr);
 // Lower-case hex of the bytes.
 std::string Hex(const std::string& bytes);

@@ -87,7 +87,7 @@ rec+='"header":"000000","lines":1'
 } >"$work/history.jsonl"
 out=$(VANTOR_HISTORY=$(winpath "$work/history.jsonl") "$run" "$cli" history 2>&1 | tr -d '\r') ||
   fail "history failed: $out"
-[[ "$out" == *$'\n2026-12-07T08:00:00.000Z  success  '*' R1  '*' 1.00\n'* &&
+[[ "$out" == *$'\n2026-12-07T08:00:00.000Z  success  '*' R1  '*$' 1.00\n'* &&
   "$out" == *$'\n2026-12-07T09:00:00.000Z  interrupted (no end recorded)  R1  '*' -'* &&
   "$out" == *'1 line skipped'* ]] || fail "history printed: $out"
 

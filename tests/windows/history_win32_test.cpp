@@ -19,7 +19,8 @@ namespace {
 TEST(HistoryWin32, PlaceAppendsAndHash) {
   {
     ScopedEnv history("VANTOR_HISTORY", nullptr), local("LOCALAPPDATA", "C:\\Users\\op\\Local\\");
-    EXPECT_EQ(history::Locate(false, false).file, "C:\\Users\\op\\Local\\VantorTool\\history.jsonl");
+    EXPECT_EQ(history::Locate(false, false).file,
+              "C:\\Users\\op\\Local\\VantorTool\\history.jsonl");
     EXPECT_EQ(history::Locate(false, true).file, "");
   }
   TempDir dir;
