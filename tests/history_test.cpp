@@ -199,9 +199,13 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
   EXPECT_EQ(Vantor("history --json", dir.File("none")).out, "[]\n");
 }
 
-// 100,000 attempts in under 2 s of CPU and 50 MB (sanitizers: lines only).
+// 100,000 attempts in under 2 s of CPU and 50 MB.
 TEST(HistoryQuery, StreamsAHundredThousandAttempts) {
-  constexpr int kAttempts = 100000;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr int kAttempts = 10000, kLimits = false;  // ten times slower
+#else
+  constexpr int kAttempts = 100000, kLimits = true;
+#endif
   const std::string record =
       R"({"schema":1,"event":"%s","attempt":"%032d","batch":null,"time":"2026-12-07T08:00:00.000Z",)"
       R"("host":"line-3","tool_version":"1.0.0.6","reader_path":"/dev/hidraw3","serial":"VT-0001",)"
@@ -222,13 +226,12 @@ TEST(HistoryQuery, StreamsAHundredThousandAttempts) {
   const std::string out = Vantor("history", dir.File("h")).out;
   ::getrusage(RUSAGE_CHILDREN, &after);
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), kAttempts + 1);
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   const auto seconds = [](const rusage& u) {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
   };
-  EXPECT_LT(seconds(after) - seconds(before), 2.0);
-  EXPECT_LT(after.ru_maxrss, 50 * 1024);  // kB, the largest child so far
-#endif
+  const double cpu = seconds(after) - seconds(before);
+  EXPECT_TRUE(!kLimits || cpu < 2.0) << cpu << " s";
+  EXPECT_TRUE(!kLimits || after.ru_maxrss < 50 * 1024) << after.ru_maxrss << " kB, largest child";
 }
 
 }  // namespace
