@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "download_job.h"
 #include "errors.h"
 #include "format.h"
+#include "history.h"
 #include "interrupt.h"
 #include "local_path.h"
 #include "progress.h"
@@ -153,6 +155,7 @@ class ReaderRun : public app::DownloadEvents {
   std::wstring pane;
   app::DownloadEnd end;
   std::uint8_t mode = 0;
+  history::Facts facts;  // what the history records of this attempt
   Clock::time_point start = Clock::now();
   Clock::time_point finish = start;
 
@@ -162,7 +165,8 @@ class ReaderRun : public app::DownloadEvents {
 };
 
 nlohmann::json Summary(const std::string& file, const std::vector<std::unique_ptr<ReaderRun>>& runs,
-                       const std::vector<std::string>& inUse, double seconds) {
+                       const std::vector<std::string>& inUse, double seconds,
+                       const std::string& batch = "") {
   nlohmann::json readers = nlohmann::json::array();
   int succeeded = 0;
   for (const auto& run : runs) {
@@ -173,6 +177,7 @@ nlohmann::json Summary(const std::string& file, const std::vector<std::unique_pt
     PutText(entry, "message", run->Message());
     PutText(entry, "serial", run->device.serial);
     PutText(entry, "usb_path", run->device.usbPath);
+    entry["attempt"] = run->facts.attempt;
     if (run->Stopped()) entry["interrupted"] = true;
     readers.push_back(entry);
   }
@@ -182,6 +187,7 @@ nlohmann::json Summary(const std::string& file, const std::vector<std::unique_pt
                             {"failed", static_cast<int>(runs.size()) - succeeded},
                             {"seconds", seconds}};
   PutText(summary, "file", file);
+  if (!batch.empty()) summary["batch"] = batch;
   summary["in_use"] = nlohmann::json::array();
   for (const auto& path : inUse) {
     nlohmann::json entry;
@@ -238,6 +244,57 @@ int TerminalRows() {
   if (!::isatty(STDERR_FILENO) || ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
   return size.ws_row == 0 ? 25 : size.ws_row;
 #endif
+}
+
+// The history's facts of each reader's attempt, and its started record,
+// before anything is sent. false with *error when the history cannot
+// account for the attempts: the download must not start.
+bool RecordStarts(history::Appender& appender, const history::Place& place, const std::string& path,
+                  const app::DownloadFile& file, bool batch,
+                  std::vector<std::unique_ptr<ReaderRun>>& runs, std::string* error) {
+  history::Facts facts;
+  facts.batch = batch ? history::NewId() : "";
+  facts.fileName = ToTerminal(file.Name());
+  std::error_code ec;
+  facts.filePath = std::filesystem::absolute(path, ec).string();
+  facts.kind = file.mode == download::kHeaderF   ? history::Kind::kFirmware
+               : file.mode == download::kHeaderE ? history::Kind::kNothing
+                                                 : history::Kind::kScript;
+  std::copy(file.header, file.header + 3, facts.header);
+  facts.lines = static_cast<long>(file.lines.size());
+  if (place.on() && (!appender.Open(place, error) ||
+                     !history::HashFile(path, &facts.sha256, &facts.fileSize, error))) {
+    return false;
+  }
+  for (auto& run : runs) {
+    run->facts = facts;
+    run->facts.attempt = history::NewId();
+    run->facts.readerPath = run->device.path;
+    run->facts.serial = run->device.serial;
+    run->facts.usbPath = run->device.usbPath;
+    if (place.on() && !appender.Append(history::StartedRecord(run->facts), error)) return false;
+  }
+  return true;
+}
+
+// Each attempt's finished record; false with *error when one was not written.
+bool RecordEnds(history::Appender& appender, const std::vector<std::unique_ptr<ReaderRun>>& runs,
+                int signal, std::string* error) {
+  bool written = true;
+  for (const auto& run : runs) {
+    history::End end;
+    end.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(run->finish - run->start).count();
+    end.recordsSent = static_cast<long>(run->end.recordsSent);
+    end.result = run->Stopped()                              ? history::Result::kInterrupted
+                 : !run->Ok()                                ? history::Result::kFailed
+                 : run->end.outcome == Outcome::kNothingSent ? history::Result::kNothingSent
+                                                             : history::Result::kSuccess;
+    if (!run->Ok() && !run->Stopped()) end.failedStep = run->Message();
+    end.exitCode = run->ExitCode(signal);
+    written = appender.Append(history::FinishedRecord(run->facts, end), error) && written;
+  }
+  return written;
 }
 
 }  // namespace
@@ -356,6 +413,17 @@ int Download(const Selection& selection, const std::string& path, const Download
     runs.push_back(std::make_unique<ReaderRun>(std::move(device), handle, progress, 0));
   }
 
+  // The history accounts for every attempt before anything is sent.
+  const history::Place place = history::Locate(options.noHistory, false);
+  history::Appender appender;
+  std::string historyError = place.error;
+  if (!historyError.empty() ||
+      !RecordStarts(appender, place, path, file, selection.all, runs, &historyError)) {
+    for (auto& run : runs) run->reader.Close();
+    std::fprintf(stderr, "vantor: %s; nothing was downloaded\n", historyError.c_str());
+    return EndEarly(kExitFailed, path, historyError, options.json);
+  }
+
   std::vector<std::string> shownPaths;
   for (const auto& run : runs) {
     run->mode = file.mode;
@@ -376,8 +444,12 @@ int Download(const Selection& selection, const std::string& path, const Download
   const double seconds = SecondsBetween(start, Clock::now());
   const int signal = StopOnSignals::Caught();
 
+  bool recorded = true;
+  if (place.on()) recorded = RecordEnds(appender, runs, signal, &historyError);
   if (options.json) {
-    std::printf("%s\n", Dump(Summary(path, runs, inUse, seconds)).c_str());
+    std::printf("%s\n", Dump(Summary(path, runs, inUse, seconds,
+                                     runs.empty() ? "" : runs.front()->facts.batch))
+                            .c_str());
   } else if (selection.all) {
     if (!runs.empty()) PrintTable(runs, seconds);
   } else {
@@ -392,8 +464,10 @@ int Download(const Selection& selection, const std::string& path, const Download
       ReportCloseFailure();
     }
   }
+  if (!recorded) std::fprintf(stderr, "vantor: %s\n", historyError.c_str());
   if (signal != 0) return 128 + signal;
   if (runs.empty()) return kExitNoReader;
+  if (!recorded) return kExitFailed;
   int code = kExitOk;
   for (const auto& run : runs) code = std::max(code, run->ExitCode(0));
   return code == kExitOk ? kExitOk : selection.all ? kExitFailed : code;

@@ -12,6 +12,7 @@
 
 #include "codepage.h"
 #include "commands.h"
+#include "history_command.h"
 #include "readers.h"
 #include "reference.h"
 #include "terminal.h"
@@ -160,6 +161,8 @@ int Run(int argc, char** argv) {
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
   info->add_flag("--all", all, "Every attached reader");
+  HistoryQuery historyQuery;
+  auto* history = AddHistoryCommand(app, historyQuery);
 
   // A first word that is no option and no command is named as such (CLI11
   // would only say that a command is required).
@@ -202,6 +205,7 @@ int Run(int argc, char** argv) {
   if (*check) return Check(file);
   if (*download) return Download(selection, file, {yes, json, noHistory});
   if (*info) return Info(selection, json);
+  if (*history) return RunHistory(historyQuery);
   return kExitUsage;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "history.h"
 #include "local_path.h"
 
 namespace vantor::cli {
@@ -29,27 +30,6 @@ void AppendUtf8(std::string& out, std::uint32_t c) {
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
-}
-
-// The length of the valid UTF-8 sequence at s[i], 0 when there is none.
-std::size_t Utf8Length(const std::string& s, std::size_t i) {
-  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c < 0x80) return 1;
-  std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
-                  : c >= 0xE0 && c <= 0xEF ? 3
-                  : c >= 0xF0 && c <= 0xF4 ? 4
-                                           : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-  }
-  // No overlong forms, no surrogates, nothing above U+10FFFF.
-  if ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xED && b(i + 1) > 0x9F) ||
-      (c == 0xF0 && b(i + 1) < 0x90) || (c == 0xF4 && b(i + 1) > 0x8F)) {
-    return 0;
-  }
-  return n;
 }
 
 }  // namespace
@@ -136,31 +116,10 @@ std::string Utf8(const std::wstring& text) {
 }
 
 void PutText(nlohmann::json& object, const std::string& key, const std::string& bytes) {
-  std::string text;
-  bool raw = false;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t n = Utf8Length(bytes, i);
-    if (n == 0) {
-      AppendUtf8(text, static_cast<unsigned char>(bytes[i]));
-      raw = true;
-      ++i;
-    } else {
-      text.append(bytes, i, n);
-      i += n;
-    }
-  }
-  object[key] = text;
-  if (raw) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) hex += {kDigits[c >> 4], kDigits[c & 15]};
-    object["raw"][key] = hex;
-  }
+  history::SetString(object, key, bytes);
 }
 
-std::string Dump(const nlohmann::json& value) {
-  return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+std::string Dump(const nlohmann::json& value) { return history::Dump(value, 2); }
 
 void KeepRunningOnClosedPipe() {
 #ifndef _WIN32

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <regex>
 #include <set>
 #include <string>
@@ -97,6 +99,7 @@ class Cli : public ::testing::Test {
   std::optional<ScopedEnv> sim_{std::in_place, "VANTOR_READER_SIM", F("reader.json").c_str()};
   ScopedEnv timeout_{"VANTOR_READ_TIMEOUT_MS", "2000"};
   ScopedEnv noSelection_{"VANTOR_READER", nullptr};
+  ScopedEnv history_{"VANTOR_HISTORY", F("history.jsonl").c_str()};
 };
 
 TEST_F(Cli, ExitCodesAndTexts) {
@@ -150,6 +153,9 @@ TEST_F(Cli, ExitCodesAndTexts) {
       {"download " + F("script.bin") + " --all --reader x", 2, "", "--all and --reader=x"},
       {"info --all", 2, "", "--all and VANTOR_READER=y", "VANTOR_READER=y"},
       {"--reader \"$(printf '\\033[2J')\" led 1", 3, "", "reader \\x1b[2J is not attached"},
+      // A history that cannot be written: nothing is downloaded.
+      {"download " + F("script.bin"), 1, "", "cannot write the download history " + F("bad.bin"),
+       "VANTOR_HISTORY=" + F("bad.bin") + "/h.jsonl"},
       // Output that could not be written fails the command.
       {"list --json >/dev/full", 1, "", "vantor: writing output failed: No space left on device\n"},
       {"download " + F("script.bin") + " >&-", 1, "",
@@ -226,7 +232,8 @@ TEST_F(Cli, UnwritableStateFails) {
   for (const std::string& args :
        {std::string("led 3"), "download " + F("script.bin"),
         "download " + F("script.bin") + " --all --json", std::string("info --all --json")}) {
-    const CliRun run = Started(args, "&1", "trap '' XFSZ; ulimit -f 0;").Finish();
+    const CliRun run =
+        Started(args, "&1", "trap '' XFSZ; ulimit -f 0; VANTOR_HISTORY=off").Finish();
     EXPECT_EQ(run.exitCode, 1) << args;
     EXPECT_NE(run.out.find("state file " + F("reader.json") + ": not written: cannot write " +
                            F("reader.json.tmp")),
@@ -446,6 +453,18 @@ TEST_F(Cli, DownloadAllWithOneFaultyReader) {
               std::string::npos)
         << run.err;
   }
+  // The history holds both records of each attempt, as the summary names it.
+  std::map<std::string, std::string> results;  // attempt -> result
+  std::istringstream lines(ReadFile(F("history.jsonl")));
+  for (std::string line; std::getline(lines, line);) {
+    const json record = json::parse(line);
+    EXPECT_EQ(record["batch"], summary["batch"]);
+    if (record["event"] == "finished") results[record["attempt"]] = record["result"];
+  }
+  ASSERT_EQ(results.size(), 4u);
+  for (const auto& entry : summary["readers"]) {
+    EXPECT_EQ(results[entry["attempt"]], entry["ok"] ? "success" : "failed");
+  }
   const CliRun table = Vantor("download " + F("script.bin") + " --all");
   EXPECT_EQ(table.exitCode, 1);
   for (const auto& reader : readers_) EXPECT_NE(table.out.find(reader), std::string::npos);
@@ -492,7 +511,8 @@ TEST_F(Cli, DocumentationMatchesTheHelp) {
   EXPECT_EQ(words(section("Options"), option), words(help, option));
   const std::string exitCodes =
       help.substr(help.find("Exit codes:"), help.find(".\n") - help.find("Exit codes:"));
-  EXPECT_EQ(words(section("Exit codes"), code), words(exitCodes, std::regex("([0-9]) [a-z]")));
+  EXPECT_EQ(words(section("Exit codes"), code), words(exitCodes, std::regex("(\\b[0-9]) [a-z]")))
+      << exitCodes;
   for (const auto& name :
        words(ReadFile(std::string(VANTOR_SOURCE_DIR) + "/packaging/environment.roff"), variable)) {
     EXPECT_NE(help.find(name), std::string::npos) << name;

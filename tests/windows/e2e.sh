@@ -5,7 +5,7 @@
 # VantorTool.exe and vantorreader.dll are 32-bit PE files that export the 20
 # reader functions and need no runtime DLL beside them; a C program linked
 # against the DLL works with the emulated reader; download --all programs
-# two emulated readers at once.
+# two emulated readers at once; vantor.exe history reads a history.
 #   e2e.sh VANTOR_EXE VANTORTOOL_EXE VANTORREADER_DLL SOURCE_DIR READ_VERSION_EXE
 set -euo pipefail
 cli=$1 gui=$2 dll=$3 src=$4 example=$5
@@ -68,6 +68,23 @@ for state in sys.argv[2:]:
     assert bytes.fromhex(s["offline_file_name"]) == b"offline-demo.bin", state
     assert len(s["offline_records"]) == 8, state
 PY
+
+# vantor.exe history on a history with an attempt that ended, one whose
+# end was never recorded and a torn last line.
+rec='"host":"h","tool_version":"1","reader_path":"R1","serial":"S1","usb_path":"",'
+rec+='"file_name":"a.bin","file_path":"C:\\a.bin","file_size":3,"sha256":"00","kind":"script",'
+rec+='"header":"000000","lines":1'
+{
+  echo '{"schema":1,"event":"started","attempt":"a1","batch":null,"time":"2026-12-07T08:00:00.000Z",'"$rec}"
+  echo '{"schema":1,"event":"finished","attempt":"a1","batch":null,"time":"2026-12-07T08:00:01.000Z",'"$rec"',"duration_ms":1000,"records_sent":1,"result":"success","failed_step":null,"exit_code":0}'
+  echo '{"schema":1,"event":"started","attempt":"a2","batch":null,"time":"2026-12-07T09:00:00.000Z",'"$rec}"
+  printf '{"schema":1,"ev'
+} >"$work/history.jsonl"
+out=$(VANTOR_HISTORY=$(winpath "$work/history.jsonl") "$run" "$cli" history 2>&1 | tr -d '\r') ||
+  fail "history failed: $out"
+[[ "$out" == *$'\n2026-12-07T08:00:00.000Z  success  '*' R1  '*$' 1.00\n'* &&
+  "$out" == *$'\n2026-12-07T09:00:00.000Z  interrupted (no end recorded)  R1  '*' -'* &&
+  "$out" == *'1 line skipped'* ]] || fail "history printed: $out"
 
 # The DLL as another program uses it.
 echo '{"firmware_version": "V9 %s", "offline_file_name": "612E62696E"}' >"$work/dll.json"

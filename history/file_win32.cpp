@@ -1,0 +1,157 @@
+// The history's place and its appender on Windows: LockFileEx, a handle
+// opened for appending only (FILE_APPEND_DATA), FlushFileBuffers.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "history.h"
+
+namespace vantor::history {
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  if (n > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  }
+  return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(n), '\0');
+  if (n > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n,
+                        nullptr, nullptr);
+  }
+  return utf8;
+}
+
+std::string Env(const wchar_t* name) {
+  wchar_t value[32768];
+  const DWORD n = GetEnvironmentVariableW(name, value, 32768);
+  return n > 0 && n < 32768 ? Utf8(std::wstring(value, n)) : "";
+}
+
+// Makes the missing folders above path; what fails shows when the file is
+// opened.
+void MakeParents(const std::wstring& path) {
+  for (std::size_t i = path.find_first_of(L"\\/", 1); i != std::wstring::npos;
+       i = path.find_first_of(L"\\/", i + 1)) {
+    CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+  }
+}
+
+HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+Place Locate(bool noHistory, bool window) {
+  Place place;
+  const std::string named = Env(L"VANTOR_HISTORY");
+  if (noHistory || named == "off") return place;
+  if (!named.empty()) {
+    place.file = named;
+    return place;
+  }
+  if (window) return place;
+  std::string base = Env(L"LOCALAPPDATA");
+  while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+  if (base.empty()) {
+    place.error =
+        "the download history has no place: LOCALAPPDATA is not set (VANTOR_HISTORY=FILE names "
+        "one, VANTOR_HISTORY=off turns the history off)";
+    return place;
+  }
+  place.file = base + "\\VantorTool\\history.jsonl";
+  place.privateFolders = true;
+  return place;
+}
+
+Appender::~Appender() {
+  if (handle_ != -1) CloseHandle(Handle(handle_));
+}
+
+bool Appender::Fail(std::string* error, const std::string& reason) const {
+  if (error) *error = "cannot write the download history " + file_ + ": " + reason;
+  return false;
+}
+
+bool Appender::Open(const Place& place, std::string* error) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (handle_ != -1) CloseHandle(Handle(handle_));
+  handle_ = -1;
+  file_ = place.file;
+  if (file_.empty()) return Fail(error, "no file named");
+  const std::wstring path = Wide(file_);
+  MakeParents(path);
+  // Without FILE_WRITE_DATA every write goes to the end of the file; read
+  // access lets LockFileEx lock it and Append see whether the last line
+  // was ended.
+  const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return Fail(error, SystemReason(static_cast<int>(GetLastError())));
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool Appender::Append(const std::string& line, std::string* error, bool sync) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const HANDLE file = Handle(handle_);
+  if (handle_ == -1) return Fail(error, SystemReason(ERROR_INVALID_HANDLE));
+  OVERLAPPED whole{};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    return Fail(error, SystemReason(static_cast<int>(GetLastError())));
+  }
+  std::string text;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+    OVERLAPPED at{};
+    const ULONGLONG last = static_cast<ULONGLONG>(size.QuadPart - 1);
+    at.Offset = static_cast<DWORD>(last);
+    at.OffsetHigh = static_cast<DWORD>(last >> 32);
+    char byte = '\n';
+    DWORD read = 0;
+    if (ReadFile(file, &byte, 1, &read, &at) && read == 1 && byte != '\n') text = "\n";
+  }
+  text += line;
+  text += '\n';
+  DWORD failed = 0;
+  for (std::size_t done = 0; done < text.size() && failed == 0;) {
+    DWORD written = 0;
+    if (!WriteFile(file, text.data() + done, static_cast<DWORD>(text.size() - done), &written,
+                   nullptr)) {
+      failed = GetLastError();
+    }
+    done += written;
+  }
+  UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+  if (failed == 0 && sync && !FlushFileBuffers(file)) failed = GetLastError();
+  return failed == 0 || Fail(error, SystemReason(static_cast<int>(failed)));
+}
+
+std::FILE* OpenForReading(const std::string& path) { return _wfopen(Wide(path).c_str(), L"rb"); }
+
+std::string SystemReason(int code) {
+  wchar_t text[512] = {};
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(code), 0, text, 512, nullptr);
+  while (n > 0 && (text[n - 1] == L'\n' || text[n - 1] == L'\r' || text[n - 1] == L'.')) --n;
+  const std::string what = n > 0 ? Utf8(std::wstring(text, n)) : "system error";
+  return what + " (error " + std::to_string(code) + ")";
+}
+
+std::string HostName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+  return GetComputerNameW(name, &n) ? Utf8(std::wstring(name, n)) : "";
+}
+
+}  // namespace vantor::history

@@ -1,0 +1,238 @@
+// The download history, its records, and `vantor history`.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "history/history.h"
+#include "test_util.h"
+
+namespace vantor::test {
+namespace {
+
+TEST(HistoryPlace, FollowsTheEnvironment) {
+  const auto place = [](const char* history, const char* state, bool noHistory, bool window) {
+    ScopedEnv a("VANTOR_HISTORY", history), b("XDG_STATE_HOME", state), c("HOME", "/h/");
+    const history::Place place = history::Locate(noHistory, window);
+    return place.file + (place.privateFolders ? "*" : "");  // "*": folders made 0700
+  };
+  EXPECT_EQ(place(nullptr, "/s", false, false), "/s/vantortool/history.jsonl*");
+  EXPECT_EQ(place("", "/s/", false, false), "/s/vantortool/history.jsonl*");
+  EXPECT_EQ(place(nullptr, "", false, false), "/h/.local/state/vantortool/history.jsonl*");
+  EXPECT_EQ(place(nullptr, "rel", false, false), "/h/.local/state/vantortool/history.jsonl*");
+  EXPECT_EQ(place("/x", "/s", false, false) + place("/x", "/s", false, true), "/x/x");
+  EXPECT_EQ(place("/x", "/s", true, false) + place("off", "/s", false, false), "");
+  EXPECT_EQ(place(nullptr, "/s", false, true) + place("off", "/s", false, true), "");
+}
+
+// Processes and threads (0 and 1 through one appender) append at once to a file
+// whose last line a crash left unended: every record arrives whole, on its own line.
+TEST(HistoryAppender, KeepsEveryRecordOfProcessesAndThreadsAndNamesWhyNot) {
+  constexpr int kWriters = 4, kRecords = 100;  // processes, and as many threads
+  TempDir dir;
+  const history::Place place{dir.File("new/folder/history.jsonl"), true, ""};
+  const auto appendAll = [&](history::Appender* appender, int writer) {
+    bool ok = appender->file() == place.file || appender->Open(place, nullptr);
+    for (int i = writer * 1000; i < writer * 1000 + kRecords; ++i) {
+      const std::string record =
+          "{\"id\":" + std::to_string(i) + ",\"pad\":\"" + std::string(5000, 'x');
+      ok = appender->Append(record + "\"}", nullptr, i % 25 == 0) && ok;
+    }
+    return ok;
+  };
+  history::Appender shared;
+  ASSERT_TRUE(shared.Open(place, nullptr));
+  struct stat info {};
+  EXPECT_EQ(::stat(dir.File("new/folder").c_str(), &info) == 0 ? info.st_mode & 0777 : 0, 0700u);
+  dir.Write("new/folder/history.jsonl", "{\"torn");
+  for (int w = 0; w < kWriters; ++w) {
+    if (::fork() == 0) ::_exit(appendAll(new history::Appender, w) ? 0 : 1);
+  }
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kWriters; ++t) {
+    threads.emplace_back([&, t] {
+      history::Appender own;
+      EXPECT_TRUE(appendAll(t < 2 ? &shared : &own, kWriters + t));
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int status = 0; ::wait(&status) > 0;) EXPECT_EQ(status, 0);
+  std::istringstream lines(ReadFile(place.file));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "{\"torn");
+  std::set<int> ids;  // nlohmann throws on a line that is not JSON
+  while (std::getline(lines, line)) ids.insert(nlohmann::json::parse(line)["id"].get<int>());
+  EXPECT_EQ(ids.size(), 2u * kWriters * kRecords);
+
+  // Root writes anywhere: files where folders should be stop it all the same.
+  ::mkdir(dir.File("folder").c_str(), 0700);
+  for (const auto& [file, reason] : {std::pair(place.file + "/sub/h", "Not a directory"),
+                                     std::pair(dir.File("folder"), "Is a directory")}) {
+    history::Appender appender;
+    std::string error;
+    EXPECT_FALSE(appender.Open({file, false, ""}, &error) || appender.Append("{}", nullptr));
+    EXPECT_EQ(error, "cannot write the download history " + file + ": " + reason);
+  }
+}
+
+TEST(HistoryRecords, CarryTheAgreedFieldsAndTheFileHash) {
+  history::Facts facts;
+  facts.fileName = "d\xe9mo.bin";
+  facts.filePath = "/p/d\xe9mo.bin";
+  facts.kind = history::Kind::kFirmware;
+  facts.header[0] = 0xF1, facts.header[2] = 0x05;
+  const auto finished = nlohmann::ordered_json::parse(history::FinishedRecord(facts, {}));
+  std::string keys;
+  for (const auto& [key, value] : finished.items()) keys += key + " ";
+  EXPECT_EQ(keys,
+            "schema event attempt batch time host tool_version reader_path serial usb_path "
+            "file_name file_path file_size sha256 kind header lines duration_ms records_sent "
+            "result failed_step exit_code raw ");
+  EXPECT_EQ(nlohmann::json::parse(history::StartedRecord(facts)).size(), 18u);
+  EXPECT_TRUE(
+      std::regex_match(history::NewId() + " " + finished["time"].get<std::string>(),
+                       std::regex(R"([0-9a-f]{32} \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+  EXPECT_EQ(finished["file_name"], "d\u00e9mo.bin");
+  EXPECT_EQ(finished["raw"].dump(),
+            R"({"file_name":"64e96d6f2e62696e","file_path":"2f702f64e96d6f2e62696e"})");
+  EXPECT_EQ(finished["header"].get<std::string>() + finished["kind"].get<std::string>(),
+            "F10005firmware");
+
+  const std::string cases[][2] = {
+      {"d\xc3\xa9mo \xf0\x9f\x98\x80", "d\xc3\xa9mo \xf0\x9f\x98\x80"},
+      {"\xc0\xaf", "\xc3\x80\xc2\xaf"},                          // overlong '/'
+      {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},              // a surrogate
+      {"x\xe6\x97", "x\xc3\xa6\xc2\x97"},                        // cut short
+      {"\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},  // above U+10FFFF
+  };
+  for (const auto& [bytes, text] : cases) {
+    bool raw = true;
+    EXPECT_EQ(history::JsonString(bytes, &raw), text) << history::Hex(bytes);
+    EXPECT_EQ(raw, bytes != text) << history::Hex(bytes);
+  }
+  EXPECT_EQ(history::Dump(nlohmann::json("\xff")), "\"\xef\xbf\xbd\"");  // no type_error 316
+
+  const char* hashes[][2] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {nullptr, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},  // 10^6 'a'
+  };
+  TempDir dir;
+  std::string hash, error;
+  std::uint64_t size = 0;
+  for (const auto& [bytes, sha256] : hashes) {
+    dir.Write("f", bytes ? bytes : std::string(1000000, 'a'));
+    EXPECT_TRUE(history::HashFile(dir.File("f"), &hash, &size, &error)) << error;
+    EXPECT_EQ(hash + " " + std::to_string(size),
+              sha256 + (" " + std::to_string(bytes ? std::strlen(bytes) : 1000000)));
+  }
+}
+
+struct CliRun {
+  int exitCode;
+  std::string out, err;
+};
+
+// vantor with args and the history file, stdout and stderr apart.
+CliRun Vantor(const std::string& args, const std::string& history) {
+  TempDir dir;
+  const std::string command = "VANTOR_HISTORY='" + history + "' " VANTOR_CLI_PATH " " + args;
+  const int status = std::system((command + " >" + dir.File("o") + " 2>" + dir.File("e")).c_str());
+  return {WEXITSTATUS(status), ReadFile(dir.File("o")), ReadFile(dir.File("e"))};
+}
+
+// A batch of two, an attempt with no end recorded, a control character.
+const char kHistory[] =
+    R"({"event":"started","attempt":"a1","batch":"b1","time":"2026-12-07T08:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"a.bin"}
+{"event":"started","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin"}
+{"event":"finished","attempt":"a1","batch":"b1","time":"2026-12-07T08:00:02.500Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"a.bin","duration_ms":2500,"result":"success","exit_code":0}
+{"event":"finished","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:03.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin","duration_ms":2990,"result":"failed","exit_code":1}
+{"event":"started","attempt":"a3","batch":null,"time":"2026-12-08T09:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"fw.bin"}
+{"event":"started","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin"}
+{"event":"finished","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin","duration_ms":10,"result":"nothing-sent","exit_code":0}
+)";
+
+TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
+  TempDir dir;
+  dir.Write("h", kHistory + std::string(100000, '[') + "\n{\"event\":\"sta");
+  const CliRun table = Vantor("history", dir.File("h"));
+  EXPECT_EQ(table.exitCode, 0);
+  EXPECT_EQ(
+      table.out,
+      R"(time                      result                         reader        serial  file       seconds
+2026-12-07T08:00:00.000Z  success                        /dev/hidraw1  S1      a.bin         2.50
+2026-12-07T08:00:00.010Z  failed                         /dev/hidraw2  S2      a.bin         2.99
+2026-12-08T09:00:00.000Z  interrupted (no end recorded)  /dev/hidraw1  S1      fw.bin           -
+2026-12-09T10:00:00.000Z  nothing-sent                   /dev/hidraw2  S2      b?[1m.bin     0.01
+)");
+  EXPECT_EQ(table.err, "vantor: " + dir.File("h") + ": 2 lines skipped (no history record)\n");
+
+  // "ARGUMENTS|the attempts --json prints, or the exit code"
+  for (const char* c : {"|a1 a2 a3 a4", "--failed|a2 a3", "--serial S1|a1 a3", "--batch b1|a1 a2",
+                        "--limit 2|a3 a4", "--failed --limit 1|a3", "--limit 0|",
+                        "--since 2026-12-08|a3 a4", "--since 2026-12-07T08:00:00.005Z|a2 a3 a4",
+                        "--since '2026-12-07 08:00'|a1 a2 a3 a4", "--since 2026-13-01|2",
+                        "--since 2026-12-07T25:00|2", "--since yesterday|2", "--limit -1|2"}) {
+    const std::string args = std::string(c).substr(0, std::strchr(c, '|') - c);
+    const CliRun run = Vantor("history --json " + args, dir.File("h"));
+    std::string ids = run.exitCode ? std::to_string(run.exitCode) : "";
+    for (const auto& attempt : nlohmann::json::parse(run.exitCode ? "[]" : run.out)) {
+      ids += (ids.empty() ? "" : " ") + attempt["attempt"].get<std::string>();
+    }
+    EXPECT_EQ(ids, std::strchr(c, '|') + 1) << args;
+  }
+  const auto a3 = nlohmann::json::parse(Vantor("history --json --failed", dir.File("h")).out)[1];
+  EXPECT_EQ(a3["ended"].dump() + a3["result"].dump() + a3["exit_code"].dump(),
+            R"(false"interrupted"null)");
+  EXPECT_EQ(Vantor("history", "off").exitCode, 2);
+  EXPECT_EQ(Vantor("history", dir.path()).exitCode, 2);
+  EXPECT_EQ(Vantor("history --json", dir.File("none")).out, "[]\n");
+}
+
+// 100,000 attempts in under 2 s of CPU and 50 MB.
+TEST(HistoryQuery, StreamsAHundredThousandAttempts) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr int kAttempts = 10000, kLimits = false;  // ten times slower
+#else
+  constexpr int kAttempts = 100000, kLimits = true;
+#endif
+  const std::string record =
+      R"({"schema":1,"event":"%s","attempt":"%032d","batch":null,"time":"2026-12-07T08:00:00.000Z",)"
+      R"("host":"line-3","tool_version":"1.0.0.6","reader_path":"/dev/hidraw3","serial":"VT-0001",)"
+      R"("usb_path":"1-1.3","file_name":"offline-demo.bin","file_path":"/home/op/offline-demo.bin",)"
+      R"("file_size":1234,"sha256":"%064d","kind":"script","header":"000000","lines":8%s})"
+      "\n";
+  TempDir dir;
+  std::FILE* file = std::fopen(dir.File("h").c_str(), "w");
+  for (int i = 0; i < kAttempts; ++i) {
+    std::fprintf(file, record.c_str(), "started", i, i, "");
+    if (i % 1000 == 999) continue;  // no end recorded
+    std::fprintf(file, record.c_str(), "finished", i, i,
+                 R"(,"duration_ms":2345,"records_sent":8,"result":"success","exit_code":0)");
+  }
+  std::fclose(file);
+  rusage before{}, after{};
+  ::getrusage(RUSAGE_CHILDREN, &before);
+  const std::string out = Vantor("history", dir.File("h")).out;
+  ::getrusage(RUSAGE_CHILDREN, &after);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), kAttempts + 1);
+  const auto seconds = [](const rusage& u) {
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+  };
+  const double cpu = seconds(after) - seconds(before);
+  EXPECT_TRUE(!kLimits || cpu < 2.0) << cpu << " s";
+  EXPECT_TRUE(!kLimits || after.ru_maxrss < 50 * 1024) << after.ru_maxrss << " kB, largest child";
+}
+
+}  // namespace
+}  // namespace vantor::test

@@ -1,0 +1,71 @@
+// The download history on Windows: its default place, appends from several
+// threads through handles opened for appending only under LockFileEx, a
+// folder as the file, and SHA-256 through BCrypt.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "history/history.h"
+#include "test_util.h"
+
+namespace vantor::test {
+namespace {
+
+TEST(HistoryWin32, PlaceAppendsAndHash) {
+  {
+    ScopedEnv history("VANTOR_HISTORY", nullptr), local("LOCALAPPDATA", "C:\\Users\\op\\Local\\");
+    EXPECT_EQ(history::Locate(false, false).file,
+              "C:\\Users\\op\\Local\\VantorTool\\history.jsonl");
+    EXPECT_EQ(history::Locate(false, true).file, "");
+  }
+  TempDir dir;
+  history::Place place;
+  place.file = dir.File("new\\history.jsonl");
+  history::Appender shared, other;
+  std::string error;
+  ASSERT_TRUE(shared.Open(place, &error)) << error;
+  ASSERT_TRUE(other.Open(place, &error)) << error;
+  dir.Write("new\\history.jsonl", "{\"torn");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        const std::string record = "{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) +
+                                   ",\"pad\":\"" + std::string(3000, 'x') + "\"}";
+        EXPECT_TRUE((t < 3 ? shared : other).Append(record, nullptr, i == 0));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  std::istringstream lines(ReadFile(place.file));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "{\"torn");
+  std::set<std::string> seen;
+  while (std::getline(lines, line)) {
+    const auto record = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_FALSE(record.is_discarded()) << line.substr(0, 40);
+    seen.insert(record["t"].dump() + "/" + record["i"].dump());
+  }
+  EXPECT_EQ(seen.size(), 200u);
+
+  history::Appender folder;
+  place.file = dir.path();
+  EXPECT_FALSE(folder.Open(place, &error));
+  EXPECT_EQ(error.rfind("cannot write the download history " + dir.path() + ": ", 0), 0u) << error;
+
+  dir.Write("abc", "abc");
+  std::string hash;
+  std::uint64_t size = 0;
+  ASSERT_TRUE(history::HashFile(dir.File("abc"), &hash, &size, &error)) << error;
+  EXPECT_EQ(hash, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(size, 3u);
+}
+
+}  // namespace
+}  // namespace vantor::test
