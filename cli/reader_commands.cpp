@@ -100,6 +100,8 @@ int List(bool json) {
                      {"vendor", reader.vendor},
                      {"product", reader.product},
                      {"version", reader.version},
+                     {"serial", reader.serial},
+                     {"usb_path", reader.usbPath},
                      {"status", status}});
     } else {
       std::printf("%s  %04X:%04X v%04X  %s\n", reader.path.c_str(), reader.vendor, reader.product,

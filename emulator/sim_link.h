@@ -1,6 +1,8 @@
 // Connects the reader link to the emulated reader through a real OS handle.
 #pragma once
 
+#include <string>
+
 namespace vantor::sim {
 
 // Starts an emulated reader whose state lives in the JSON file at
@@ -12,6 +14,10 @@ int OpenLink(const char* statePath, bool* inUse = nullptr);
 
 // Whether a link of this or another program holds the state file now.
 bool InUse(const char* statePath);
+
+// The serial number string the state file gives its reader: "" when the
+// file is missing, gives none, or cannot be read (only that field is read).
+std::string ReadSerial(const std::string& statePath);
 
 // When handle is the host end of an emulated reader's link: closes it,
 // waits until the emulator has written its state file, stores the close

@@ -3,6 +3,7 @@
 // upper-case hex without blanks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -55,6 +56,9 @@ struct SimState {
   std::map<std::string, Bytes> apduResponses;  // keyed by upper-case hex
   std::vector<Fault> faults;
   int linkMsPerReport = 0;
+  // The USB serial number string the reader presents ("" for none); kept in
+  // the file only when it was given.
+  std::string serial;
 
   // Changed by the host's commands.
   Bytes offlineFileName;
@@ -84,6 +88,9 @@ class StateError : public std::runtime_error {
 
 // Reads the state file; a missing file is a factory-fresh reader.
 SimState LoadState(const std::string& path);
+
+// The longest serial number a USB string descriptor carries, in bytes.
+constexpr std::size_t kMaxSerial = 126;
 
 // Writes the state file atomically (temp file, then rename). false with
 // *error set when it could not be written.

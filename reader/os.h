@@ -23,8 +23,10 @@ struct ReaderDevice {
   unsigned vendor = 0;
   unsigned product = 0;
   unsigned version = 0;
-  bool inUse = false;  // probed: another program holds it
-  int openError = 0;   // probed: the OS error of a trial open (0: it opens)
+  std::string serial;   // USB serial number string (UTF-8), "" when it has none
+  std::string usbPath;  // the USB port it is plugged into, "" when not known
+  bool inUse = false;   // probed: another program holds it
+  int openError = 0;    // probed: the OS error of a trial open (0: it opens)
 };
 
 // The attached readers in search order; with probe, each is opened once

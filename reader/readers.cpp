@@ -1,5 +1,6 @@
 // Finding and opening readers: DllOpenReader, DllCloseReader, the list in
-// search order (DllListReaders) and DllOpenReaderPath. This is the one
+// search order (DllListReaders), a listed reader's serial number
+// (DllGetReaderSerial) and DllOpenReaderPath. This is the one
 // place that chooses between the emulated readers (when VANTOR_READER_SIM
 // names their state files) and the attached ones.
 #include "readers.h"
@@ -38,6 +39,16 @@ void RecordHeld(std::string path) {
   TheHeldRecord().path = std::move(path);
 }
 
+// Whether path names the listed reader: the same bytes (on Windows in any
+// case, as the device search compares them).
+bool SamePath(const std::string& listed, const char* path) {
+#ifdef _WIN32
+  return _stricmp(listed.c_str(), path) == 0;
+#else
+  return listed == path;
+#endif
+}
+
 }  // namespace
 
 std::string HeldReader() {
@@ -68,6 +79,7 @@ std::vector<os::ReaderDevice> ListReaders(bool probe) {
     reader.vendor = VANTOR_VENDOR_ID;
     reader.product = VANTOR_PRODUCT_ID;
     reader.version = VANTOR_VERSION;
+    reader.serial = sim::ReadSerial(path);  // no USB port: usbPath stays empty
     reader.inUse = probe && sim::InUse(path.c_str());
     readers.push_back(reader);
   }
@@ -134,6 +146,24 @@ VANTOR_API int DllListReaders(char* buffer, unsigned int capacity) {
   } catch (const std::exception&) {
     return 0;  // out of memory while listing: none found
   }
+}
+
+VANTOR_API int DllGetReaderSerial(const char* path, char* serial, int capacity) {
+  if (path == nullptr || *path == '\0') return VANTOR_ERR_NO_READER;
+  try {
+    for (const auto& reader : vantor::ListReaders(false)) {
+      if (!vantor::SamePath(reader.path, path)) continue;
+      const std::size_t length = reader.serial.size();
+      if (serial == nullptr || capacity < 0 || length >= static_cast<std::size_t>(capacity)) {
+        return VANTOR_ERR_LENGTH;
+      }
+      std::memcpy(serial, reader.serial.c_str(), length + 1);
+      return static_cast<int>(length);
+    }
+  } catch (const std::exception&) {
+    // Out of memory while listing: not found.
+  }
+  return VANTOR_ERR_NO_READER;
 }
 
 VANTOR_API int DllOpenReaderPath(const char* path) {

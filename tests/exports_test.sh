@@ -6,7 +6,7 @@ lib=$1 example=$2 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 expected="Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware
 DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart
-DllEraseOfflineData DllGetFirmwareVersion DllGetOfflineFileName DllLedControl
+DllEraseOfflineData DllGetFirmwareVersion DllGetOfflineFileName DllGetReaderSerial DllLedControl
 DllListReaders DllOpenReader DllOpenReaderPath DllReset7816Card DllSetOfflineFileName DllSpeakerControl
 DllWriteOfflineData SKRevData SKSendData"
 actual=$(nm -D --defined-only "$lib" | awk '$2 == "T" {print $3}' | grep -v '^_' | sort | tr '\n' ' ')
@@ -17,4 +17,4 @@ fi
 echo '{"firmware_version": "V9 %s", "offline_file_name": "612E62696E"}' > "$work/reader.json"
 out=$(VANTOR_READER_SIM="$work/reader.json" "$example")
 [ "$out" = "$(printf 'firmware: V9 %%s (trailer 0000)\noffline file: a.bin')" ] || { echo "unexpected: $out"; exit 1; }
-echo "20 exports, example ok"
+echo "21 exports, example ok"

@@ -1,5 +1,5 @@
 /*
- * VantorTool reader interface: 20 plain C functions that find, open and
+ * VantorTool reader interface: 21 plain C functions that find, open and
  * drive the reader (USB HID, vendor 0x0755, product 0x0001, version 0x0205).
  *
  * Conventions
@@ -11,11 +11,11 @@
  *    other function returns 0 on success. A failure is one of the negative
  *    VANTOR_ERR_* codes below or, when a report write or read failed, the
  *    positive OS error code (errno on Linux, GetLastError() on Windows).
- *  - The functions take no buffer capacities. Each output buffer must have
+ *  - The reader commands take no buffer capacities. Each output buffer must have
  *    at least the room given in its comment (VANTOR_ROOM_*); an answer that
  *    would not fit is refused with VANTOR_ERR_LENGTH and nothing is written.
  *  - On every failure the caller's output arguments keep their contents.
- *  - No terminator is added to any returned byte string.
+ *  - No terminator is added to any byte string a reader command returns.
  *  - Threads: one handle is used by one thread at a time (one exchange,
  *    send + receive, at a time per handle); different handles may be used
  *    from different threads at once, so one program can drive several
@@ -25,7 +25,8 @@
  *    Linux, the device interface path on Windows, the state file of an
  *    emulated reader). DllListReaders names them in search order;
  *    DllOpenReader opens the first one that opens, DllOpenReaderPath a
- *    given one.
+ *    given one; DllGetReaderSerial tells them apart by their USB serial
+ *    number, which stays with the reader when it moves to another port.
  */
 #ifndef VANTOR_READER_H
 #define VANTOR_READER_H
@@ -84,6 +85,7 @@ extern "C" {
 #define VANTOR_ROOM_NAME         280 /* DllGetOfflineFileName name */
 #define VANTOR_MAX_NAME_LENGTH   261 /* DllSetOfflineFileName nameLength */
 #define VANTOR_MAX_COMPLETE_DATA 280 /* DllDownloadFirmwareComplete length */
+#define VANTOR_ROOM_SERIAL       379 /* DllGetReaderSerial serial: 126 UTF-16 units */
 
 /* Offline-data record types. */
 #define VANTOR_RECORD_START 0x02
@@ -106,6 +108,13 @@ VANTOR_API int DllCloseReader(int handle); /* 0, or -4 */
  * they do not fit in capacity bytes: VANTOR_ERR_LENGTH, nothing written.
  * With capacity 0, buffer may be NULL. */
 VANTOR_API int DllListReaders(char* buffer, unsigned int capacity);
+/* The USB serial number string of the reader at path (as DllListReaders
+ * names it), as UTF-8 ending with '\0' in serial; returns its length
+ * without the '\0', 0 when the reader has none (an emulated reader: the
+ * "serial" of its state file). It needs capacity >= length + 1: otherwise
+ * VANTOR_ERR_LENGTH and nothing written (VANTOR_ROOM_SERIAL is always
+ * enough). VANTOR_ERR_NO_READER when no reader is listed at that path. */
+VANTOR_API int DllGetReaderSerial(const char* path, char* serial, int capacity);
 /* Opens the reader at path (as DllListReaders names it): a handle as from
  * DllOpenReader; VANTOR_ERR_NO_READER when no reader is attached at that
  * path or it cannot be opened, VANTOR_ERR_BUSY when another program (or
