@@ -85,8 +85,8 @@ class SystemApi : public HidApi {
         continue;
       }
       std::wstring first = paths;
-      const std::size_t interface = first.rfind(L"#USBMI(");
-      if (interface != std::wstring::npos) first.erase(interface);
+      const std::size_t composite = first.rfind(L"#USBMI(");
+      if (composite != std::wstring::npos) first.erase(composite);
       return first;
     }
     return {};

@@ -78,7 +78,9 @@ run=0
 while [ "$run" -lt "$runs" ]; do
   run=$((run + 1))
   rm -f "$STATE" /tmp/soak.fds
-  start_gadget 0 "$STATE" "{\"serial\": \"$SERIAL\"}" || { anomaly "gadget not started"; break; }
+  # What the gadget says about the unplugs goes to a log of its own.
+  start_gadget 0 "$STATE" "{\"serial\": \"$SERIAL\"}" 2>> /tmp/soak-gadget.log ||
+    { anomaly "gadget not started"; break; }
   # Never the first run: it measures a whole run.
   unplug=no
   [ "$run" -gt 1 ] && [ $((RANDOM % 3)) -eq 0 ] && unplug=yes
@@ -91,8 +93,9 @@ while [ "$run" -lt "$runs" ]; do
   cut_at=""
   if [ "$unplug" = yes ]; then
     unplugged=$((unplugged + 1))
-    # Mostly during the download, now and then just after it.
-    delay=$((RANDOM % (normal_cs * 5 / 4 + 1)))
+    # Within the time the last whole download took: mostly during this one,
+    # now and then just after it.
+    delay=$((RANDOM % normal_cs))
     sleep "$((delay / 100)).$(printf '%02d' $((delay % 100)))"
     kill -0 "$pid" 2>/dev/null && cut_at=$(now_cs)
     gadget_unplug 0
@@ -126,7 +129,7 @@ while [ "$run" -lt "$runs" ]; do
   fi
   if [ "$unplug" = no ]; then
     [ "$status" -eq 0 ] || anomaly "exit $status without an unplug: $(tail -n 2 /tmp/soak.err)"
-    [ "$status" -ne 0 ] || normal_cs=$((ended - begun))
+    [ "$status" -ne 0 ] || normal_cs=$((ended - begun + 1))
   fi
   complete=no
   offline_part "$STATE" | cmp -s /tmp/soak.want - && complete=yes
