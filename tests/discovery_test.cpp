@@ -145,7 +145,6 @@ TEST(Discovery, SerialOfAListedReader) {
     const char* written;  // the buffer afterwards
   } cases[] = {
       {a, 8, 7, "VR-0042"},
-      {a, 9, 7, "VR-0042"},
       {a, 7, VANTOR_ERR_LENGTH, "#"},
       {b, 1, 0, ""},
       {none, 1, 0, ""},

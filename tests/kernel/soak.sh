@@ -3,11 +3,11 @@
 # gadget is unplugged (unbound from its controller) at a random moment after
 # the download got going, and plugged back. After each run:
 #  - vantor ended within its bound (after an unplug: the read time-out plus
-#    a margin) with exit 0 or 1, and 1 only when the reader was unplugged;
+#    a margin) with exit 0 or 1, and 1 only when the unplug cut it;
 #  - the history holds the run's started/finished pair, whose result and
 #    exit code are vantor's, with the reader's path, serial and port;
-#  - the reader holds the complete script, or an incomplete one and the
-#    history says failed;
+#  - the reader holds the complete script, or a part of it from its start
+#    and the history says failed;
 #  - vantor had nothing open at its end that it did not have at its start
 #    (fdcheck.so), and no process holds a hidraw node.
 # One line per anomaly, a progress line every 25 runs, the counts at the
@@ -25,7 +25,14 @@ MARGIN_CS=500
 # Any run: a hang.
 BOUND_S=120
 
+# records STATE: the offline records of a state file, one line each of
+# its pretty-printed form, without the commas between records.
+records() {
+  awk '/"offline_records": \[\]/ {exit} /"offline_records": \[/ {on = 1; next}
+       on && /^  \]/ {exit} on {sub(/,$/, ""); print}' "$1"
+}
 offline_part /opt/vantor/expected/soak.json > /tmp/soak.want
+records /opt/vantor/expected/soak.json > /tmp/soak.records
 # DEVELOPMENT ONLY, to be removed once vantor writes the history.
 history=yes
 [ ! -f /etc/vantor-bench-soak-no-history ] || history=no
@@ -127,13 +134,16 @@ while [ "$run" -lt "$runs" ]; do
   elif [ "$unplug" = yes ]; then
     after_end=$((after_end + 1))
   fi
-  if [ "$unplug" = no ]; then
-    [ "$status" -eq 0 ] || anomaly "exit $status without an unplug: $(tail -n 2 /tmp/soak.err)"
-    [ "$status" -ne 0 ] || normal_cs=$((ended - begun + 1))
+  if [ -z "$cut_at" ]; then
+    [ "$status" -eq 0 ] || anomaly "exit $status, not cut by an unplug: $(tail -n 2 /tmp/soak.err)"
+    [ "$status" -ne 0 ] || [ "$unplug" = yes ] || normal_cs=$((ended - begun + 1))
   fi
   complete=no
   offline_part "$STATE" | cmp -s /tmp/soak.want - && complete=yes
   [ "$status" -ne 0 ] || [ "$complete" = yes ] || anomaly "exit 0 but the script is incomplete"
+  records "$STATE" > /tmp/soak.got
+  head -n "$(wc -l < /tmp/soak.got)" /tmp/soak.records | cmp -s - /tmp/soak.got ||
+    anomaly "the reader holds records that are not the script's first ones"
   [ "$history" = no ] || check_history "$status" "$complete"
   if [ "$status" -le 1 ] && { [ -s /tmp/soak.fds ] || [ ! -e /tmp/soak.fds ]; }; then
     anomaly "descriptors open at vantor's end: $(cat /tmp/soak.fds 2>/dev/null || echo 'no report')"

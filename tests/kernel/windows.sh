@@ -33,6 +33,7 @@ list_finds_the_gadget() {
   # The serial number through HidD_GetSerialNumberString.
   wine_run wine vantor.exe list --json | tr -d '\r' | tee /tmp/list.json
   grep -q '"serial": "VR-WINE-0001"' /tmp/list.json || fail "not the gadget's serial"
+  grep -E '"(serial|usb_path)"' /tmp/list.json | tr -s ' ' > /tmp/check.note
 }
 
 download_and_info() {
