@@ -100,9 +100,10 @@ while [ "$run" -lt "$runs" ]; do
   cut_at=""
   if [ "$unplug" = yes ]; then
     unplugged=$((unplugged + 1))
-    # Within the time the last whole download took: mostly during this one,
+    # Within three quarters of the time the last whole download took (which
+    # includes the polling that noticed its end): mostly during this one,
     # now and then just after it.
-    delay=$((RANDOM % normal_cs))
+    delay=$((RANDOM % (normal_cs * 3 / 4 + 1)))
     sleep "$((delay / 100)).$(printf '%02d' $((delay % 100)))"
     kill -0 "$pid" 2>/dev/null && cut_at=$(now_cs)
     gadget_unplug 0
