@@ -43,7 +43,7 @@ soak_began=$(now_cs)
 
 anomaly() {
   anomalies=$((anomalies + 1))
-  echo "run $run: ANOMALY: $*"
+  echo "run $run: ANOMALY: $* (unplug: $unplug${cut_at:+ during the download}; vantor said: $(tail -n 2 /tmp/soak.err | tr '\n' ' '))"
 }
 
 # field NAME RECORD: a flat field of a history record (a string without its
@@ -84,7 +84,9 @@ seen=0
 run=0
 while [ "$run" -lt "$runs" ]; do
   run=$((run + 1))
-  rm -f "$STATE" /tmp/soak.fds
+  # Gone before the run: the shell may look for progress before the new
+  # vantor has made its own files.
+  rm -f "$STATE" /tmp/soak.fds /tmp/soak.out /tmp/soak.err
   # What the gadget says about the unplugs goes to a log of its own.
   start_gadget 0 "$STATE" "{\"serial\": \"$SERIAL\"}" 2>> /tmp/soak-gadget.log ||
     { anomaly "gadget not started"; break; }
@@ -136,7 +138,7 @@ while [ "$run" -lt "$runs" ]; do
     after_end=$((after_end + 1))
   fi
   if [ -z "$cut_at" ]; then
-    [ "$status" -eq 0 ] || anomaly "exit $status, not cut by an unplug: $(tail -n 2 /tmp/soak.err)"
+    [ "$status" -eq 0 ] || anomaly "exit $status, not cut by an unplug"
     [ "$status" -ne 0 ] || [ "$unplug" = yes ] || normal_cs=$((ended - begun + 1))
   fi
   complete=no

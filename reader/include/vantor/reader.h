@@ -11,9 +11,10 @@
  *    other function returns 0 on success. A failure is one of the negative
  *    VANTOR_ERR_* codes below or, when a report write or read failed, the
  *    positive OS error code (errno on Linux, GetLastError() on Windows).
- *  - The reader commands take no buffer capacities. Each output buffer must have
- *    at least the room given in its comment (VANTOR_ROOM_*); an answer that
- *    would not fit is refused with VANTOR_ERR_LENGTH and nothing is written.
+ *  - The reader commands take no buffer capacities. Each output buffer
+ *    must have at least the room given in its comment (VANTOR_ROOM_*); an
+ *    answer that would not fit is refused with VANTOR_ERR_LENGTH and
+ *    nothing is written.
  *  - On every failure the caller's output arguments keep their contents.
  *  - No terminator is added to any byte string a reader command returns.
  *  - Threads: one handle is used by one thread at a time (one exchange,
