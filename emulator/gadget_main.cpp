@@ -4,6 +4,10 @@
 // in-process emulator; the state is written when the program ends (SIGTERM,
 // SIGINT) and after every 200 ms without a report, so a host can read it
 // between commands.
+//
+// vantor-gadget --serial STATE.json prints the state's serial number (an
+// empty line for none), for the gadget's serial number string, which is set
+// before the gadget is bound to its controller.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "sim_link.h"
@@ -103,8 +108,19 @@ class GadgetEnd : public ReaderEnd {
 }  // namespace vantor::sim
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--serial") == 0) {
+    try {
+      std::printf("%s\n", vantor::sim::LoadState(argv[2]).serial.c_str());
+      return 0;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "vantor-gadget: state file %s: %s\n", argv[2], e.what());
+      return 2;
+    }
+  }
   if (argc < 2 || argc > 3 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: vantor-gadget STATE.json [/dev/hidgN]\n");
+    std::fprintf(stderr,
+                 "usage: vantor-gadget STATE.json [/dev/hidgN]\n"
+                 "       vantor-gadget --serial STATE.json\n");
     return 2;
   }
   const std::string path = argv[1];

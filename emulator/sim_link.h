@@ -15,6 +15,10 @@ int OpenLink(const char* statePath, bool* inUse = nullptr);
 // Whether a link of this or another program holds the state file now.
 bool InUse(const char* statePath);
 
+// The serial number string the state file gives its reader: "" when the
+// file is missing, gives none, or cannot be read (only that field is read).
+std::string ReadSerial(const std::string& statePath);
+
 // When handle is the host end of an emulated reader's link: closes it,
 // waits until the emulator has written its state file, stores the close
 // result (true on success) in *closed and returns true. Otherwise returns

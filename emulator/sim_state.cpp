@@ -1,5 +1,7 @@
 #include "sim_state.h"
 
+#include "sim_link.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -159,6 +161,19 @@ void ReadOfflineRecords(const Json& v, SimState& s) {
   }
 }
 
+// What is wrong with a serial number string, or nullptr: a USB string
+// descriptor carries at most kMaxSerial bytes, and the gadget takes it as
+// one line.
+const char* SerialFault(const Json& v) {
+  if (!v.is_string()) return "must be a string";
+  const auto& text = v.get_ref<const std::string&>();
+  if (text.size() > kMaxSerial) return "is longer than 126 bytes";
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) return "must not hold control characters";
+  }
+  return nullptr;
+}
+
 void ReadFields(SimState& s) {
   const Json& d = s.document;
   if (const Json* p = Find(d, "firmware_version")) {
@@ -176,6 +191,10 @@ void ReadFields(SimState& s) {
   if (const Json* p = Find(d, "link_ms_per_report")) {
     s.linkMsPerReport =
         static_cast<int>(IntIn(*p, 0, std::numeric_limits<int>::max(), "link_ms_per_report"));
+  }
+  if (const Json* p = Find(d, "serial")) {
+    if (const char* fault = SerialFault(*p)) Bad("serial", fault);
+    s.serial = p->get<std::string>();
   }
   if (const Json* p = Find(d, "offline_file_name")) {
     s.offlineFileName = HexIn(*p, "offline_file_name", kMaxAnswer);
@@ -372,6 +391,23 @@ SimState LoadState(const std::string& path) {
   if (!state.document.is_object()) throw StateError("must hold a JSON object");
   ReadFields(state);
   return state;
+}
+
+std::string ReadSerial(const std::string& path) {
+  try {
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) return {};
+    // Every other member of the top object is skipped while parsing.
+    const auto onlySerial = [](int depth, Json::parse_event_t event, Json& parsed) {
+      return depth != 1 || event != Json::parse_event_t::key || parsed == "serial";
+    };
+    const Json doc = Json::parse(in, onlySerial, false);
+    const auto it = doc.is_object() ? doc.find("serial") : doc.end();
+    if (it != doc.end() && SerialFault(*it) == nullptr) return it->get<std::string>();
+  } catch (const std::exception&) {
+    // Out of memory: no serial.
+  }
+  return {};
 }
 
 bool SaveState(const std::string& path, const SimState& state, std::string* error) {

@@ -3,6 +3,7 @@
 // upper-case hex without blanks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -51,6 +52,9 @@ struct SimState {
   std::map<std::string, Bytes> apduResponses;  // keyed by upper-case hex
   std::vector<Fault> faults;
   int linkMsPerReport = 0;
+  // The USB serial number string the reader presents ("" for none); kept in
+  // the file only when it was given.
+  std::string serial;
 
   // Changed by the host's commands.
   Bytes offlineFileName;
@@ -86,6 +90,9 @@ constexpr int kMaxNesting = 8;
 // but a regular file (a folder, a FIFO, a device) is refused without being
 // read, and so is a file nested deeper than kMaxNesting.
 SimState LoadState(const std::string& path);
+
+// The longest serial number a USB string descriptor carries, in bytes.
+constexpr std::size_t kMaxSerial = 126;
 
 // Writes the state file atomically (temp file, then rename). A symbolic
 // link is written through: the file it leads to is replaced, in its own

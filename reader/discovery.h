@@ -1,7 +1,7 @@
 // Finding the reader among the hidraw nodes of a Linux system: vendor and
-// product from the HID device's uevent, the version from the bcdDevice of
-// the USB device above it. The roots are parameters so that tests can walk
-// a fake tree.
+// product from the HID device's uevent; the version, serial number and port
+// from the USB device above it (the nearest ancestor with a bcdDevice). The
+// roots are parameters so that tests can walk a fake tree.
 #pragma once
 
 #include <string>
@@ -15,6 +15,8 @@ struct HidrawNode {
   unsigned vendor = 0;
   unsigned product = 0;
   unsigned version = 0;   // 0 when no USB device with bcdDevice was found
+  std::string serial;     // the USB device's serial number string, "" when none
+  std::string usbPath;    // its sysfs name, the port it is plugged into (1-1.3)
   bool isReader = false;  // all three match the reader identity
   int openError = 0;      // errno of a trial open (0: could be opened)
   bool inUse = false;     // opened, but another program holds it

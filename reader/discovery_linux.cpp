@@ -33,18 +33,24 @@ bool ReadHidId(const fs::path& ueventPath, unsigned* vendor, unsigned* product) 
   return false;
 }
 
-// bcdDevice of the nearest ancestor that has one (the USB device).
-unsigned ReadUsbVersion(const fs::path& hidDevice) {
+// The nearest ancestor that has a bcdDevice (the USB device): its version,
+// its serial number string (no "serial" file: none) and its name, which
+// names the port (bus 1, port 1, hub port 3: 1-1.3), not the plugging.
+void ReadUsbDevice(const fs::path& hidDevice, HidrawNode* node) {
   std::error_code ec;
   fs::path dir = fs::canonical(hidDevice, ec);
-  if (ec) return 0;
+  if (ec) return;
   for (int depth = 0; depth < 8 && dir.has_relative_path(); ++depth) {
     std::ifstream in(dir / "bcdDevice");
-    unsigned version = 0;
-    if (in >> std::hex >> version) return version;
+    if (in >> std::hex >> node->version) {
+      std::ifstream serial(dir / "serial");
+      std::getline(serial, node->serial);
+      node->usbPath = dir.filename().string();
+      return;
+    }
+    node->version = 0;
     dir = dir.parent_path();
   }
-  return 0;
 }
 
 // Numeric order of hidrawN, as the kernel numbers them.
@@ -90,7 +96,7 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::s
     node.devicePath = devRoot + "/" + name;
     const fs::path device = entry.path() / "device";
     if (!ReadHidId(device / "uevent", &node.vendor, &node.product)) continue;
-    node.version = ReadUsbVersion(device);
+    ReadUsbDevice(device, &node);
     node.isReader = node.vendor == VANTOR_VENDOR_ID && node.product == VANTOR_PRODUCT_ID &&
                     node.version == VANTOR_VERSION;
     if (tryOpen && node.isReader) {

@@ -2,6 +2,7 @@
 // and HidD, the first one with the reader's identity opened for overlapped
 // reading and writing.
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 extern "C" {
 #include <hidsdi.h>
@@ -13,6 +14,8 @@ extern "C" {
 #include <cwchar>
 #include <cwctype>
 #include <exception>
+#include <string>
+#include <utility>
 
 #include "hid_search_win32.h"
 #include "vantor/reader.h"
@@ -40,9 +43,11 @@ class SystemApi : public HidApi {
     return size;
   }
   bool GetDetail(void* set, unsigned long, void* detail, unsigned long size) override {
+    device_ = SP_DEVINFO_DATA{};
+    device_.cbSize = sizeof device_;
     return SetupDiGetDeviceInterfaceDetailW(set, &interface_,
                                             static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail),
-                                            size, nullptr, nullptr) != FALSE;
+                                            size, nullptr, &device_) != FALSE;
   }
   void* Allocate(std::size_t bytes) override { return std::malloc(bytes); }
   void Free(void* p) override { std::free(p); }
@@ -59,6 +64,33 @@ class SystemApi : public HidApi {
     attributes->version = a.VersionNumber;
     return true;
   }
+  bool GetSerial(HANDLE device, std::wstring* serial) override {
+    // A USB string holds at most 126 characters.
+    wchar_t text[128] = {};
+    if (!HidD_GetSerialNumberString(device, text, sizeof text - sizeof text[0])) return false;
+    *serial = text;
+    return !serial->empty();
+  }
+  // The HID device's own node has no location path; its parent, the USB
+  // device, has one (for an interface of a composite device, the path ends
+  // in #USBMI(n) below the port's).
+  std::wstring UsbLocation(void*, unsigned long) override {
+    DEVINST node = device_.DevInst;
+    for (int depth = 0; depth < 3 && CM_Get_Parent(&node, node, 0) == CR_SUCCESS; ++depth) {
+      wchar_t paths[512] = {};  // several paths, each ending with L'\0'
+      ULONG size = sizeof paths - 2 * sizeof paths[0];
+      if (CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_LOCATION_PATHS, nullptr, paths, &size,
+                                            0) != CR_SUCCESS ||
+          paths[0] == L'\0') {
+        continue;
+      }
+      std::wstring first = paths;
+      const std::size_t composite = first.rfind(L"#USBMI(");
+      if (composite != std::wstring::npos) first.erase(composite);
+      return first;
+    }
+    return {};
+  }
   void Close(HANDLE device) override { ::CloseHandle(device); }
   HANDLE Claim(const wchar_t* path) override { return ClaimReaderPath(path); }
   void Release(HANDLE claim) override { ::CloseHandle(claim); }
@@ -66,6 +98,7 @@ class SystemApi : public HidApi {
  private:
   GUID guid_{};
   SP_DEVICE_INTERFACE_DATA interface_{};
+  SP_DEVINFO_DATA device_{};  // the device of interface_, after GetDetail
 };
 
 // Global\vantor-reader-<FNV-1a of the path in lower case>: device paths
@@ -147,7 +180,9 @@ FoundReader FindReader(HidApi& api, const SearchFor& what) {
     if (what.onlyPath && _wcsicmp(detail->DevicePath, what.onlyPath) != 0) isReader = false;
     if (isReader && what.every) {
       try {
-        what.every->push_back(detail->DevicePath);
+        ListedReader listed{detail->DevicePath, {}, api.UsbLocation(set, index)};
+        if (!api.GetSerial(device, &listed.serial)) listed.serial.clear();
+        what.every->push_back(std::move(listed));
       } catch (const std::exception&) {
         // A listing short of memory lists less.
       }

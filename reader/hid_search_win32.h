@@ -34,6 +34,12 @@ struct HidApi {
   virtual void Free(void* p) = 0;
   virtual HANDLE OpenPath(const wchar_t* path) = 0;
   virtual bool GetAttributes(HANDLE device, HidAttributes* attributes) = 0;
+  // The opened device's USB serial number string; false when it has none.
+  virtual bool GetSerial(HANDLE device, std::wstring* serial) = 0;
+  // The location path of the USB port of the interface whose detail was
+  // read last (PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)); empty when
+  // the system knows none.
+  virtual std::wstring UsbLocation(void* set, unsigned long index) = 0;
   virtual void Close(HANDLE device) = 0;
   // Takes the reader at path for this open: a handle that holds it until
   // Release, or nullptr when another open (of any program) holds it.
@@ -57,12 +63,19 @@ struct FoundReader {
 // detail record or the attributes of an opened interface could not be
 // read, or no memory for the detail record).
 //
+// A reader as the walk lists it.
+struct ListedReader {
+  std::wstring path;
+  std::wstring serial;    // empty when it has none
+  std::wstring location;  // UsbLocation
+};
+
 // With a SearchFor, the walk looks only at the reader at onlyPath (compared
-// in any case), or, with every, lists the path of every reader it can open
-// instead (it then claims and hands back nothing).
+// in any case), or, with every, lists every reader it can open instead (it
+// then claims and hands back nothing).
 struct SearchFor {
   const wchar_t* onlyPath = nullptr;
-  std::vector<std::wstring>* every = nullptr;
+  std::vector<ListedReader>* every = nullptr;
 };
 FoundReader FindReader(HidApi& api, const SearchFor& what = {});
 

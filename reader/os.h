@@ -23,8 +23,8 @@ struct ReaderDevice {
   unsigned vendor = 0;
   unsigned product = 0;
   unsigned version = 0;
-  std::string serial;   // the USB serial number string, "" when none
-  std::string usbPath;  // where it is plugged in (Linux: the USB device's sysfs name, 1-1.3)
+  std::string serial;   // USB serial number string (UTF-8), "" when it has none
+  std::string usbPath;  // the USB port it is plugged into, "" when not known
   bool inUse = false;   // probed: another program holds it
   int openError = 0;    // probed: the OS error of a trial open (0: it opens)
   // An emulated reader whose state file an earlier entry names too: that

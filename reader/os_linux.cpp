@@ -91,6 +91,8 @@ std::vector<ReaderDevice> ListDevices(bool probe) {
     device.vendor = node.vendor;
     device.product = node.product;
     device.version = node.version;
+    device.serial = node.serial;
+    device.usbPath = node.usbPath;
     device.openError = node.openError;
     device.inUse = node.inUse;
     devices.push_back(device);

@@ -137,19 +137,21 @@ int FindReaderDevice(std::string* heldPath) {
 }
 
 std::vector<ReaderDevice> ListDevices(bool probe) {
-  std::vector<std::wstring> paths;
+  std::vector<win32::ListedReader> listed;
   win32::SearchFor what;
-  what.every = &paths;
+  what.every = &listed;
   win32::FindAttachedReader(what);
   std::vector<ReaderDevice> devices;
-  for (const auto& path : paths) {
+  for (const auto& reader : listed) {
     ReaderDevice device;
-    device.path = Utf8(path);
+    device.path = Utf8(reader.path);
     device.vendor = VANTOR_VENDOR_ID;
     device.product = VANTOR_PRODUCT_ID;
     device.version = VANTOR_VERSION;
+    device.serial = Utf8(reader.serial);
+    device.usbPath = Utf8(reader.location);
     if (probe) {
-      const HANDLE claim = win32::ClaimReaderPath(path.c_str());
+      const HANDLE claim = win32::ClaimReaderPath(reader.path.c_str());
       device.inUse = claim == nullptr;
       if (claim != nullptr) ::CloseHandle(claim);
     }

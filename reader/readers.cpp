@@ -1,8 +1,9 @@
 // Finding and opening readers: DllOpenReader, DllCloseReader, the list in
-// search order (DllListReaders), DllOpenReaderPath, and why an emulated
-// reader failed (DllGetErrorText). This is the one place that chooses
-// between the emulated readers (when VANTOR_READER_SIM names their state
-// files) and the attached ones.
+// search order (DllListReaders), a listed reader's serial number
+// (DllGetReaderSerial), DllOpenReaderPath, and why an emulated reader
+// failed (DllGetErrorText). This is the one place that chooses between the
+// emulated readers (when VANTOR_READER_SIM names their state files) and the
+// attached ones.
 #include "readers.h"
 
 #include <algorithm>
@@ -41,6 +42,16 @@ void RecordHeld(std::string path) {
   TheHeldRecord().path = std::move(path);
 }
 
+// Whether path names the listed reader: the same bytes (on Windows in any
+// case, as the device search compares them).
+bool SamePath(const std::string& listed, const char* path) {
+#ifdef _WIN32
+  return _stricmp(listed.c_str(), path) == 0;
+#else
+  return listed == path;
+#endif
+}
+
 }  // namespace
 
 std::string HeldReader() {
@@ -72,6 +83,7 @@ std::vector<os::ReaderDevice> ListReaders(bool probe) {
     reader.vendor = VANTOR_VENDOR_ID;
     reader.product = VANTOR_PRODUCT_ID;
     reader.version = VANTOR_VERSION;
+    reader.serial = sim::ReadSerial(path);  // no USB port: usbPath stays empty
     const auto [known, isNew] = first.emplace(sim::StateFileKey(path), readers.size());
     if (isNew) {
       reader.inUse = probe && sim::InUse(path.c_str());
@@ -161,6 +173,24 @@ VANTOR_API int DllListReaders(char* buffer, unsigned int capacity) {
   } catch (const std::exception&) {
     return 0;  // out of memory while listing: none found
   }
+}
+
+VANTOR_API int DllGetReaderSerial(const char* path, char* serial, int capacity) {
+  if (path == nullptr || *path == '\0') return VANTOR_ERR_NO_READER;
+  try {
+    for (const auto& reader : vantor::ListReaders(false)) {
+      if (!vantor::SamePath(reader.path, path)) continue;
+      const std::size_t length = reader.serial.size();
+      if (serial == nullptr || capacity < 0 || length >= static_cast<std::size_t>(capacity)) {
+        return VANTOR_ERR_LENGTH;
+      }
+      std::memcpy(serial, reader.serial.c_str(), length + 1);
+      return static_cast<int>(length);
+    }
+  } catch (const std::exception&) {
+    // Out of memory while listing: not found.
+  }
+  return VANTOR_ERR_NO_READER;
 }
 
 VANTOR_API int DllOpenReaderPath(const char* path) {

@@ -388,17 +388,24 @@ TEST_F(Cli, ChoosingAReader) {
             readers_[0] + "  0755:0001 v0205  ok");
 
   // Which reader each way of choosing one reaches: the LED value lands there.
+  dir_.Write("r2.json", R"({"serial":"SN-2"})");
+  dir_.Write("r1.json", R"({"serial":"SN-X"})");
+  dir_.Write("r4.json", R"({"serial":"SN-X"})");
   struct Case {
     std::string how;
     const char* env;
     int exitCode;
-    int reader;  // index into readers_, -1: none
+    int reader;       // index into readers_, -1: none
+    std::string err;  // what stderr holds
   } cases[] = {
-      {"", nullptr, 0, 0},  // the first in search order
-      {"--reader " + readers_[2], nullptr, 0, 2},
-      {"", readers_[3].c_str(), 0, 3},
-      {"--reader " + readers_[1], readers_[3].c_str(), 0, 1},  // the option wins
-      {"--reader " + F("r9.json"), nullptr, 3, -1},
+      {"", nullptr, 0, 0, ""},  // the first in search order
+      {"--reader " + readers_[2], nullptr, 0, 2, ""},
+      {"", readers_[3].c_str(), 0, 3, ""},
+      {"--reader " + readers_[1], readers_[3].c_str(), 0, 1, ""},  // the option wins
+      {"--reader " + F("r9.json"), nullptr, 3, -1, "r9.json"},
+      {"--reader serial:SN-2", nullptr, 0, 2, ""},
+      {"--reader serial:SN-X", nullptr, 3, -1, "readers " + readers_[1] + " and " + readers_[3]},
+      {"--reader serial:SN-9", nullptr, 3, -1, "serial number SN-9"},
   };
   int value = 10;
   for (const auto& c : cases) {
@@ -410,10 +417,10 @@ TEST_F(Cli, ChoosingAReader) {
       EXPECT_EQ(!led.empty() && led.back() == value, static_cast<int>(i) == c.reader)
           << c.how << " reader " << i;
     }
-    if (c.reader < 0) {
-      EXPECT_NE(run.err.find("r9.json"), std::string::npos) << run.err;
-    }
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
+  EXPECT_NE(Vantor("list").out.find(readers_[2] + "  0755:0001 v0205  ok  serial SN-2\n"),
+            std::string::npos);
   EXPECT_EQ(json::parse(Vantor("info --json --reader " + readers_[2]).out)["outcome"], "success");
 
   // The same file twice is one reader; a state file that cannot be used

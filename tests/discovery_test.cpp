@@ -7,29 +7,36 @@
 
 #include "reader/discovery.h"
 #include "test_util.h"
+#include "vantor/reader.h"
 
 namespace fs = std::filesystem;
 
 namespace vantor::test {
 namespace {
 
-// Builds sys/devices/usbN/{bcdDevice, intf/hid/uevent}, the class link
-// sys/class/hidraw/hidrawN/device -> the HID device, and dev/hidrawN.
+// Builds sys/devices/usbN/{bcdDevice, serial} (the root hub), below it the
+// USB device PORT/{bcdDevice, serial}, PORT/PORT:1.0/0003:HID.N/uevent,
+// the class link sys/class/hidraw/hidrawN/device -> the HID device, and
+// dev/hidrawN. PORT is N-1 unless given.
 class FakeSysfs {
  public:
-  void Add(int n, unsigned vendor, unsigned product, const char* bcd, bool openable = true) {
-    const std::string usb = dir_.path() + "/devices/usb" + std::to_string(n);
-    const std::string hid = usb + "/1-1:1.0/0003:HID." + std::to_string(n);
-    fs::create_directories(hid);
+  void Add(int n, unsigned vendor, unsigned product, const char* bcd, bool openable = true,
+           const char* serial = nullptr, std::string port = "") {
+    if (port.empty()) port = std::to_string(n) + "-1";
+    const std::string hub = "devices/usb" + std::to_string(n);
+    const std::string usb = hub + "/" + port;
+    const std::string hid = usb + "/" + port + ":1.0/0003:HID." + std::to_string(n);
+    fs::create_directories(dir_.path() + "/" + hid);
+    dir_.Write(hub + "/bcdDevice", "0606\n");
+    dir_.Write(hub + "/serial", "0000:00:14.0\n");
     char hidId[64];
     std::snprintf(hidId, sizeof hidId, "HID_ID=0003:%08X:%08X\n", vendor, product);
-    dir_.Write(
-        "devices/usb" + std::to_string(n) + "/1-1:1.0/0003:HID." + std::to_string(n) + "/uevent",
-        std::string("DRIVER=hid-generic\n") + hidId + "HID_NAME=test\n");
-    if (bcd) dir_.Write("devices/usb" + std::to_string(n) + "/bcdDevice", std::string(bcd) + "\n");
+    dir_.Write(hid + "/uevent", std::string("DRIVER=hid-generic\n") + hidId + "HID_NAME=test\n");
+    if (bcd) dir_.Write(usb + "/bcdDevice", std::string(bcd) + "\n");
+    if (serial) dir_.Write(usb + "/serial", std::string(serial) + "\n");
     const std::string cls = sys() + "/hidraw" + std::to_string(n);
     fs::create_directories(cls);
-    fs::create_directory_symlink(hid, cls + "/device");
+    fs::create_directory_symlink(dir_.path() + "/" + hid, cls + "/device");
     fs::create_directories(dev());
     const std::string node = dev() + "/hidraw" + std::to_string(n);
     // A node that cannot be opened: a directory in its place (even root
@@ -54,11 +61,11 @@ std::string NodeOf(int fd) {
 
 TEST(Discovery, FirstMatchingNodeWins) {
   FakeSysfs tree;
-  tree.Add(0, 0x046D, 0xC077, "0110");   // a mouse
-  tree.Add(1, 0x0755, 0x0001, "0206");   // right device, wrong version
-  tree.Add(2, 0x0755, 0x0002, "0205");   // wrong product
-  tree.Add(3, 0x0755, 0x0001, "0205");   // the reader
-  tree.Add(10, 0x0755, 0x0001, "0205");  // a second reader, later in order
+  tree.Add(0, 0x046D, 0xC077, "0110");                            // a mouse
+  tree.Add(1, 0x0755, 0x0001, "0206");                            // right device, wrong version
+  tree.Add(2, 0x0755, 0x0002, "0205");                            // wrong product
+  tree.Add(3, 0x0755, 0x0001, "0205", true, "VR 0001", "1-1.3");  // the reader, behind a hub
+  tree.Add(10, 0x0755, 0x0001, "0205");  // a second reader, later in order, no serial
   const int fd = OpenFirstReader(tree.sys(), tree.dev());
   ASSERT_GE(fd, 1);
   EXPECT_EQ(NodeOf(fd), "hidraw3");
@@ -69,6 +76,10 @@ TEST(Discovery, FirstMatchingNodeWins) {
   EXPECT_EQ(nodes[1].version, 0x0206u);
   EXPECT_FALSE(nodes[1].isReader);
   EXPECT_EQ(nodes[4].name, "hidraw10");  // numeric, not lexical, order
+  // Serial and port of the USB device, never of the root hub above it.
+  std::string identities;
+  for (const auto& node : nodes) identities += node.serial + "@" + node.usbPath + ";";
+  EXPECT_EQ(identities, "@0-1;@1-1;@2-1;VR 0001@1-1.3;@10-1;");
 }
 
 TEST(Discovery, UnopenableNodeIsSkipped) {
@@ -114,9 +125,40 @@ TEST(Discovery, HeldReaderIsSkippedAndNamed) {
 
 TEST(Discovery, NoReaderOrNoVersion) {
   FakeSysfs tree;
-  tree.Add(0, 0x0755, 0x0001, nullptr);  // no USB device above it
+  tree.Add(0, 0x0755, 0x0001, nullptr);  // only the root hub has a bcdDevice
   EXPECT_EQ(OpenFirstReader(tree.sys(), tree.dev()), -1);
   EXPECT_EQ(OpenFirstReader(tree.sys() + "/missing", tree.dev()), -1);
+}
+
+// A listed reader's serial for other programs: the emulated readers' come
+// from their state files.
+TEST(Discovery, SerialOfAListedReader) {
+  TempDir dir;
+  dir.Write("a.json", R"({"serial": "VR-0042"})");
+  dir.Write("b.json", R"({"serial": 42})");  // not a string: none
+  const std::string a = dir.File("a.json"), b = dir.File("b.json"), none = dir.File("c.json");
+  ScopedEnv sim("VANTOR_READER_SIM", (a + ":" + b + ":" + none).c_str());
+  struct Case {
+    std::string path;
+    int capacity;
+    int result;
+    const char* written;  // the buffer afterwards
+  } cases[] = {
+      {a, 8, 7, "VR-0042"},
+      {a, 7, VANTOR_ERR_LENGTH, "#"},
+      {b, 1, 0, ""},
+      {none, 1, 0, ""},
+      {none, 0, VANTOR_ERR_LENGTH, "#"},
+      {a, -1, VANTOR_ERR_LENGTH, "#"},
+      {a + "x", 64, VANTOR_ERR_NO_READER, "#"},
+      {"", 64, VANTOR_ERR_NO_READER, "#"},
+  };
+  for (const auto& c : cases) {
+    char buffer[16] = "#";
+    EXPECT_EQ(DllGetReaderSerial(c.path.c_str(), buffer, c.capacity), c.result) << c.path;
+    EXPECT_STREQ(buffer, c.written) << c.path << " " << c.capacity;
+  }
+  EXPECT_EQ(DllGetReaderSerial(a.c_str(), nullptr, 0), VANTOR_ERR_LENGTH);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ lib=$1 example=$2 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 expected="Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware
 DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart
-DllEraseOfflineData DllGetErrorText DllGetFirmwareVersion DllGetOfflineFileName DllLedControl
+DllEraseOfflineData DllGetErrorText DllGetFirmwareVersion DllGetOfflineFileName DllGetReaderSerial DllLedControl
 DllListReaders DllOpenReader DllOpenReaderPath DllReset7816Card DllSetOfflineFileName DllSpeakerControl
 DllWriteOfflineData SKRevData SKSendData"
 actual=$(nm -D --defined-only "$lib" | awk '$2 == "T" {print $3}' | grep -v '^_' | sort | tr '\n' ' ')

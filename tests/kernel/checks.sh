@@ -31,9 +31,10 @@ check() {
 }
 
 # start_gadget N STATE [JSON]: reader N's emulator, on STATE (written from
-# JSON first when given).
+# JSON first when given), presenting its serial number.
 start_gadget() {
   [ -z "$3" ] || echo "$3" > "$2"
+  gadget_serial "$1" "$2" || return 1
   vantor-gadget "$2" "/dev/hidg$1" &
   gadgets="$gadgets $!"
 }

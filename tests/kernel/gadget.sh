@@ -22,7 +22,7 @@ gadget_make() {
   echo 0x0001 > "$g/idProduct"
   echo 0x0205 > "$g/bcdDevice"
   echo 0x0200 > "$g/bcdUSB"
-  echo "VANTOR-BENCH-$1" > "$g/strings/0x409/serialnumber"
+  echo "" > "$g/strings/0x409/serialnumber"  # gadget_serial gives the state's
   echo "Vantor reader (gadget)" > "$g/strings/0x409/product"
   echo "reader" > "$g/configs/c.1/strings/0x409/configuration"
   f=$g/functions/hid.usb0
@@ -55,4 +55,19 @@ gadget_plug() {
 
 gadget_unplug() {
   echo "" > "$GADGETS/reader$1/UDC"
+}
+
+# gadget_serial N STATE: reader N presents the serial number of state file
+# STATE (none when it gives none). The host reads it when it enumerates the
+# device, so a plugged reader whose serial changes is plugged anew.
+gadget_serial() {
+  serial=$(vantor-gadget --serial "$2") || return 1
+  file=$GADGETS/reader$1/strings/0x409/serialnumber
+  [ "$(cat "$file")" != "$serial" ] || return 0
+  if [ -n "$(cat "$GADGETS/reader$1/UDC")" ]; then
+    gadget_unplug "$1" && wait_for "/dev/hidraw$1" 50 gone && echo "$serial" > "$file" &&
+      gadget_plug "$1"
+  else
+    echo "$serial" > "$file"
+  fi
 }

@@ -12,6 +12,13 @@ list_shows_the_reader() {
   grep -q '^/dev/hidraw0 .*0755:0001 v0205 .*ok' /tmp/list.txt || fail "not as expected"
 }
 
+list_json_names_serial_and_port() {
+  start_gadget 0 /tmp/serial.json '{"serial": "VR-BENCH-0755"}'
+  vantor list --json | tee /tmp/list.json
+  grep -q '"serial": "VR-BENCH-0755"' /tmp/list.json || fail "not the state's serial"
+  grep -q '"usb_path": "1-1"' /tmp/list.json || fail "not port 1-1"
+}
+
 library_tests_on_the_node() {
   # The reader link's tests with the test playing the reader on the
   # gadget's device side; the two that need a vanishing peer stay on the
@@ -151,6 +158,7 @@ timing_against_hidapi() {
 }
 
 check "vantor list shows /dev/hidraw0 0755:0001 v0205 ok" list_shows_the_reader
+check "vantor list --json: the gadget's serial from its state, usb_path 1-1" list_json_names_serial_and_port
 check "reader library tests on /dev/hidraw0" library_tests_on_the_node
 check "download offline + firmware, info: same as the emulated reader" download_and_info_as_emulated
 check "no answer: ETIMEDOUT within VANTOR_READ_TIMEOUT_MS + a normal run + 500 ms" silent_reader_times_out

@@ -23,13 +23,21 @@ wine_run() {
     sh -c 'cd /tmp && "$@"' wine "$@"
 }
 
+# The gadget presents this serial number all along: a new one would plug it
+# anew under Wine's running HID bus.
+SERIAL_STATE='{"serial": "VR-WINE-0001"}'
+
 list_finds_the_gadget() {
   wine_run wine vantor.exe list | tr -d '\r' | tee /tmp/list.txt
   grep -q '0755:0001 v0205  ok' /tmp/list.txt || fail "not as expected"
+  # The serial number through HidD_GetSerialNumberString.
+  wine_run wine vantor.exe list --json | tr -d '\r' | tee /tmp/list.json
+  grep -q '"serial": "VR-WINE-0001"' /tmp/list.json || fail "not the gadget's serial"
+  grep -E '"(serial|usb_path)"' /tmp/list.json | tr -s ' ' > /tmp/check.note
 }
 
 download_and_info() {
-  start_gadget 0 /tmp/wine.json
+  start_gadget 0 /tmp/wine.json "$SERIAL_STATE"
   wine_run wine vantor.exe download offline-demo.bin | tr -d '\r' | tee /tmp/download.txt
   grep -q 'Download SUCCESS!' /tmp/download.txt || fail "download did not succeed"
   wine_run wine vantor.exe info | tr -d '\r' | tee /tmp/info.txt
@@ -43,7 +51,7 @@ download_and_info() {
 # its field, then "Get Device Info" and "Download To  Device" (tab order:
 # Open File..., path, Get Device Info, Download To  Device).
 window_downloads() {
-  start_gadget 0 /tmp/window.json
+  start_gadget 0 /tmp/window.json "$SERIAL_STATE"
   chroot "$root" Xvfb :1 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
   xvfb=$!
   x() { chroot "$root" /usr/bin/env -i DISPLAY=:1 xdotool "$@"; }
@@ -80,10 +88,12 @@ window_downloads() {
 }
 
 started=$(now_cs)
+echo "$SERIAL_STATE" > /tmp/serial.json
+gadget_serial 0 /tmp/serial.json || { echo "vantor-bench: the gadget's serial could not be set"; exit 1; }
 # One Wine session for all checks: its services (the HID bus among them)
 # start once.
 wine_run wineserver -p
-check "vantor.exe list finds the gadget reader" list_finds_the_gadget
+check "vantor.exe list finds the gadget reader, list --json its serial" list_finds_the_gadget
 check "vantor.exe download + info into the gadget reader" download_and_info
 check "VantorTool.exe: Get Device Info and Download To  Device in the window" window_downloads
 wine_run wineserver -k 2> /dev/null

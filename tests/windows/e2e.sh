@@ -2,7 +2,7 @@
 # The Windows programs end to end under Wine, against the emulated reader:
 # vantor.exe downloads the offline-data demo and reads it back (also from a
 # folder beyond the ANSI code page, by either separator), and both
-# VantorTool.exe and vantorreader.dll are 32-bit PE files that export the 20
+# VantorTool.exe and vantorreader.dll are 32-bit PE files that export the 21
 # reader functions and need no runtime DLL beside them; a C program linked
 # against the DLL works with the emulated reader; download --all programs
 # two emulated readers at once; vantor.exe history reads a history.
@@ -95,7 +95,8 @@ out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirnam
 
 want=$(printf '%s\n' Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware \
   DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart \
-  DllEraseOfflineData DllGetErrorText DllGetFirmwareVersion DllGetOfflineFileName DllLedControl DllListReaders \
+  DllEraseOfflineData DllGetErrorText DllGetFirmwareVersion DllGetOfflineFileName DllGetReaderSerial DllLedControl \
+  DllListReaders \
   DllOpenReader DllOpenReaderPath DllReset7816Card DllSetOfflineFileName DllSpeakerControl DllWriteOfflineData SKRevData SKSendData)
 check_pe() {  # file, subsystem text
   local headers private exports dlls

@@ -83,6 +83,14 @@ struct FakeHid : os::win32::HidApi {
     *a = {f.vendor, f.product, f.version};
     return f.quirk != kAttributesFail;
   }
+  // Odd interfaces have a serial number; each is on its own port.
+  bool GetSerial(HANDLE h, std::wstring* serial) override {
+    *serial = L"SN" + std::to_wstring(IndexOf(h));
+    return IndexOf(h) % 2 == 1;
+  }
+  std::wstring UsbLocation(void*, unsigned long i) override {
+    return L"USB(" + std::to_wstring(i) + L")";
+  }
   void Close(HANDLE h) override { EXPECT_EQ(open.erase(h), 1u); }
   HANDLE Claim(const wchar_t* path) override {
     const unsigned long i = std::wcstoul(std::wcsrchr(path, L'#') + 1, nullptr, 10);
@@ -134,7 +142,13 @@ TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
       // The record still holds its fixed part; the detail call then fails.
       {"detail size not reported", {Reader()}, -1, L"", kNoDetailSize},
       // Listing: every reader that opens, held or not; none is taken.
-      {"every reader that opens", mixed, -1, L"", kNoFault, L"", {Path(1), Path(2), Path(4)}},
+      {"every reader that opens, with its serial number and port",
+       mixed,
+       -1,
+       L"",
+       kNoFault,
+       L"",
+       {Path(1) + L" SN1 USB(1)", Path(2) + L"  USB(2)", Path(4) + L"  USB(4)"}},
       {"one path", mixed, 4, L"", kNoFault, Path(4)},
       {"one path, in another case", mixed, 4, L"", kNoFault, L"\\\\?\\HID#4"},
       {"a held path", mixed, -1, Path(2), kNoFault, Path(2)},
@@ -143,11 +157,13 @@ TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
   };
   for (const auto& c : cases) {
     FakeHid hid(c.list, c.fault);
-    std::vector<std::wstring> listed;
+    std::vector<os::win32::ListedReader> readers;
     os::win32::SearchFor what;
     if (!c.only.empty()) what.onlyPath = c.only.c_str();
-    if (!c.listed.empty()) what.every = &listed;
+    if (!c.listed.empty()) what.every = &readers;
     const os::win32::FoundReader found = os::win32::FindReader(hid, what);
+    std::vector<std::wstring> listed;
+    for (const auto& r : readers) listed.push_back(r.path + L" " + r.serial + L" " + r.location);
     EXPECT_EQ(IndexOf(found.device), c.found) << c.what;
     EXPECT_EQ(found.heldPath, c.held) << c.what;
     EXPECT_EQ(listed, c.listed) << c.what;

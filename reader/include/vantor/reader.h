@@ -11,12 +11,12 @@
  *    other function returns 0 on success. A failure is one of the negative
  *    VANTOR_ERR_* codes below or, when a report write or read failed, the
  *    positive OS error code (errno on Linux, GetLastError() on Windows).
- *  - Apart from DllListReaders and DllGetErrorText, the functions take no
+ *  - Apart from DllListReaders, DllGetReaderSerial and DllGetErrorText, the functions take no
  *    buffer capacities. Each output buffer must have at least the room
  *    given in its comment (VANTOR_ROOM_*); an answer that would not fit is
  *    refused with VANTOR_ERR_LENGTH and nothing is written.
  *  - On every failure the caller's output arguments keep their contents.
- *  - No terminator is added to any returned byte string.
+ *  - No terminator is added to any byte string a reader command returns.
  *  - Threads: one handle is used by one thread at a time (one exchange,
  *    send + receive, at a time per handle); different handles may be used
  *    from different threads at once, so one program can drive several
@@ -27,7 +27,9 @@
  *    Linux, the device interface path on Windows, the state file of an
  *    emulated reader). DllListReaders names them in search order;
  *    DllOpenReader opens the first one that opens, DllOpenReaderPath a
- *    given one. Entries of VANTOR_READER_SIM that name the same state file
+ *    given one; DllGetReaderSerial tells them apart by their USB serial
+ *    number, which stays with the reader when it moves to another port.
+ *    Entries of VANTOR_READER_SIM that name the same state file
  *    (a symbolic link and its target, a relative and an absolute path, the
  *    same path twice) are one reader, listed and opened once.
  *  - The library never writes to stdout or stderr: an emulated reader's
@@ -90,6 +92,7 @@ extern "C" {
 #define VANTOR_ROOM_NAME         280 /* DllGetOfflineFileName name */
 #define VANTOR_MAX_NAME_LENGTH   261 /* DllSetOfflineFileName nameLength */
 #define VANTOR_MAX_COMPLETE_DATA 280 /* DllDownloadFirmwareComplete length */
+#define VANTOR_ROOM_SERIAL       379 /* DllGetReaderSerial serial: 126 UTF-16 units */
 
 /* Offline-data record types. */
 #define VANTOR_RECORD_START 0x02
@@ -112,6 +115,13 @@ VANTOR_API int DllCloseReader(int handle); /* 0, or -4 */
  * they do not fit in capacity bytes: VANTOR_ERR_LENGTH, nothing written.
  * With capacity 0, buffer may be NULL. */
 VANTOR_API int DllListReaders(char* buffer, unsigned int capacity);
+/* The USB serial number string of the reader at path (as DllListReaders
+ * names it), as UTF-8 ending with '\0' in serial; returns its length
+ * without the '\0', 0 when the reader has none (an emulated reader: the
+ * "serial" of its state file). It needs capacity >= length + 1: otherwise
+ * VANTOR_ERR_LENGTH and nothing written (VANTOR_ROOM_SERIAL is always
+ * enough). VANTOR_ERR_NO_READER when no reader is listed at that path. */
+VANTOR_API int DllGetReaderSerial(const char* path, char* serial, int capacity);
 /* Opens the reader at path (as DllListReaders names it): a handle as from
  * DllOpenReader; VANTOR_ERR_NO_READER when no reader is attached at that
  * path or it cannot be opened, VANTOR_ERR_BUSY when another program (or
