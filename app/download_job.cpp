@@ -148,6 +148,7 @@ void DownloadJob::Run() {
       outcome = Outcome::kNoReader;
       return;
     }
+    if (!events_.Starting(reader_)) return;
     AppendStatus(L"Loading...\r\n");
     const bool sent = file_.mode == download::kHeaderF   ? DownloadFirmware()
                       : file_.mode == download::kHeaderE ? true

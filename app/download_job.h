@@ -55,6 +55,9 @@ class DownloadEvents {
   virtual void ShowPane(const std::wstring& pane, int percent) = 0;
   // No reader opened: the pane and a box say "Open Device Error!".
   virtual void ShowOpenDeviceError() = 0;
+  // The reader is open and nothing was sent yet (the history's started
+  // record goes here); false ends the run at once, as a failure.
+  virtual bool Starting(const Reader& /*reader*/) { return true; }
   // The run has ended and the reader is closed; the controls are enabled
   // right after.
   virtual void Ended(const struct DownloadEnd& /*end*/) {}

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +21,7 @@
 #include "errors.h"
 #include "format.h"
 #include "history.h"
+#include "records.h"
 #include "interrupt.h"
 #include "local_path.h"
 #include "progress.h"
@@ -252,26 +252,18 @@ int TerminalRows() {
 bool RecordStarts(history::Appender& appender, const history::Place& place, const std::string& path,
                   const app::DownloadFile& file, bool batch,
                   std::vector<std::unique_ptr<ReaderRun>>& runs, std::string* error) {
-  history::Facts facts;
-  facts.batch = batch ? history::NewId() : "";
-  facts.fileName = ToTerminal(file.Name());
-  std::error_code ec;
-  facts.filePath = std::filesystem::absolute(path, ec).string();
-  facts.kind = file.mode == download::kHeaderF   ? history::Kind::kFirmware
-               : file.mode == download::kHeaderE ? history::Kind::kNothing
-                                                 : history::Kind::kScript;
-  std::copy(file.header, file.header + 3, facts.header);
-  facts.lines = static_cast<long>(file.lines.size());
-  if (place.on() && (!appender.Open(place, error) ||
-                     !history::HashFile(path, &facts.sha256, &facts.fileSize, error))) {
+  std::string sha256;
+  std::uint64_t size = 0;
+  if (place.on() &&
+      (!appender.Open(place, error) || !history::HashFile(path, &sha256, &size, error))) {
     return false;
   }
+  const std::string batchId = batch ? history::NewId() : "";
   for (auto& run : runs) {
-    run->facts = facts;
-    run->facts.attempt = history::NewId();
-    run->facts.readerPath = run->device.path;
-    run->facts.serial = run->device.serial;
-    run->facts.usbPath = run->device.usbPath;
+    run->facts = app::AttemptFacts(file, path, run->device.path);
+    run->facts.batch = batchId;
+    run->facts.sha256 = sha256;
+    run->facts.fileSize = size;
     if (place.on() && !appender.Append(history::StartedRecord(run->facts), error)) return false;
   }
   return true;
@@ -282,16 +274,10 @@ bool RecordEnds(history::Appender& appender, const std::vector<std::unique_ptr<R
                 int signal, std::string* error) {
   bool written = true;
   for (const auto& run : runs) {
-    history::End end;
-    end.durationMs =
+    const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(run->finish - run->start).count();
-    end.recordsSent = static_cast<long>(run->end.recordsSent);
-    end.result = run->Stopped()                              ? history::Result::kInterrupted
-                 : !run->Ok()                                ? history::Result::kFailed
-                 : run->end.outcome == Outcome::kNothingSent ? history::Result::kNothingSent
-                                                             : history::Result::kSuccess;
-    if (!run->Ok() && !run->Stopped()) end.failedStep = run->Message();
-    end.exitCode = run->ExitCode(signal);
+    const history::End end =
+        app::AttemptEnd(run->end, ms, run->Ok(), run->Message(), run->ExitCode(signal));
     written = appender.Append(history::FinishedRecord(run->facts, end), error) && written;
   }
   return written;

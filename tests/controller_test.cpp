@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "scripted_host.h"
 #include "test_util.h"
@@ -59,6 +60,7 @@ class Controller : public ::testing::Test {
   ScopedEnv sim_{"VANTOR_READER_SIM", dir_.File("state.json").c_str()};
   ScopedEnv timeout_{"VANTOR_READ_TIMEOUT_MS", "300"};
   ScopedEnv codepage_{"VANTOR_CODEPAGE", "CP1252"};
+  ScopedEnv history_{"VANTOR_HISTORY", nullptr};
   ScriptedHost host_;
   CVantorToolDlg dlg_;
 };
@@ -380,6 +382,28 @@ TEST_F(Controller, DeviceInformation) {
     EXPECT_EQ(ops.back(), L"set-path typed by the operator");
     EXPECT_EQ(dlg_.ReaderHandle(), 0);
   }
+}
+
+// The window keeps a history only where VANTOR_HISTORY says, and sends
+// nothing to a reader it cannot account for.
+TEST_F(Controller, HistoryWhenNamed) {
+  ScopedEnv history("VANTOR_HISTORY", dir_.File("h.jsonl").c_str());
+  Download("x.bin", "00\n");
+  std::istringstream lines(ReadFile(dir_.File("h.jsonl")));
+  std::vector<json> records;
+  for (std::string line; std::getline(lines, line);) records.push_back(json::parse(line));
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0]["reader_path"], dir_.File("state.json"));
+  EXPECT_EQ(records[1]["result"], "success");
+  EXPECT_EQ(records[1]["attempt"], records[0]["attempt"]);
+
+  ScopedEnv unwritable("VANTOR_HISTORY", dir_.File("x.bin/h.jsonl").c_str());
+  const std::size_t sent = State()["log"].size();
+  const Ops ops = WorkerOps(Download("y.bin", "00\n"));
+  ASSERT_GE(ops.size(), 5u);
+  EXPECT_EQ(ops[4].rfind(L"box Info 0 cannot write the download history", 0), 0u) << ops[4];
+  EXPECT_EQ(State()["log"].size(), sent);
+  EXPECT_EQ(dlg_.LastOutcome(), Outcome::kReaderStepFailed);
 }
 
 TEST_F(Controller, ChoosingTheFile) {

@@ -6,6 +6,8 @@
 #include <exception>
 
 #include "info_query.h"
+#include "local_path.h"
+#include "records.h"
 #include "scope_guard.h"
 
 namespace vantor {
@@ -143,6 +145,44 @@ void CVantorToolDlg::ShowPane(const std::wstring& pane, int percent) {
 
 void CVantorToolDlg::ShowOpenDeviceError() {
   host_.RunOnWindowThread([this] { ShowNoReader(); });
+}
+
+}  // namespace vantor
+
+namespace vantor {
+
+bool CVantorToolDlg::Starting(const app::Reader& reader) {
+  const history::Place place = history::Locate(false, true);
+  recording_ = false;
+  if (!place.on()) return true;
+  const std::string path = ToLocalPath(file_.path);
+  attempt_ = app::AttemptFacts(file_, path, reader.OpenedPath());
+  std::string error;
+  if (!history_.Open(place, &error) ||
+      !history::HashFile(path, &attempt_.sha256, &attempt_.fileSize, &error) ||
+      !history_.Append(history::StartedRecord(attempt_), &error)) {
+    // Nothing is sent to a reader the history cannot account for.
+    host_.RunOnWindowThread([&] { host_.ShowMessageBox(FromLocalPath(error), L"Info", kMbOk); });
+    return false;
+  }
+  recording_ = true;
+  started_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+void CVantorToolDlg::Ended(const app::DownloadEnd& end) {
+  outcome_ = end.outcome;
+  if (!recording_) return;
+  const bool ok = (end.outcome == Outcome::kSuccess || end.outcome == Outcome::kNothingSent) &&
+                  !end.closeFailed;
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started_)
+                      .count();
+  std::string error;
+  history_.Append(
+      history::FinishedRecord(attempt_,
+                              app::AttemptEnd(end, ms, ok, ToTerminal(end.failedStep), ok ? 0 : 1)),
+      &error);
 }
 
 }  // namespace vantor

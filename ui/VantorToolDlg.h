@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include <chrono>
+
 #include "WindowHost.h"
 #include "download_job.h"
+#include "history.h"
 #include "reader.h"
 
 namespace vantor {
@@ -55,7 +58,9 @@ class CVantorToolDlg : private app::DownloadEvents {
   void SetControls(bool enable) override;
   void ShowPane(const std::wstring& pane, int percent) override;
   void ShowOpenDeviceError() override;
-  void Ended(const app::DownloadEnd& end) override { outcome_ = end.outcome; }
+  // The download history, when VANTOR_HISTORY names a file.
+  bool Starting(const app::Reader& reader) override;
+  void Ended(const app::DownloadEnd& end) override;
 
   // The pane and the box of a command that found no reader (window thread).
   void ShowNoReader();
@@ -72,6 +77,12 @@ class CVantorToolDlg : private app::DownloadEvents {
   // control operation.
   bool workerRunning_ = false;
   Outcome outcome_ = Outcome::kNone;
+
+  // The worker's record of its attempt, when the history is on.
+  history::Appender history_;
+  history::Facts attempt_;
+  bool recording_ = false;
+  std::chrono::steady_clock::time_point started_;
 };
 
 }  // namespace vantor

@@ -1,0 +1,21 @@
+// What the download history records of an attempt, from the job's file,
+// reader and end.
+#pragma once
+
+#include <string>
+
+#include "download_job.h"
+#include "history.h"
+
+namespace vantor::app {
+
+// The attempt's facts, but its ids and the file's hash and size: the file
+// as loaded (path as the OS takes it) and the reader at readerPath.
+history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
+                            const std::string& readerPath);
+// How the attempt ended; failedStep is the summary's word on a failure,
+// exitCode the attempt's exit code.
+history::End AttemptEnd(const DownloadEnd& end, long long durationMs, bool ok,
+                        const std::string& failedStep, int exitCode);
+
+}  // namespace vantor::app
