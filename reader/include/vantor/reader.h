@@ -1,5 +1,5 @@
 /*
- * VantorTool reader interface: 21 plain C functions that find, open and
+ * VantorTool reader interface: 22 plain C functions that find, open and
  * drive the reader (USB HID, vendor 0x0755, product 0x0001, version 0x0205).
  *
  * Conventions
