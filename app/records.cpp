@@ -36,8 +36,8 @@ history::End AttemptEnd(const DownloadEnd& end, long long durationMs, bool ok,
   out.durationMs = durationMs;
   out.recordsSent = static_cast<long>(end.recordsSent);
   const bool stopped = end.stopPoint != StopPoint::kNone;
-  out.result = stopped ? history::Result::kInterrupted
-               : !ok   ? history::Result::kFailed
+  out.result = stopped                                ? history::Result::kInterrupted
+               : !ok                                  ? history::Result::kFailed
                : end.outcome == Outcome::kNothingSent ? history::Result::kNothingSent
                                                       : history::Result::kSuccess;
   if (!ok && !stopped) out.failedStep = failedStep;
