@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "reader/discovery.h"
 #include "test_util.h"
@@ -14,17 +15,15 @@ namespace fs = std::filesystem;
 namespace vantor::test {
 namespace {
 
-// Builds sys/devices/usbN/{bcdDevice, serial} (the root hub), below it the
-// USB device PORT/{bcdDevice, serial}, PORT/PORT:1.0/0003:HID.N/uevent,
-// the class link sys/class/hidraw/hidrawN/device -> the HID device, and
-// dev/hidrawN. PORT is N-1 unless given.
+// sys/devices/usbN (the root hub, with its own bcdDevice and serial), below it
+// the USB device PORT (N-1 unless given) and its HID interface, the class link
+// sys/class/hidraw/hidrawN/device, and dev/hidrawN (a directory if unopenable).
 class FakeSysfs {
  public:
   void Add(int n, unsigned vendor, unsigned product, const char* bcd, bool openable = true,
            const char* serial = nullptr, std::string port = "") {
     if (port.empty()) port = std::to_string(n) + "-1";
-    const std::string hub = "devices/usb" + std::to_string(n);
-    const std::string usb = hub + "/" + port;
+    const std::string hub = "devices/usb" + std::to_string(n), usb = hub + "/" + port;
     const std::string hid = usb + "/" + port + ":1.0/0003:HID." + std::to_string(n);
     fs::create_directories(dir_.path() + "/" + hid);
     dir_.Write(hub + "/bcdDevice", "0606\n");
@@ -37,15 +36,8 @@ class FakeSysfs {
     const std::string cls = sys() + "/hidraw" + std::to_string(n);
     fs::create_directories(cls);
     fs::create_directory_symlink(dir_.path() + "/" + hid, cls + "/device");
-    fs::create_directories(dev());
-    const std::string node = dev() + "/hidraw" + std::to_string(n);
-    // A node that cannot be opened: a directory in its place (even root
-    // cannot open a directory for writing).
-    if (openable) {
-      dir_.Write("dev/hidraw" + std::to_string(n), "");
-    } else {
-      fs::create_directory(node);
-    }
+    fs::create_directories(openable ? dev() : dev() + "/hidraw" + std::to_string(n));
+    if (openable) dir_.Write("dev/hidraw" + std::to_string(n), "");
   }
   std::string sys() const { return dir_.path() + "/class/hidraw"; }
   std::string dev() const { return dir_.path() + "/dev"; }
@@ -54,45 +46,38 @@ class FakeSysfs {
   TempDir dir_;
 };
 
-// Which node an open descriptor refers to.
 std::string NodeOf(int fd) {
-  return fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).filename().string();
+  return fd < 0 ? "none" : fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).filename();
 }
 
-TEST(Discovery, FirstMatchingNodeWins) {
+TEST(Discovery, FirstMatchingOpenableNodeWins) {
   FakeSysfs tree;
   tree.Add(0, 0x046D, 0xC077, "0110");                            // a mouse
   tree.Add(1, 0x0755, 0x0001, "0206");                            // right device, wrong version
   tree.Add(2, 0x0755, 0x0002, "0205");                            // wrong product
-  tree.Add(3, 0x0755, 0x0001, "0205", true, "VR 0001", "1-1.3");  // the reader, behind a hub
+  tree.Add(3, 0x0755, 0x0001, nullptr);                           // only the hub has a version
+  tree.Add(4, 0x0755, 0x0001, "0205", false);                     // cannot be opened
+  tree.Add(5, 0x0755, 0x0001, "0205", true, "VR 0001", "1-1.3");  // the reader, behind a hub
   tree.Add(10, 0x0755, 0x0001, "0205");  // a second reader, later in order, no serial
   const int fd = OpenFirstReader(tree.sys(), tree.dev());
-  ASSERT_GE(fd, 1);
-  EXPECT_EQ(NodeOf(fd), "hidraw3");
+  EXPECT_EQ(NodeOf(fd), "hidraw5");
   ::close(fd);
+  EXPECT_EQ(OpenFirstReader(tree.sys() + "/missing", tree.dev()), -1);
 
-  const auto nodes = ListHidrawNodes(tree.sys(), tree.dev(), false);
-  ASSERT_EQ(nodes.size(), 5u);
+  const auto nodes = ListHidrawNodes(tree.sys(), tree.dev(), true);
+  ASSERT_EQ(nodes.size(), 7u);
   EXPECT_EQ(nodes[1].version, 0x0206u);
   EXPECT_FALSE(nodes[1].isReader);
-  EXPECT_EQ(nodes[4].name, "hidraw10");  // numeric, not lexical, order
-  // Serial and port of the USB device, never of the root hub above it.
+  EXPECT_EQ(nodes[6].name, "hidraw10");  // numeric, not lexical, order
+  EXPECT_NE(nodes[4].openError, 0);
+  EXPECT_EQ(nodes[5].openError, 0);
+  // Serial and port of the USB device, never of the root hub above it (hidraw3,
+  // without a version, has no USB device of its own).
   std::string identities;
-  for (const auto& node : nodes) identities += node.serial + "@" + node.usbPath + ";";
-  EXPECT_EQ(identities, "@0-1;@1-1;@2-1;VR 0001@1-1.3;@10-1;");
-}
-
-TEST(Discovery, UnopenableNodeIsSkipped) {
-  FakeSysfs tree;
-  tree.Add(0, 0x0755, 0x0001, "0205", false);
-  tree.Add(1, 0x0755, 0x0001, "0205");
-  const int fd = OpenFirstReader(tree.sys(), tree.dev());
-  ASSERT_GE(fd, 1);
-  EXPECT_EQ(NodeOf(fd), "hidraw1");
-  ::close(fd);
-  const auto nodes = ListHidrawNodes(tree.sys(), tree.dev(), true);
-  EXPECT_NE(nodes[0].openError, 0);
-  EXPECT_EQ(nodes[1].openError, 0);
+  for (const auto& node : nodes) {
+    identities += node.name == "hidraw3" ? "-;" : node.serial + "@" + node.usbPath + ";";
+  }
+  EXPECT_EQ(identities, "@0-1;@1-1;@2-1;-;@4-1;VR 0001@1-1.3;@10-1;");
 }
 
 // Each open holds its node: the next open takes the next reader, and with
@@ -104,46 +89,28 @@ TEST(Discovery, HeldReaderIsSkippedAndNamed) {
   std::string held = "stale";
   const int first = OpenFirstReader(tree.sys(), tree.dev(), &held);
   const int second = OpenFirstReader(tree.sys(), tree.dev(), &held);
-  ASSERT_GE(first, 1);
-  ASSERT_GE(second, 1);
-  EXPECT_EQ(NodeOf(first), "hidraw0");
-  EXPECT_EQ(NodeOf(second), "hidraw1");
-  EXPECT_EQ(held, "");
+  EXPECT_EQ(NodeOf(first) + NodeOf(second) + held, "hidraw0hidraw1");
   EXPECT_EQ(OpenFirstReader(tree.sys(), tree.dev(), &held), -1);
   EXPECT_EQ(held, tree.dev() + "/hidraw0");
   for (const auto& node : ListHidrawNodes(tree.sys(), tree.dev(), true)) {
-    EXPECT_TRUE(node.inUse) << node.name;
-    EXPECT_EQ(node.openError, 0) << node.name;
+    EXPECT_TRUE(node.inUse && node.openError == 0) << node.name;
   }
   ::close(first);
   const int again = OpenFirstReader(tree.sys(), tree.dev(), &held);
-  ASSERT_GE(again, 1);
   EXPECT_EQ(NodeOf(again), "hidraw0");
   ::close(again);
   ::close(second);
 }
 
-TEST(Discovery, NoReaderOrNoVersion) {
-  FakeSysfs tree;
-  tree.Add(0, 0x0755, 0x0001, nullptr);  // only the root hub has a bcdDevice
-  EXPECT_EQ(OpenFirstReader(tree.sys(), tree.dev()), -1);
-  EXPECT_EQ(OpenFirstReader(tree.sys() + "/missing", tree.dev()), -1);
-}
-
-// A listed reader's serial for other programs: the emulated readers' come
-// from their state files.
+// The emulated readers' serials come from their state files.
 TEST(Discovery, SerialOfAListedReader) {
   TempDir dir;
   dir.Write("a.json", R"({"serial": "VR-0042"})");
   dir.Write("b.json", R"({"serial": 42})");  // not a string: none
   const std::string a = dir.File("a.json"), b = dir.File("b.json"), none = dir.File("c.json");
   ScopedEnv sim("VANTOR_READER_SIM", (a + ":" + b + ":" + none).c_str());
-  struct Case {
-    std::string path;
-    int capacity;
-    int result;
-    const char* written;  // the buffer afterwards
-  } cases[] = {
+  // path, capacity, result, the buffer afterwards
+  const std::tuple<std::string, int, int, const char*> cases[] = {
       {a, 8, 7, "VR-0042"},
       {a, 7, VANTOR_ERR_LENGTH, "#"},
       {b, 1, 0, ""},
@@ -151,12 +118,11 @@ TEST(Discovery, SerialOfAListedReader) {
       {none, 0, VANTOR_ERR_LENGTH, "#"},
       {a, -1, VANTOR_ERR_LENGTH, "#"},
       {a + "x", 64, VANTOR_ERR_NO_READER, "#"},
-      {"", 64, VANTOR_ERR_NO_READER, "#"},
-  };
-  for (const auto& c : cases) {
+      {"", 64, VANTOR_ERR_NO_READER, "#"}};
+  for (const auto& [path, capacity, result, written] : cases) {
     char buffer[16] = "#";
-    EXPECT_EQ(DllGetReaderSerial(c.path.c_str(), buffer, c.capacity), c.result) << c.path;
-    EXPECT_STREQ(buffer, c.written) << c.path << " " << c.capacity;
+    EXPECT_EQ(DllGetReaderSerial(path.c_str(), buffer, capacity), result) << path;
+    EXPECT_STREQ(buffer, written) << path << " " << capacity;
   }
   EXPECT_EQ(DllGetReaderSerial(a.c_str(), nullptr, 0), VANTOR_ERR_LENGTH);
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -25,9 +26,8 @@ namespace {
 
 using nlohmann::json;
 
-// One emulated reader on a state file in a fresh folder, driven through the
-// library on its link; fd is -1 when refused. kFifo makes the state file a
-// FIFO; linked, a symbolic link to a read-only t.json.
+// One emulated reader on reader.json in a fresh folder (kFifo: a FIFO; linked: a
+// link to a read-only t.json), driven through the library; fd -1 when refused.
 constexpr const char* kFifo = "(a FIFO)";
 
 struct Emulator {
@@ -41,8 +41,7 @@ struct Emulator {
     fd = sim::OpenLink(path.c_str());
   }
   ~Emulator() { sim::CloseLink(fd, nullptr); }
-  // An LED (0x78) or buzzer (0x79) frame and what the library makes of its
-  // answer; a damaged frame (bad checksum) goes straight onto the link.
+  // LED (0x78) or buzzer (0x79); a damaged frame (bad checksum) bypasses the library.
   int Command(std::uint8_t code, std::uint8_t value, bool damaged = false) {
     if (!damaged) return code == 0x78 ? DllLedControl(fd, value) : DllSpeakerControl(fd, value);
     std::uint8_t frame[6], report[kReportSize], answer[kMaxResponseData];
@@ -63,33 +62,28 @@ struct Emulator {
   int fd = -1;
 };
 
-// The third frame is damaged: refused (-14) and not counted. The oversize
-// answer (600 bytes, -31) is read and dropped whole, so the exchanges after
-// it work. Status 9 is -21, status 7 -30.
+// A damaged frame is refused (-14) and not counted; the oversize answer (-31)
+// is dropped whole, so the exchanges after it work. Status 9 is -21, 7 is -30.
 TEST(Emulator, FaultsCountFramesPerCodeAndOversizeLeavesTheLinkClean) {
   test::ScopedEnv timeout("VANTOR_READ_TIMEOUT_MS", "500");
-  const struct {
-    std::uint8_t code, value;
-    bool damaged;
-    int result;
-  } steps[] = {{0x78, 1, false, 0},   {0x79, 1, false, 0}, {0x78, 9, true, -14},
-               {0x78, 2, false, -31}, {0x78, 3, false, 0}, {0x79, 2, false, -21},
-               {0x78, 4, false, -30}, {0x78, 5, false, 0}};
+  const std::tuple<std::uint8_t, std::uint8_t, bool, int> steps[] = {
+      // code value damaged result
+      {0x78, 1, false, 0}, {0x79, 1, false, 0},   {0x78, 9, true, -14},  {0x78, 2, false, -31},
+      {0x78, 3, false, 0}, {0x79, 2, false, -21}, {0x78, 4, false, -30}, {0x78, 5, false, 0}};
   Emulator emu(R"({"faults": [{"code": 121, "nth": 2, "action": "status", "status": 9},
       {"code": 120, "nth": 2, "action": "oversize"},
       {"code": 120, "nth": 4, "action": "status", "status": 7}]})");
-  for (const auto& s : steps) EXPECT_EQ(emu.Command(s.code, s.value, s.damaged), s.result);
+  for (const auto& [code, value, damaged, result] : steps) {
+    EXPECT_EQ(emu.Command(code, value, damaged), result);
+  }
   const json state = emu.Close();
-  EXPECT_EQ(state["led"], json::parse("[1, 3, 5]"));
-  EXPECT_EQ(state["buzzer"], json::parse("[1]"));
-  EXPECT_EQ(state["log"].size(), 8u);
+  EXPECT_EQ(state["led"].dump() + state["buzzer"].dump() + std::to_string(state["log"].size()),
+            "[1,3,5][1]8");
 }
 
-// Accepted: written back with the fields the emulator owns updated after
-// one LED frame per value of n, and those it does not own as read; the log
-// keeps the newest log_limit entries and counts those it let go. Refused:
-// named with the reason on the caller's thread, nothing printed, the file
-// left as it was.
+// Accepted: after n LED frames, the emulator's fields updated and the others as
+// read; the log keeps the newest log_limit entries and counts those let go.
+// Refused: the reason in the error text, nothing printed, the file untouched.
 TEST(Emulator, StateFile) {
   const struct {
     const char* before;
@@ -122,16 +116,13 @@ TEST(Emulator, StateFile) {
     Emulator emu(c.before, c.linked);
     ASSERT_GT(emu.fd, 0);
     for (int i = 0; i < c.n; ++i) EXPECT_EQ(emu.Command(0x78, std::uint8_t(i)), VANTOR_OK);
-    // One lock for every name of the file.
     EXPECT_EQ(sim::InUse(emu.dir.File("t.json").c_str()), c.linked);
     const json state = emu.Close(), expected = json::parse(c.after);
     for (const auto& [field, value] : expected.items()) EXPECT_EQ(state[field], value) << field;
-    const std::filesystem::path folder = emu.dir.path();
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), c.linked ? 2 : 1);
-    if (!c.linked) continue;
-    EXPECT_TRUE(std::filesystem::is_symlink(emu.path));
-    EXPECT_EQ(std::filesystem::status(folder / "t.json").permissions(),
-              std::filesystem::perms(0444));
+    namespace fs = std::filesystem;
+    EXPECT_EQ(std::distance(fs::directory_iterator(emu.dir.path()), {}), c.linked ? 2 : 1);
+    EXPECT_TRUE(!c.linked || (fs::is_symlink(emu.path) &&
+                              fs::status(emu.path).permissions() == fs::perms(0444)));
   }
 
   const std::pair<const char*, const char*> refused[] = {

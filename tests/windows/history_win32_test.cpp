@@ -17,15 +17,11 @@ namespace vantor::test {
 namespace {
 
 TEST(HistoryWin32, PlaceAppendsAndHash) {
-  {
-    ScopedEnv history("VANTOR_HISTORY", nullptr), local("LOCALAPPDATA", "C:\\Users\\op\\Local\\");
-    EXPECT_EQ(history::Locate(false, false).file,
-              "C:\\Users\\op\\Local\\VantorTool\\history.jsonl");
-    EXPECT_EQ(history::Locate(false, true).file, "");
-  }
+  ScopedEnv history("VANTOR_HISTORY", nullptr), local("LOCALAPPDATA", "C:\\Users\\op\\Local\\");
+  EXPECT_EQ(history::Locate(false, false).file + history::Locate(false, true).file,
+            "C:\\Users\\op\\Local\\VantorTool\\history.jsonl");  // none for the window
   TempDir dir;
-  history::Place place;
-  place.file = dir.File("new\\history.jsonl");
+  history::Place place{dir.File("new\\history.jsonl"), false, ""};
   history::Appender shared, other;
   std::string error;
   ASSERT_TRUE(shared.Open(place, &error)) << error;
@@ -35,8 +31,8 @@ TEST(HistoryWin32, PlaceAppendsAndHash) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 50; ++i) {
-        const std::string record = "{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) +
-                                   ",\"pad\":\"" + std::string(3000, 'x') + "\"}";
+        const std::string record = "{\"ti\":" + std::to_string(t * 100 + i) + ",\"pad\":\"" +
+                                   std::string(3000, 'x') + "\"}";
         EXPECT_TRUE((t < 3 ? shared : other).Append(record, nullptr, i == 0));
       }
     });
@@ -46,12 +42,8 @@ TEST(HistoryWin32, PlaceAppendsAndHash) {
   std::string line;
   std::getline(lines, line);
   EXPECT_EQ(line, "{\"torn");
-  std::set<std::string> seen;
-  while (std::getline(lines, line)) {
-    const auto record = nlohmann::json::parse(line, nullptr, false);
-    ASSERT_FALSE(record.is_discarded()) << line.substr(0, 40);
-    seen.insert(record["t"].dump() + "/" + record["i"].dump());
-  }
+  std::set<std::string> seen;  // nlohmann throws on a line that is not JSON
+  while (std::getline(lines, line)) seen.insert(nlohmann::json::parse(line)["ti"].dump());
   EXPECT_EQ(seen.size(), 200u);
 
   history::Appender folder;
@@ -62,9 +54,9 @@ TEST(HistoryWin32, PlaceAppendsAndHash) {
   dir.Write("abc", "abc");
   std::string hash;
   std::uint64_t size = 0;
-  ASSERT_TRUE(history::HashFile(dir.File("abc"), &hash, &size, &error)) << error;
-  EXPECT_EQ(hash, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(size, 3u);
+  EXPECT_TRUE(history::HashFile(dir.File("abc"), &hash, &size, &error)) << error;
+  EXPECT_EQ(hash + " " + std::to_string(size),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad 3");
 }
 
 }  // namespace
