@@ -33,9 +33,6 @@ records() {
 }
 offline_part /opt/vantor/expected/soak.json > /tmp/soak.want
 records /opt/vantor/expected/soak.json > /tmp/soak.records
-# DEVELOPMENT ONLY, to be removed once vantor writes the history.
-history=yes
-[ ! -f /etc/vantor-bench-soak-no-history ] || history=no
 : > "$HISTORY"
 unplugged=0 success=0 failed=0 anomalies=0 cut=0 after_end=0 slowest=0
 normal_cs=300  # a download from its first progress on, as the last one without an unplug took
@@ -43,7 +40,7 @@ soak_began=$(now_cs)
 
 anomaly() {
   anomalies=$((anomalies + 1))
-  echo "run $run: ANOMALY: $* (unplug: $unplug${cut_at:+ during the download}; vantor said: $(tail -n 2 /tmp/soak.err | tr '\n' ' '))"
+  echo "run $run: ANOMALY: $* (unplug: $unplug${cut_at:+ while vantor ran}; vantor said: $(tail -n 2 /tmp/soak.err | tr '\n' ' '))"
 }
 
 # field NAME RECORD: a flat field of a history record (a string without its
@@ -147,7 +144,7 @@ while [ "$run" -lt "$runs" ]; do
   records "$STATE" > /tmp/soak.got
   head -n "$(wc -l < /tmp/soak.got)" /tmp/soak.records | cmp -s - /tmp/soak.got ||
     anomaly "the reader holds records that are not the script's first ones"
-  [ "$history" = no ] || check_history "$status" "$complete"
+  check_history "$status" "$complete"
   if [ "$status" -le 1 ] && { [ -s /tmp/soak.fds ] || [ ! -e /tmp/soak.fds ]; }; then
     anomaly "descriptors open at vantor's end: $(cat /tmp/soak.fds 2>/dev/null || echo 'no report')"
   fi
@@ -155,6 +152,6 @@ while [ "$run" -lt "$runs" ]; do
   [ $((run % 25)) -ne 0 ] || echo "soak: $run of $runs runs, $anomalies anomalies"
 done
 
-echo "soak: $run runs, $unplugged unplugged ($cut during the download, $after_end after its end), $success success, $failed failed, $anomalies anomalies"
+echo "soak: $run runs, $unplugged unplugged ($cut while vantor ran, $after_end after it ended), $success success, $failed failed, $anomalies anomalies"
 echo "soak: a download $((normal_cs * 10)) ms from its first progress; slowest end after an unplug $((slowest * 10)) ms (bound $((VANTOR_READ_TIMEOUT_MS + MARGIN_CS * 10)) ms); $(( ($(now_cs) - soak_began) / 100 )) s in all"
 [ "$anomalies" -eq 0 ]
