@@ -1,6 +1,7 @@
 // Download file format and code page conversion.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@ namespace {
 using namespace vantor::download;
 using namespace std::string_literals;
 using Bytes = std::vector<std::uint8_t>;
+using vantor::test::Hex;
 
 TEST(DownloadFormat, DecodeHexPairs) {
   struct Case {
@@ -23,14 +25,10 @@ TEST(DownloadFormat, DecodeHexPairs) {
     Bytes expected;
   };
   std::vector<Case> cases = {
-      {"0A1b", 4, {0x0A, 0x1B}},
-      {"ABC", 3, {0xAB, 0xC0}},         // odd: the NUL after the text is the low digit
-      {"G1;F", 4, {0x71, 0xBF}},        // other characters: the low bits of their code
-      {" 0\xFF\x80", 4, {0x00, 0xF0}},  // a blank is 0; no sign trouble above 0x7F
-      {"1234", 2, {0x12}},              // only n characters count
-      {"12", 0, {}},
+      {"0A1b", 4, Hex("0A1B")}, {"ABC", 3, Hex("ABC0")}, {"G1;F", 4, Hex("71BF")},
+      {"1234", 2, Hex("12")},   {"12", 0, {}},           {" 0\xFF\x80", 4, Hex("00F0")},
   };
-  // 65535 and more characters: the loop must neither wrap nor overrun.
+  // Odd: NUL is the low digit; others: low bits; blank 0; 65535+ neither wraps nor overruns.
   for (std::uint32_t n : {65534u, 65535u, 65536u, 70001u}) {
     cases.push_back({std::string(n, '7'), n, Bytes((n + 1) / 2, 0x77)});
     if (n % 2) cases.back().expected.back() = 0x70;
@@ -53,9 +51,8 @@ TEST(DownloadFormat, CheckHexLine) {
   std::vector<std::string> bad = {"00\t11", "-1", "G0", "g0", "0;", "00\r", "0x00", "0"s + '\0'};
   for (int b = 0x80; b <= 0xFF; ++b) bad.push_back({'0', static_cast<char>(b), '0'});
   for (const auto& text : bad) EXPECT_EQ(check(text), 0) << '"' << text << '"';
-  for (const auto& text : {"00 A4 04 00"s, "0123456789ABCDEFabcdef "s, ""s}) {
+  for (const auto& text : {"00 A4 04 00"s, "0123456789ABCDEFabcdef "s, ""s})
     EXPECT_EQ(check(text), 1) << '"' << text << '"';
-  }
   EXPECT_EQ(CheckHexLine(2, "12XX"), 1) << "only n characters are checked";
 }
 
@@ -95,10 +92,8 @@ TEST(DownloadFormat, ParseHeaderLine) {
   }
 }
 
-// Each case in a charset other than the one before, so a conversion that
-// keeps the first charset it saw fails too. To ANSI, a character the
-// charset lacks becomes one '?'; from ANSI, the text ends at NUL and a byte
-// that starts no character stands for itself.
+// Each charset differs from the one before, so a cached charset fails. To
+// ANSI a missing character is one '?'; from ANSI NUL ends, a stray byte stays.
 TEST(DownloadCodepage, Conversions) {
   enum Way { kTo = 1, kFrom = 2, kBoth = 3 };
   const struct {
@@ -131,17 +126,15 @@ TEST(DownloadCodepage, Conversions) {
 
 TEST(DownloadCodepage, ConcurrentConversions) {
   vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
-  int bad[2] = {0, 0};
-  auto work = [&bad](int who) {
-    for (int i = 0; i < 2000; ++i) {
-      bad[who] += ToAnsi(L"x\u00E9\u0416") != "x\xE9?";
-      bad[who] += FromAnsi("\x80z", 2) != L"\u20ACz";
-    }
+  std::atomic<int> bad{0};
+  auto work = [&bad] {
+    for (int i = 0; i < 2000; ++i)
+      bad += ToAnsi(L"x\u00E9\u0416") != "x\xE9?" || FromAnsi("\x80z", 2) != L"\u20ACz";
   };
-  std::thread other(work, 1);
-  work(0);
+  std::thread other(work);
+  work();
   other.join();
-  EXPECT_EQ(bad[0] + bad[1], 0);
+  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
-// The reader link over a socket pair (a named pipe on Windows): the bytes
-// on the wire, the results, and the outputs that must stay untouched on
-// failure.
+// The reader link over a socket pair (a named pipe on Windows): wire bytes,
+// results, and outputs that must stay untouched on failure.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,8 +35,7 @@ Bytes Counting(std::size_t n) {
   return data;
 }
 
-// The shortest of three runs of call: a delay built into the call shows in
-// every run, a stall of a busy machine rarely in all three.
+// The shortest of three runs: a built-in delay shows in all, a busy machine's stall rarely.
 template <class Call>
 steady_clock::duration Fastest(Call call) {
   auto best = steady_clock::duration::max();
@@ -57,65 +54,52 @@ class ReaderLink : public ::testing::Test {
   int h() const { return peer_.host(); }
 };
 
-// Each command's request: the start of its first report and how many
-// reports; or its refusal before anything is written. The firmware steps
-// give the reader time to settle (800 ms) after success.
+// Each command's first report's start and report count, or its refusal
+// before writing; firmware steps settle (800 ms) after success.
 TEST_F(ReaderLink, Requests) {
   Bytes d = Counting(600);
-  unsigned char* p = d.data();
-  unsigned char apdu[] = {0x00, 0xA4, 0x04, 0x00}, out[VANTOR_MAX_RESPONSE_DATA];
-  char name[262] = "100%new.bin";
+  unsigned char *p = d.data(), apdu[] = {0x00, 0xA4, 0x04, 0x00}, out[VANTOR_MAX_RESPONSE_DATA];
+  char nm[262] = "100%new.bin";
+  const int H = h();
   int n = 0;
   struct Case {
-    const char* what;
     std::function<int()> call;
     int result;
     std::string request;  // hex; "" when nothing may be written
     std::size_t reports;
     bool settles = false;
   } cases[] = {
-      {"erase", [&] { return DllEraseOfflineData(h()); }, 0, "03007C00007C", 1},
-      {"start record", [&] { return DllWriteOfflineData(h(), 2, p, 0); }, 0, "03007D020002007D", 1},
-      {"255-byte record", [&] { return DllWriteOfflineData(h(), 0x11, p, 255); }, 0,
-       "03007D010111FF000102", 5},
-      {"buzzer", [&] { return DllSpeakerControl(h(), 1); }, 0, "03007901000179", 1},
-      {"led", [&] { return DllLedControl(h(), 7); }, 0, "0300780100077E", 1},
-      {"reset, no answer", [&] { return DllReset7816Card(h(), 1, out, &n); }, VANTOR_ERR_ATR,
-       "03016201000162", 1},
-      {"apdu", [&] { return Dll7816CardAPDU(h(), 1, apdu, 4, out, &n); }, 0, "03016F040000A40400CB",
-       1},
-      {"power down", [&] { return Dll7816CardPowerdown(h(), 0x101); }, 0, "030163000063", 1},
-      {"set name", [&] { return DllSetOfflineFileName(h(), name, 11); }, 0,
-       "03007B0B00313030256E65772E62696E", 1},
-      {"set name of 261", [&] { return DllSetOfflineFileName(h(), name, 261); }, 0, "03007B0501",
-       5},
-      {"firmware block", [&] { return DllDownloadFirmware(h(), apdu, 4); }, 0,
-       "03008C040000A4040028", 1},
-      {"firmware start", [&] { return DllDownloadFirmwareStart(h(), apdu, 3); }, 0,
-       "03008A030000A40429", 1, true},
-      {"firmware complete, no data", [&] { return DllDownloadFirmwareComplete(h(), p, 0); }, 0,
-       "03008D00008D", 1, true},
-      {"firmware complete of 280", [&] { return DllDownloadFirmwareComplete(h(), p, 280); }, 0,
-       "03008D18010001", 5, true},
-      {"600 bytes", [&] { return SKSendData(h(), 0, 0x8C, p, 600); }, 0, "", 0},
-      {"negative length", [&] { return SKSendData(h(), 0, 0x8C, p, -1); }, 0, "", 0},
-      {"firmware block of 600", [&] { return DllDownloadFirmware(h(), p, 600); }, VANTOR_ERR_LENGTH,
-       "", 0},
-      {"set name of 262", [&] { return DllSetOfflineFileName(h(), name, 262); }, VANTOR_ERR_LENGTH,
-       "", 0},
-      {"firmware complete of 281", [&] { return DllDownloadFirmwareComplete(h(), p, 281); },
-       VANTOR_ERR_LENGTH, "", 0},
-      {"firmware complete of -1", [&] { return DllDownloadFirmwareComplete(h(), p, -1); },
-       VANTOR_ERR_LENGTH, "", 0},
+      {[&] { return DllEraseOfflineData(H); }, 0, "03007C00007C", 1},
+      {[&] { return DllWriteOfflineData(H, 2, p, 0); }, 0, "03007D020002007D", 1},
+      {[&] { return DllWriteOfflineData(H, 0x11, p, 255); }, 0, "03007D010111FF000102", 5},
+      {[&] { return DllSpeakerControl(H, 1); }, 0, "03007901000179", 1},
+      {[&] { return DllLedControl(H, 7); }, 0, "0300780100077E", 1},
+      {[&] { return DllReset7816Card(H, 1, out, &n); }, VANTOR_ERR_ATR, "03016201000162", 1},
+      {[&] { return Dll7816CardAPDU(H, 1, apdu, 4, out, &n); }, 0, "03016F040000A40400CB", 1},
+      {[&] { return Dll7816CardPowerdown(H, 0x101); }, 0, "030163000063", 1},
+      {[&] { return DllSetOfflineFileName(H, nm, 11); }, 0, "03007B0B00313030256E65772E62696E", 1},
+      {[&] { return DllSetOfflineFileName(H, nm, 261); }, 0, "03007B0501", 5},
+      {[&] { return DllDownloadFirmware(H, apdu, 4); }, 0, "03008C040000A4040028", 1},
+      {[&] { return DllDownloadFirmwareStart(H, apdu, 3); }, 0, "03008A030000A40429", 1, true},
+      {[&] { return DllDownloadFirmwareComplete(H, p, 0); }, 0, "03008D00008D", 1, true},
+      {[&] { return DllDownloadFirmwareComplete(H, p, 280); }, 0, "03008D18010001", 5, true},
+      {[&] { return SKSendData(H, 0, 0x8C, p, 600); }, 0, "", 0},
+      {[&] { return SKSendData(H, 0, 0x8C, p, -1); }, 0, "", 0},
+      {[&] { return DllDownloadFirmware(H, p, 600); }, VANTOR_ERR_LENGTH, "", 0},
+      {[&] { return DllSetOfflineFileName(H, nm, 262); }, VANTOR_ERR_LENGTH, "", 0},
+      {[&] { return DllDownloadFirmwareComplete(H, p, 281); }, VANTOR_ERR_LENGTH, "", 0},
+      {[&] { return DllDownloadFirmwareComplete(H, p, -1); }, VANTOR_ERR_LENGTH, "", 0},
   };
+  int row = 0;
   for (const auto& c : cases) {
+    SCOPED_TRACE(row++);
     if (c.reports) peer_.AnswerFrame(0, {});
     const auto t0 = steady_clock::now();
-    EXPECT_EQ(c.call(), c.result) << c.what;
-    EXPECT_TRUE(!c.settles || steady_clock::now() - t0 >= milliseconds(800)) << c.what;
+    EXPECT_EQ(c.call(), c.result);
+    EXPECT_TRUE(!c.settles || steady_clock::now() - t0 >= milliseconds(800));
     const auto written = peer_.TakeWritten();
-    ASSERT_EQ(written.size(), c.reports) << c.what;
-    EXPECT_EQ(c.reports ? ToHex(written[0].data(), c.request.size() / 2) : "", c.request) << c.what;
+    ASSERT_EQ(written.size(), c.reports);
+    EXPECT_EQ(c.reports ? ToHex(written[0].data(), c.request.size() / 2) : "", c.request);
   }
 }
 
@@ -129,51 +113,42 @@ TEST_F(ReaderLink, FramesAreCutIntoReports) {
   }
 }
 
-// Responses as they come: the first byte is not covered by the checksum, a
-// non-zero status wins over it, the data fits up to 594 bytes. A failure
-// leaves the outputs as they were and reads the whole response, so the
-// next exchange reads its own; success resets the last transport error.
+// Byte 0 is outside the checksum, a non-zero status skips it, data fits
+// up to 594 bytes. A failure leaves the outputs and reads the whole response;
+// success resets the last transport error.
 TEST_F(ReaderLink, Responses) {
   const auto answer = [](std::size_t n) {
     return Frame({0x12, 0x34, 0, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)},
                  Counting(n));
   };
-  Bytes tooLong(606);  // announces 600 data bytes
-  tooLong[3] = 0x58;
-  tooLong[4] = 0x02;
-  const struct {
-    const char* what;
-    Bytes frame;
-    int result;
-    std::size_t length;
-  } cases[] = {
-      {"no data", Hex("007C0000007C"), 0, 0},
-      {"byte 0 is not covered", Hex("FF7C0000007C"), 0, 0},
-      {"byte 1 is", Hex("007D0000007C"), VANTOR_ERR_CHECKSUM, 0},
-      {"status 1, checksum not looked at", Hex("007C01000000"), VANTOR_ERR_CHECKSUM, 0},
-      {"57 bytes", answer(57), 0, 57},
-      {"58 bytes: a second report", answer(58), 0, 58},
-      {"594 bytes", answer(594), 0, 594},
-      {"600 bytes announced", tooLong, VANTOR_ERR_LENGTH, 0},
+  const int kSum = VANTOR_ERR_CHECKSUM;
+  const std::pair<Bytes, int> cases[] = {
+      {Hex("007C0000007C"), 0},
+      {Hex("FF7C0000007C"), 0},
+      {Hex("007D0000007C"), kSum},
+      {Hex("007C01000000"), kSum},
+      {answer(57), 0},
+      {answer(58), 0},
+      {answer(594), 0},
+      {answer(600), VANTOR_ERR_LENGTH},
   };
-  for (const auto& c : cases) {
-    peer_.Answer(Reports(c.frame));
+  int row = 0;
+  for (const auto& [frame, result] : cases) {
+    const std::size_t size = frame.size() - 6;
+    SCOPED_TRACE(row++);
+    peer_.Answer(Reports(frame));
     peer_.Answer(Reports(Hex("0000000200900092")));
     Bytes out(VANTOR_MAX_RESPONSE_DATA + 1, 0xAA);
     int length = 77;
-    EXPECT_EQ(SKRevData(h(), 0, 0, out.data(), &length), c.result == 0) << c.what;
-    EXPECT_EQ(LastTransportError(), c.result) << c.what;
-    if (c.result == 0) {
-      ASSERT_EQ(length, static_cast<int>(c.length)) << c.what;
-      EXPECT_EQ(Bytes(out.begin(), out.begin() + length), Counting(c.length)) << c.what;
-      EXPECT_EQ(out[c.length], 0xAA) << c.what;
-    } else {
-      EXPECT_EQ(length, 77) << c.what;
-      EXPECT_EQ(out[0], 0xAA) << c.what;
-    }
-    ASSERT_EQ(SKRevData(h(), 0, 0, out.data(), &length), 1) << c.what;
-    EXPECT_EQ(LastTransportError(), 0) << c.what;
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + length), Hex("9000")) << c.what;
+    EXPECT_EQ(SKRevData(h(), 0, 0, out.data(), &length), result == 0);
+    EXPECT_EQ(LastTransportError(), result);
+    const std::size_t got = result ? 0 : size;  // a failure leaves length and out as they were
+    EXPECT_EQ(length, result ? 77 : static_cast<int>(size));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + got), Counting(got));
+    EXPECT_EQ(out[got], 0xAA);
+    ASSERT_EQ(SKRevData(h(), 0, 0, out.data(), &length), 1);
+    EXPECT_EQ(LastTransportError(), 0);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + length), Hex("9000"));
   }
 }
 
@@ -188,31 +163,28 @@ TEST_F(ReaderLink, StatusMapping) {
   EXPECT_EQ(MapDeviceStatus(0), 0);
 }
 
-// The reading commands' results and outputs: written from a sound answer
-// ("#" is the first byte not written), untouched after an unsound one.
+// Outputs are written from a sound answer ("#": first byte not written),
+// untouched after an unsound one.
 TEST_F(ReaderLink, ReadingCommands) {
   using Read = std::function<std::string(int handle)>;
   const Read atr = [](int handle) {
-    unsigned char b[VANTOR_ROOM_ATR + 1];
-    std::memset(b, '#', sizeof b);
+    Bytes b(VANTOR_ROOM_ATR + 1, '#');
     int n = -1;
-    const int r = DllReset7816Card(handle, 1, b, &n);
-    return std::to_string(r) + " " + (n < 0 ? "untouched" : ToHex(b, n + 1u));
+    const int r = DllReset7816Card(handle, 1, b.data(), &n);
+    return std::to_string(r) + " " + (n < 0 ? "untouched" : ToHex(b.data(), n + 1u));
   };
   const Read version = [](int handle) {
-    char v[VANTOR_ROOM_VERSION];
-    std::memset(v, '#', sizeof v);
+    std::string v(VANTOR_ROOM_VERSION, '#');
     unsigned n = 99, trailer = 98;
-    const int r = DllGetFirmwareVersion(handle, v, &n, &trailer);
+    const int r = DllGetFirmwareVersion(handle, v.data(), &n, &trailer);
     return std::to_string(r) + " " +
-           (n == 99 ? "untouched" : std::string(v, n + 1) + " " + std::to_string(trailer));
+           (n == 99 ? "untouched" : v.substr(0, n + 1) + " " + std::to_string(trailer));
   };
   const Read name = [](int handle) {
-    char v[VANTOR_ROOM_NAME];
-    std::memset(v, '#', sizeof v);
+    std::string v(VANTOR_ROOM_NAME, '#');
     unsigned n = 99;
-    const int r = DllGetOfflineFileName(handle, v, &n);
-    return std::to_string(r) + " " + (n == 99 ? "untouched" : std::string(v, n + 1));
+    const int r = DllGetOfflineFileName(handle, v.data(), &n);
+    return std::to_string(r) + " " + (n == 99 ? "untouched" : v.substr(0, n + 1));
   };
   const Bytes atr33(33, 0x3F);
   const std::string tooShort = "-31 untouched";
@@ -228,9 +200,9 @@ TEST_F(ReaderLink, ReadingCommands) {
       {atr, {0x3E, 0x00}, "-5 untouched"},
       {version, Hex("0400 3412"), "0 # 4660"},
       {version, Hex("0700 414243 0100"), "0 ABC# 1"},
-      {version, Hex("0700 414243 0100 FFFF"), "0 ABC# 1"},  // data past L is ignored
-      {version, Hex("0300 41"), tooShort},                  // L below 4
-      {version, Hex("0900 414243 0100"), tooShort},         // L past the data
+      {version, Hex("0700 414243 0100 FFFF"), "0 ABC# 1"},
+      {version, Hex("0300 41"), tooShort},
+      {version, Hex("0900 414243 0100"), tooShort},
       {version, Hex("04"), tooShort},
       {name, {}, "0 #"},
       {name, Hex("612E62696E"), "0 a.bin#"},
@@ -245,15 +217,11 @@ TEST_F(ReaderLink, ReadingCommands) {
 
 #ifndef _WIN32  // POSIX error numbers and descriptors; Windows has its own tests
 TEST_F(ReaderLink, TransportFailuresGiveTheOsError) {
-  // Handle -2 (no reader): the first write fails with EBADF, with neither
-  // the read time (300 ms) nor the settle time waited: the firmware steps
-  // settle only after success.
+  // No reader: EBADF at once, neither read nor settle time waited.
   unsigned char b[3] = {};
   EXPECT_LT(Fastest([&] { EXPECT_EQ(DllDownloadFirmwareStart(-2, b, 3), EBADF); }),
             milliseconds(290));
-  // Nothing answers: the read gives up after the configured time.
   EXPECT_EQ(DllEraseOfflineData(h()), ETIMEDOUT);
-  // The reader goes away: write or read fails at once with its errno.
   peer_.CloseReaderSide();
   const int result = DllEraseOfflineData(h());
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET || result == EIO) << result;
@@ -267,8 +235,7 @@ TEST_F(ReaderLink, ClosingTwiceFails) {
   EXPECT_EQ(DllCloseReader(fds[0]), VANTOR_ERR_CLOSE);
 }
 
-// The transport's error is the calling thread's own: another thread's
-// successful exchange in between must never turn a failure into success.
+// Another thread's successful exchange must never turn a failure into success.
 TEST(TransportThreads, FailureStaysWithItsThread) {
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
   constexpr long kCalls = 200000;  // sanitizers slow each call some tenfold
@@ -282,8 +249,7 @@ TEST(TransportThreads, FailureStaysWithItsThread) {
     unsigned char data[4] = {1, 2, 3, 4};
     for (long i = 0; i < kCalls; ++i) failedWrongly += SKSendData(sink, 0, 0x78, data, 4) != 1;
   });
-  // 1 << 24 is beyond any descriptor limit: never open.
-  for (long i = 0; i < kCalls; ++i) sentWrongly += DllLedControl(1 << 24, 1) == 0;
+  for (long i = 0; i < kCalls; ++i) sentWrongly += DllLedControl(1 << 24, 1) == 0;  // never open
   sender.join();
   ::close(sink);
   EXPECT_EQ(sentWrongly.load(), 0);
@@ -291,16 +257,13 @@ TEST(TransportThreads, FailureStaysWithItsThread) {
 }
 #endif  // _WIN32
 
-// The codec's gathering: a first report shorter than the frame header
-// (possible on a socket, not on HID) must not let the data length disagree
-// with what was gathered; the reader's side gathers the largest command
-// whole, and nothing past it.
+// A first report shorter than the header (a socket's) must not let the length
+// disagree with what was gathered; the reader's side gathers the largest command whole.
 TEST(Assemblers, ShortFirstReportAndLargestCommand) {
   ResponseAssembler response;
   std::uint8_t first[64] = {4, 0x00, 0x7C, 0x00};  // status 0, length bytes not delivered
   ASSERT_EQ(response.Feed(first, 4), ResponseAssembler::kNeedMore);
-  // These land where the length was, with a checksum that fits them.
-  std::uint8_t second[64] = {4, 0x41, 0x41, 0x7C};
+  std::uint8_t second[64] = {4, 0x41, 0x41, 0x7C};  // length, fitting checksum
   ASSERT_EQ(response.Feed(second, 64), ResponseAssembler::kDone);
   EXPECT_EQ(response.dataLength(), 0u);
 

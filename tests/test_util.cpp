@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,9 +24,8 @@ namespace vantor::test {
 
 #ifndef _WIN32  // Windows: test_util_win32.cpp
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vantor-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  path_ = (std::filesystem::temp_directory_path() / "vantor-test-XXXXXX").string();
+  if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
 }
 #endif
 
@@ -37,8 +35,7 @@ TempDir::~TempDir() {
 }
 
 void TempDir::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(File(name), std::ios::binary);
-  out << bytes;
+  std::ofstream(File(name), std::ios::binary) << bytes;
 }
 
 namespace {
@@ -52,18 +49,15 @@ void SetEnv(const char* name, const char* value) {
 }  // namespace
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  const char* old = std::getenv(name);
-  hadOld_ = old != nullptr;
-  if (old) old_ = old;
+  if (const char* old = std::getenv(name)) hadOld_ = true, old_ = old;
   SetEnv(name, value);
 }
 
 ScopedEnv::~ScopedEnv() { SetEnv(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
 
 #ifndef _WIN32  // Windows: test_util_win32.cpp
-// The reader's side on a USB HID gadget node. Like a device, it takes each
-// report the host writes at once (a thread reads them into a queue): the
-// host's USB stack holds only a few unread reports before its writes wait.
+// The reader's side on a USB HID gadget node. Like a device, a thread takes
+// each report at once: the host's stack holds only a few before writes wait.
 struct GadgetSide {
   explicit GadgetSide(int node) : fd(node), thread([this] { Run(); }) {}
   ~GadgetSide() {
@@ -72,7 +66,6 @@ struct GadgetSide {
   }
 
   void Run() {
-    // After stop, one more pass takes what is still queued in the gadget.
     for (bool last = false; !last;) {
       last = stop;
       pollfd p{fd, POLLIN, 0};
@@ -125,11 +118,9 @@ ReaderPeer::ReaderPeer() {
     return;
   }
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
-    throw std::runtime_error("socketpair failed");
-  }
-  host_ = fds[0];
-  reader_ = fds[1];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
+    throw std::runtime_error("socketpair");
+  host_ = fds[0], reader_ = fds[1];
 }
 
 ReaderPeer::~ReaderPeer() {
@@ -146,9 +137,7 @@ void ReaderPeer::CloseReaderSide() {
 std::vector<Report> ReaderPeer::TakeWritten() {
   if (gadget_) return gadget_->Take();
   std::vector<Report> reports;
-  for (;;) {
-    pollfd p{reader_, POLLIN, 0};
-    if (::poll(&p, 1, 0) <= 0) break;
+  for (pollfd p{reader_, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
     Report report(65);
     const ssize_t n = ::recv(reader_, report.data(), report.size(), 0);
     if (n <= 0) break;
@@ -162,17 +151,14 @@ void ReaderPeer::Answer(const std::vector<Report>& reports) {
   for (const auto& r : reports) {
     ssize_t n = ::send(reader_, r.data(), r.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == ENOTSOCK) n = ::write(reader_, r.data(), r.size());
-    if (n < 0) {
-      throw std::runtime_error("send failed");
-    }
+    if (n < 0) throw std::runtime_error("send failed");
   }
 }
 #endif
 
 void ReaderPeer::AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data) {
-  const auto n = static_cast<std::uint8_t>(data.size()),
-             n1 = static_cast<std::uint8_t>(data.size() >> 8);
-  Answer(Reports(Frame({0, 0, status, n, n1}, data)));
+  const auto n = static_cast<std::uint16_t>(data.size());
+  Answer(Reports(Frame({0, 0, status, std::uint8_t(n), std::uint8_t(n >> 8)}, data)));
 }
 
 std::vector<std::uint8_t> Frame(std::vector<std::uint8_t> frame,
@@ -204,9 +190,8 @@ std::vector<std::uint8_t> Hex(const std::string& hex) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::stringstream s;
-  s << in.rdbuf();
+  s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
 

@@ -11,7 +11,6 @@
 
 namespace vantor::test {
 
-// A fresh folder below the system's temp folder, removed with its contents.
 class TempDir {
  public:
   TempDir();
@@ -31,8 +30,7 @@ class ScopedEnv {
   ~ScopedEnv();
 
  private:
-  std::string name_;
-  std::string old_;
+  std::string name_, old_;
   bool hadOld_ = false;
 };
 
@@ -47,11 +45,8 @@ class ReaderPeer {
   ReaderPeer();
   ~ReaderPeer();
   int host() const { return host_; }
-  // Reports the host wrote so far (each 64 bytes), without waiting long.
-  std::vector<Report> TakeWritten();
-  // Queues input reports for the host to read.
+  std::vector<Report> TakeWritten();  // each 64 bytes, without waiting long
   void Answer(const std::vector<Report>& reports);
-  // Queues a response frame (status, data) as input reports.
   void AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data);
   void CloseReaderSide();
 
@@ -66,12 +61,9 @@ class ReaderPeer {
 // bytes, status, length), data, then the XOR of every byte after the first.
 std::vector<std::uint8_t> Frame(std::vector<std::uint8_t> header,
                                 const std::vector<std::uint8_t>& data);
-// A frame cut into 64-byte reports of the given ID (3 to the reader, 4 from
-// it), the last zero-filled.
+// 64-byte reports of ID id (3 to the reader, 4 from it), the last zero-filled.
 std::vector<Report> Reports(const std::vector<std::uint8_t>& frame, std::uint8_t id = 4);
-
-// Hex digits with blanks anywhere; a typo throws.
-std::vector<std::uint8_t> Hex(const std::string& hex);
+std::vector<std::uint8_t> Hex(const std::string& hex);  // blanks anywhere; a typo throws
 std::string ReadFile(const std::string& path);
 
 }  // namespace vantor::test
