@@ -1,11 +1,5 @@
-// What the Qt window adds to the handlers. Its look: the dialog templates of
-// the resource script are the table both dialogs are made from, in
-// proportion at a fixed size, with captions that fit; keyboard order, the
-// pane's text and the icon. Its flows: the buttons and keys that reach the
-// handlers, the real message boxes, the file dialog's answer, the worker's
-// window operations carried out on the window thread, closing, the About
-// box, the menus and the wait cursor. The handlers' texts and sequences are
-// checked in controller_test.cpp.
+// What only the Qt window does: layout against the resource script, keys,
+// boxes, menus, the cursor and the worker's hand-over to the window thread.
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,8 +21,7 @@ using Box = QMessageBox;
 
 namespace {
 
-// A dialog as "caption|font points|cx cy", then a line per control:
-// "statement ID "caption" x y cx cy".
+// "caption|font points|cx cy", then per control: statement ID "caption" x y cx cy.
 QStringList FromTable(const res::DialogTemplate& t) {
   const char* const kinds[] = {
       "LTEXT",          "PUSHBUTTON", "DEFPUSHBUTTON", "EDITTEXT", "EDITTEXT+ES_MULTILINE",
@@ -48,8 +41,7 @@ QStringList Lines(const char* path) {
                                                           : QStringList();
 }
 
-// The same from the resource script's DIALOGEX block of that name. Fields
-// are split at commas (no caption holds one); names get their values.
+// The same from the script's DIALOGEX block (no caption holds a comma).
 QStringList FromScript(const QString& name) {
   QMap<QString, QString> symbols = {
       {"IDOK", "1"},
@@ -65,10 +57,8 @@ QStringList FromScript(const QString& name) {
   for (int i = script.indexOf(QRegularExpression(name + " DIALOGEX .*"));
        i >= 0 && script[i] != "END"; ++i) {
     const QString line = script[i].trimmed(), statement = line.section(' ', 0, 0);
-    QStringList f;
-    for (const QString& field : line.section(' ', 1).split(',')) {
-      f << symbols.value(field.trimmed(), field.trimmed());
-    }
+    QStringList f = line.section(' ', 1).split(',');
+    for (QString& field : f) field = symbols.value(field.trimmed(), field.trimmed());
     const QString text = f[0].startsWith('"') ? f[0].mid(1, f[0].size() - 2) : "";
     if (statement == name) {
       out[0] = f.mid(2).join(' ');
@@ -77,7 +67,6 @@ QStringList FromScript(const QString& name) {
     } else if (statement == "FONT") {
       font = f[1].mid(1, f[1].size() - 2) + " " + f[0];
     } else if (statement != "STYLE" && statement != "EXSTYLE" && statement != "BEGIN") {
-      // The ID first or after the caption, the place at the first number after it.
       const int id = statement == "EDITTEXT" ? 0 : 1;
       int at = id + 1;
       while (at < f.size() && f[at].toInt() == 0 && f[at] != "0") ++at;
@@ -90,10 +79,7 @@ QStringList FromScript(const QString& name) {
   return out;
 }
 
-// The dialog has the template's caption, upright font and size, and cannot
-// be resized; every widget's edges lie within rounding of where the
-// template puts them, in proportion to the dialog, and it shows its caption
-// in full.
+// Caption, font, fixed size and each widget's place and caption in full.
 void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, const res::DialogTemplate& t,
                     const std::vector<QWidget*>& widgets) {
   QVERIFY(u.x >= 4 && u.y >= 8);
@@ -109,7 +95,6 @@ void ExpectTemplate(const QWidget& dialog, const BaseUnits& u, const res::Dialog
     const QRect g = widgets[i]->geometry();
     const QString caption = c.caption, what = QString::number(i) + " " + caption;
     if (c.kind == res::ControlKind::kIcon) {
-      // The picture at its own size at the icon's place.
       QCOMPARE(g.size(), QSize(32, 32));
       QVERIFY(qAbs(g.x() - c.x * sx) <= 1 && qAbs(g.y() - c.y * sy) <= 1);
       continue;
@@ -154,14 +139,13 @@ class WindowTest : public QObject {
 
   void init() {
     w_ = std::make_unique<VantorToolWindow>();
-    // No flow below shows a box; one that does fails instead of waiting.
     w_->SetMessageBoxRunner([this](Box& box) {
       unexpectedBoxes_ << box.text();
       return int(Box::No);
     });
     w_->show();
     QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
-    QVERIFY(QTest::qWaitForWindowActive(w_.get()));  // the window's shortcuts need it
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
   }
 
   void cleanup() {
@@ -176,16 +160,11 @@ class WindowTest : public QObject {
   }
 
   void mulDiv() {
-    const struct {
-      int n, num, den, expected;
-    } cases[] = {
-        {151, 27, 8, 510},               // 509.625 rounds down
-        {273, 14, 4, 956},               // 955.5 rounds up
-        {-3, 3, 2, -5},                  // and away from zero
-        {2000000000, 3, 4, 1500000000},  // no overflow
-        {5, 1, 0, 0},                    // zero divisor
-    };
-    for (const auto& c : cases) QCOMPARE(MulDiv(c.n, c.num, c.den), c.expected);
+    QCOMPARE(MulDiv(151, 27, 8), 510);  // 509.625 rounds down
+    QCOMPARE(MulDiv(273, 14, 4), 956);  // 955.5 rounds up
+    QCOMPARE(MulDiv(-3, 3, 2), -5);     // and away from zero
+    QCOMPARE(MulDiv(2000000000, 3, 4), 1500000000);
+    QCOMPARE(MulDiv(5, 1, 0), 0);
   }
 
   void mainWindow() {
@@ -194,13 +173,11 @@ class WindowTest : public QObject {
     QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint) &&
             w.windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(w.width() <= 1100 && w.height() <= 640);  // fits a 1280 x 800 screen at 96 dpi
-    QVERIFY(static_cast<QTextEdit*>(w.Control(kIdTextPane))->isReadOnly());
-    // The application icon: 32 x 32, 24 bits per pixel.
-    const QImage image(":/vantortool.png");
-    QVERIFY(image.size() == QSize(32, 32) && !image.hasAlphaChannel());
+    QVERIFY(PaneEdit()->isReadOnly());
+    const QImage icon(":/vantortool.png");
+    QVERIFY(icon.size() == QSize(32, 32) && !icon.hasAlphaChannel());
     QVERIFY(w.windowIcon().availableSizes().contains(QSize(32, 32)));
-    // The focus starts on "Open File..." and Tab follows the template's
-    // order, round to the start.
+    // The focus starts on "Open File..." and Tab follows the template round.
     QList<QWidget*> order, expected;
     for (const res::DialogControl& c : res::kMainDialog) {
       if (c.id != IDC_STATIC) expected << w.Control(c.id);
@@ -212,9 +189,7 @@ class WindowTest : public QObject {
     QCOMPARE(order, expected << expected.front());
   }
 
-  // The pane breaks lines at CR LF, a lone CR or LF, shows no markup and
-  // centres every line; each text replaces the one before. It shows no
-  // caret when it has the focus.
+  // No caret with the focus; lines break at CR LF, CR or LF, centred, no markup.
   void pane() {
     QWidget* view = PaneEdit()->viewport();
     const QImage unfocused = view->grab().toImage();
@@ -240,52 +215,44 @@ class WindowTest : public QObject {
     }
   }
 
-  // The real modal boxes over the window, answered from the keyboard.
-  // Type -1: the application's box, which answers nothing.
+  // The real modal boxes, answered from the keyboard; type -1 is ShowAppMessageBox.
   void messageBoxes() {
     const struct {
-      int type;
+      int type, buttons, icon, answer;
       Qt::Key key;
       QString caption;
-      int buttons;
-      int icon;
-      int answer;
     } cases[] = {
-        {kMbOk, Qt::Key_Return, "Info", Box::Ok, Box::NoIcon, kIdOk},
-        {kMbYesNo, Qt::Key_Return, "Info", Box::Yes | Box::No, Box::NoIcon, kIdYes},
-        {kMbYesNo, Qt::Key_Escape, "Info", Box::Yes | Box::No, Box::NoIcon, kIdNo},
-        {-1, Qt::Key_Return, "VantorTool", Box::Ok, Box::Warning, 0},
+        {kMbOk, Box::Ok, Box::NoIcon, kIdOk, Qt::Key_Return, "Info"},
+        {kMbYesNo, Box::Yes | Box::No, Box::NoIcon, kIdYes, Qt::Key_Return, "Info"},
+        {kMbYesNo, Box::Yes | Box::No, Box::NoIcon, kIdNo, Qt::Key_Escape, "Info"},
+        {-1, Box::Ok, Box::Warning, 0, Qt::Key_Return, "VantorTool"},
     };
     const std::wstring text = L"Short,\n line";  // narrower than the title
-    VantorToolWindow w;                          // its boxes run modally, as in the application
+    VantorToolWindow w;                          // not shown: its boxes run modally
     for (const auto& c : cases) {
       QStringList seen;
       QTimer::singleShot(0, this, [&] {
         auto* box = qobject_cast<Box*>(QApplication::activeModalWidget());
         seen << box->windowTitle() << box->text() << QString::number(box->standardButtons())
              << QString::number(box->icon()) << (box->parentWidget() == &w ? "owned" : "not owned");
-        // Wide enough for a window manager's title bar: the title in bold
-        // beside an icon and three buttons, each about a line high.
+        // Room for a title bar: the bold title beside an icon and three buttons.
         QFont bold = QApplication::font("QMdiSubWindowTitleBar");
         bold.setBold(true);
         const QFontMetrics title(bold);
-        seen << (box->width() >= title.horizontalAdvance(box->windowTitle()) + 4 * title.height()
-                     ? "title fits"
-                     : "too narrow");
+        const int room = title.horizontalAdvance(box->windowTitle()) + 4 * title.height();
+        seen << (box->width() >= room ? "title fits" : "too narrow");
         QTest::keyClick(box, c.key);
       });
-      const int got =
-          c.type < 0 ? (w.ShowAppMessageBox(text), 0) : w.ShowMessageBox(text, L"Info", c.type);
-      QCOMPARE(seen,
-               (QStringList{c.caption, QString::fromStdWString(text), QString::number(c.buttons),
-                            QString::number(c.icon), "owned", "title fits"}));
-      QCOMPARE(got, c.answer);
+      seen << QString::number(c.type < 0 ? (w.ShowAppMessageBox(text), 0)
+                                         : w.ShowMessageBox(text, L"Info", c.type));
+      QCOMPARE(seen, (QStringList{c.caption, QString::fromStdWString(text),
+                                  QString::number(c.buttons), QString::number(c.icon), "owned",
+                                  "title fits", QString::number(c.answer)}));
     }
   }
 
-  // "Open File...": a cancelled dialog keeps the typed text; a chosen file
-  // replaces it, shows the end of a long path, and reaches the OS as Qt
-  // names the file, whatever the C library's locale would make of it.
+  // A cancelled dialog keeps the typed text; a chosen file shows its end and
+  // reaches the OS as Qt names it, whatever the C locale.
   void chooseFile() {
     const QString chosen =
         dir_.filePath(QString(30, 'd') + QString::fromUtf8(" caf\u00e9 \u20ac.bin"));
@@ -303,21 +270,20 @@ class WindowTest : public QObject {
     const std::string locale = std::setlocale(LC_CTYPE, nullptr);
     std::setlocale(LC_CTYPE, "C");
     QTest::mouseClick(Button(kIdOpenFile), Qt::LeftButton);
-    const std::string opened = ToLocalPath(w_->Dlg().FilePath());
-    w_->Dlg().UpdateData(true);
-    const std::string again = ToLocalPath(w_->Dlg().FilePath());
+    std::string opened = ToLocalPath(w_->Dlg().FilePath()) + "|";
+    w_->Dlg().UpdateData(true);  // and again from the field
+    opened += ToLocalPath(w_->Dlg().FilePath());
     std::setlocale(LC_CTYPE, locale.c_str());
-    QCOMPARE(QByteArray::fromStdString(opened), QFile::encodeName(chosen));
-    QCOMPARE(QByteArray::fromStdString(again), QFile::encodeName(chosen));
+    QCOMPARE(QByteArray::fromStdString(opened),
+             QFile::encodeName(chosen) + "|" + QFile::encodeName(chosen));
     QCOMPARE(asked, QStringList(2, "Bin Files (*.bin)"));
     Path()->repaint();
     QCOMPARE(Path()->cursorPosition(), Path()->text().size());
     QVERIFY(Path()->inputMethodQuery(Qt::ImCursorRectangle).toRect().right() <= Path()->width());
   }
 
-  // A download on a slow reader. The worker's window operations are carried
-  // out on the window thread while its event loop keeps turning; meanwhile
-  // the controls are disabled and the window refuses to close.
+  // The worker's window operations run on the live window thread; the
+  // controls are disabled and the window refuses to close meanwhile.
   void downloadWithLiveLoop() {
     Write("state.json", R"({"link_ms_per_report":4})");
     Write("slow.bin", "; slow\n" + QByteArray("00 B0 00 00\n").repeated(120));
@@ -337,7 +303,7 @@ class WindowTest : public QObject {
     QTest::keyClick(w_.get(), Qt::Key_Escape);
     w_->accept();
     QVERIFY(w_->isVisible());
-    w_->Dlg().OnDownload();  // ignored: starting a second worker would wait for this one
+    w_->Dlg().OnDownload();  // ignored while one runs
     QTRY_VERIFY_WITH_TIMEOUT(w_->Dlg().CanClose(), 30000);
     QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
     QVERIFY(!offThread);
@@ -347,29 +313,24 @@ class WindowTest : public QObject {
     QVERIFY(w_->close());
   }
 
-  // What each key does from the control with the focus. Get Device Info
-  // blocks the window thread until the reader answers: the wait cursor is
-  // up while the pane changes, also when a step fails, a box over it has
-  // the normal cursor, none is left afterwards, and the path field shows
-  // the end of the path the handler puts back. Shift+F10 opens the focused
-  // control's menu, which for a button is the window menu.
+  // Each key from the focused control. Get Device Info shows the wait cursor
+  // (an arrow over a box, none afterwards) and the end of the path put back.
   void keys_data() {
     QTest::addColumn<int>("focus");
     QTest::addColumn<QKeyCombination>("key");
     QTest::addColumn<QByteArray>("state");
     QTest::addColumn<QString>("effects");
-    const QKeyCombination enter(Qt::Key_Return), menu(Qt::SHIFT | Qt::Key_F10);
-    const QByteArray
-        ok = "{}",
-        stepFails = R"({"faults": [{"code": 122, "nth": 1, "action": "status", "status": 3}]})";
+    const QKeyCombination enter(Qt::Key_Return), menu(Qt::SHIFT | Qt::Key_F10),
+        g(Qt::ALT | Qt::Key_G);
+    const QByteArray ok = "{}", none = "no reader";
+    const QByteArray fails =
+        R"({"faults": [{"code": 122, "nth": 1, "action": "status", "status": 3}]})";
     QTest::newRow("Escape") << kIdOpenFile << QKeyCombination(Qt::Key_Escape) << ok << "closed 0";
     QTest::newRow("Enter in the path field") << kIdFilePath << enter << ok << "closed 1";
     QTest::newRow("Enter in the pane") << kIdTextPane << QKeyCombination(Qt::Key_Enter) << ok << "";
     QTest::newRow("Enter on a button") << kIdGetInfo << enter << ok << "wait: pane";
-    QTest::newRow("Alt+G, a step fails")
-        << kIdFilePath << (Qt::ALT | Qt::Key_G) << stepFails << "wait: pane";
-    QTest::newRow("Alt+G, no reader") << kIdFilePath << (Qt::ALT | Qt::Key_G)
-                                      << QByteArray("no reader") << "wait: pane, arrow: box";
+    QTest::newRow("Alt+G, a step fails") << kIdFilePath << g << fails << "wait: pane";
+    QTest::newRow("Alt+G, no reader") << kIdFilePath << g << none << "wait: pane, arrow: box";
     QTest::newRow("Alt+O") << kIdFilePath << (Qt::ALT | Qt::Key_O) << ok << "file dialog";
     QTest::newRow("Alt+D, no such file") << kIdFilePath << (Qt::ALT | Qt::Key_D) << ok << "box";
     QTest::newRow("F1") << kIdTextPane << QKeyCombination(Qt::Key_F1) << ok << "about";
@@ -385,10 +346,8 @@ class WindowTest : public QObject {
     QStringList seen;
     const auto note = [&](const QString& what) {
       const QCursor* over = QGuiApplication::overrideCursor();
-      const QString cursor = !over                              ? ""
-                             : over->shape() == Qt::WaitCursor  ? "wait: "
-                             : over->shape() == Qt::ArrowCursor ? "arrow: "
-                                                                : "other: ";
+      const QMap<int, QString> shapes = {{Qt::WaitCursor, "wait: "}, {Qt::ArrowCursor, "arrow: "}};
+      const QString cursor = over ? shapes.value(over->shape(), "other: ") : "";
       if (seen.isEmpty() || seen.last() != cursor + what) seen << cursor + what;
     };
     w_->SetFileChooser([&](QWidget*, const QString&) { return note("file dialog"), QString(); });
@@ -420,7 +379,6 @@ class WindowTest : public QObject {
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     QCOMPARE(Path()->text(), path);
     if (effects.contains("pane")) QCOMPARE(Path()->cursorPosition(), path.size());
-    // Enter in the path field hands its text over as the file path.
     if (effects == "closed 1") QCOMPARE(QString::fromStdWString(w_->Dlg().FilePath()), path);
   }
 };

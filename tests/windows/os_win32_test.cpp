@@ -1,6 +1,5 @@
-// The Windows side of the reader link: the walk over the HID interfaces
-// (against made-up device lists), Windows error codes from the transfers,
-// and the emulated reader's state file.
+// The Windows side of the reader link: the HID walk (over made-up device
+// lists), Windows error codes and the emulated reader's state file.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -30,7 +29,7 @@ enum WalkFault { kNoFault, kNoDeviceSet, kNoMemory, kNoDetailSize };
 struct Interface {
   unsigned short vendor, product, version;
   Quirk quirk = kFine;
-  int enumFailures = 0;  // failed enumerations in a row before it is given
+  int enumFailures = 0;  // in a row before it is given
 };
 Interface Reader(Quirk quirk = kFine, int enumFailures = 0) {
   return {0x0755, 0x0001, 0x0205, quirk, enumFailures};
@@ -105,55 +104,42 @@ struct FakeHid : os::win32::HidApi {
   std::set<HANDLE> open;
 };
 
-// The walk hands back the first free reader, or the one at a path, or
-// lists every reader; it names a held reader when it found none free. Only
-// the handle handed back stays open, with its claim; the device set and
-// the detail records are gone.
+// The first free reader, the one at a path, or every one that opens (taking
+// none); a held one is named. Only the handle handed back and its claim stay.
 TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
   const std::vector<Interface> mixed = {
       {0x046D, 0x0001, 0x0205}, Reader(), Reader(kHeld), Reader(kOpenFails), Reader()};
+  const std::vector<std::wstring> all = {Path(1) + L" SN1 USB(1)", Path(2) + L"  USB(2)",
+                                         Path(4) + L"  USB(4)"};
   struct Case {
     const char* what;
     std::vector<Interface> list;
     int found;  // index of the interface handed back, -1 for none
-    std::wstring held = L"";
+    std::wstring held = L"", only = L"";
     WalkFault fault = kNoFault;
-    std::wstring only = L"";
-    std::vector<std::wstring> listed = {};  // asked for when not empty: every reader
+    std::vector<std::wstring> listed = {};  // asked for when not empty
   } cases[] = {
       {"no HID interfaces", {}, -1},
-      {"vendor, product and version must all match (0x0206 is not the reader)",
+      {"vendor, product and version must all match",
        {{0x046D, 0x0001, 0x0205}, {0x0755, 0x0002, 0x0205}, {0x0755, 0x0001, 0x0206}, Reader()},
        3},
-      {"two readers: the first wins", {Reader(), Reader()}, 0},
-      {"one that cannot be opened is skipped", {Reader(kOpenFails), Reader()}, 1},
-      {"one that another open holds is skipped", {Reader(kHeld), Reader()}, 1},
+      {"the first of two", {Reader(), Reader()}, 0},
+      {"skips one that cannot be opened", {Reader(kOpenFails), Reader()}, 1},
+      {"skips one that another open holds", {Reader(kHeld), Reader()}, 1},
       {"all held: the first is named", {Reader(kHeld), Reader(kHeld)}, -1, Path(0)},
-      {"unreadable attributes stop the walk", {Reader(kAttributesFail), Reader()}, -1},
-      {"an unreadable detail record stops the walk", {Reader(kDetailFails), Reader()}, -1},
-      {"enumeration failures short of the limit are retried at the same index",
-       {{1, 2, 3}, Reader(kFine, kMaxEnumFailures - 1)},
-       1},
-      {"enumeration failures up to the limit end the walk",
-       {Reader(kFine, kMaxEnumFailures), Reader()},
-       -1},
-      {"no device set", {Reader()}, -1, L"", kNoDeviceSet},
-      {"no memory for the detail record", {Reader()}, -1, L"", kNoMemory},
-      // The record still holds its fixed part; the detail call then fails.
-      {"detail size not reported", {Reader()}, -1, L"", kNoDetailSize},
-      // Listing: every reader that opens, held or not; none is taken.
-      {"every reader that opens, with its serial number and port",
-       mixed,
-       -1,
-       L"",
-       kNoFault,
-       L"",
-       {Path(1) + L" SN1 USB(1)", Path(2) + L"  USB(2)", Path(4) + L"  USB(4)"}},
-      {"one path", mixed, 4, L"", kNoFault, Path(4)},
-      {"one path, in another case", mixed, 4, L"", kNoFault, L"\\\\?\\HID#4"},
-      {"a held path", mixed, -1, Path(2), kNoFault, Path(2)},
-      {"not a reader", mixed, -1, L"", kNoFault, Path(0)},
-      {"not there", mixed, -1, L"", kNoFault, L"\\\\?\\hid#9"},
+      {"unreadable attributes stop", {Reader(kAttributesFail), Reader()}, -1},
+      {"an unreadable detail record stops", {Reader(kDetailFails), Reader()}, -1},
+      {"enumeration retried below the limit", {{1, 2, 3}, Reader(kFine, kMaxEnumFailures - 1)}, 1},
+      {"enumeration ends at the limit", {Reader(kFine, kMaxEnumFailures), Reader()}, -1},
+      {"no device set", {Reader()}, -1, L"", L"", kNoDeviceSet},
+      {"no memory for the detail record", {Reader()}, -1, L"", L"", kNoMemory},
+      {"detail size not reported", {Reader()}, -1, L"", L"", kNoDetailSize},
+      {"every reader, serial number and port", mixed, -1, L"", L"", kNoFault, all},
+      {"one path", mixed, 4, L"", Path(4)},
+      {"one path, in another case", mixed, 4, L"", L"\\\\?\\HID#4"},
+      {"a held path", mixed, -1, Path(2), Path(2)},
+      {"not a reader", mixed, -1, L"", Path(0)},
+      {"not there", mixed, -1, L"", L"\\\\?\\hid#9"},
   };
   for (const auto& c : cases) {
     FakeHid hid(c.list, c.fault);
@@ -167,10 +153,10 @@ TEST(HidSearch, FindsTheReaderAndStopsWhereItMust) {
     EXPECT_EQ(IndexOf(found.device), c.found) << c.what;
     EXPECT_EQ(found.heldPath, c.held) << c.what;
     EXPECT_EQ(listed, c.listed) << c.what;
-    EXPECT_EQ(hid.open.size(), c.found >= 0 ? 1u : 0u) << c.what;
-    EXPECT_EQ(hid.claims, c.found >= 0 ? 1 : 0) << c.what;
-    EXPECT_EQ(hid.setsOpen, 0) << c.what;
-    EXPECT_EQ(hid.allocations, 0) << c.what;
+    const int kept = c.found >= 0;
+    EXPECT_EQ((std::vector<int>{int(hid.open.size()), hid.claims, hid.setsOpen, hid.allocations}),
+              (std::vector<int>{kept, kept, 0, 0}))
+        << c.what;
   }
 }
 
@@ -191,8 +177,7 @@ TEST(Win32Link, ReadTimeoutGivesWaitTimeoutAndLosesNoReport) {
 }
 
 TEST(Win32Link, FailuresGiveTheWindowsError) {
-  // Never open; -2 is also the thread's pseudo handle, which the system
-  // would "close" with success.
+  // Never open; -2 is also the thread's pseudo handle, which CloseHandle accepts.
   for (const int handle : {0, -1, -2}) {
     EXPECT_EQ(DllEraseOfflineData(handle), static_cast<int>(ERROR_INVALID_HANDLE)) << handle;
     EXPECT_EQ(DllCloseReader(handle), VANTOR_ERR_CLOSE) << handle;
@@ -209,9 +194,7 @@ TEST(Win32Link, FailuresGiveTheWindowsError) {
   EXPECT_EQ(pipeErrors.count(DllEraseOfflineData(peer.host())), 1u);
 }
 
-// The state is written, and the lock file gone, before DllCloseReader
-// returns.
-TEST(Win32Emulator, StateIsWrittenBeforeCloseReturns) {
+TEST(Win32Emulator, StateIsWrittenAndLockGoneBeforeCloseReturns) {
   TempDir dir;
   ScopedEnv sim("VANTOR_READER_SIM", dir.File("reader.json").c_str());
   // Again and again: a new link may get the handle value of the last one.
@@ -235,12 +218,10 @@ TEST(HidSearch, ClaimHoldsThePathInAnyCase) {
   EXPECT_EQ(os::win32::ClaimReaderPath(path), nullptr);
   EXPECT_EQ(os::win32::ClaimReaderPath(L"\\\\?\\HID#VID_0755&PID_0001#TEST"), nullptr);
   const HANDLE other = os::win32::ClaimReaderPath(L"\\\\?\\hid#vid_0755&pid_0001#other");
-  EXPECT_NE(other, nullptr);
-  CloseHandle(other);
+  EXPECT_TRUE(other && CloseHandle(other));
   CloseHandle(claim);
   const HANDLE again = os::win32::ClaimReaderPath(path);
-  EXPECT_NE(again, nullptr);
-  CloseHandle(again);
+  EXPECT_TRUE(again && CloseHandle(again));
 }
 
 }  // namespace
