@@ -177,7 +177,7 @@ TEST_F(Cli, BadLinesAreEchoedShortAndEscaped) {
     std::string echo;
   } cases[] = {
       {"; h\n00 \x1b[31m\n", "line 2: 00 \\x1b[31m\n"},
-      {std::string("; h\nG\0X\\\xE9\n", 10), "line 2: G\\x00X\\\\\\xe9\n"},
+      {std::string("; h\nG\0X\\\xFF\n", 10), "line 2: G\\x00X\\\\\\xff\n"},
       {"; h\n" + std::string(200, 'Z') + "\n", "line 2: " + std::string(80, 'Z') + "...\n"},
       {";" + std::string(2000, '0') + "\n00\n", "line 1: ;" + std::string(79, '0') + "...\n"},
   };
