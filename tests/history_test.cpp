@@ -170,11 +170,12 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
   EXPECT_EQ(table.err, "vantor: " + dir.File("h") + ": 2 lines skipped (no history record)\n");
 
   // "ARGUMENTS|the attempts --json prints, or the exit code"
-  for (const char* c : {"|a1 a2 a3 a4", "--failed|a2 a3", "--serial S1|a1 a3", "--batch b1|a1 a2",
-                        "--limit 2|a3 a4", "--failed --limit 1|a3", "--limit 0|",
-                        "--since 2026-12-08|a3 a4", "--since 2026-12-07T08:00:00.005Z|a2 a3 a4",
-                        "--since '2026-12-07 08:00'|a1 a2 a3 a4", "--since 2026-13-01|2",
-                        "--since 2026-12-07T25:00|2", "--since yesterday|2", "--limit -1|2"}) {
+  for (const char* c :
+       {"|a1 a2 a3 a4", "--failed|a2 a3", "--serial S1|a1 a3", "--batch b1|a1 a2",
+        "--limit 2|a3 a4", "--failed --limit 1|a3", "--limit 0|", "--since 2026-12-08|a3 a4",
+        "--since 2026-12-07T08:00:00.005Z|a2 a3 a4", "--since '2026-12-07 08:00'|a1 a2 a3 a4",
+        "--since 2026-13-01|2", "--since 2026-00-05|2", "--since 2026-12-07T25:00|2",
+        "--since yesterday|2", "--limit -1|2"}) {
     const std::string args = std::string(c).substr(0, std::strchr(c, '|') - c);
     const CliRun run = Vantor("history --json " + args, dir.File("h"));
     std::string ids = run.exitCode ? std::to_string(run.exitCode) : "";
