@@ -107,6 +107,7 @@ TEST_F(Controller, DownloadsRunToTheEnd) {
   for (const auto& c : cases) {
     SetState(json::object());
     const Ops ops = Download(c.name, c.content);
+    ASSERT_GE(ops.size(), 2u) << c.name;
     EXPECT_EQ(Ops(ops.begin(), ops.begin() + 2), (Ops{L"get-path", L"start-worker"}));
     EXPECT_EQ(WorkerOps(ops), Join({kDisable, {kPaneLoading}, c.panes, kEnable})) << c.name;
     EXPECT_EQ(Codes(), c.codes) << c.name;
@@ -161,7 +162,9 @@ TEST_F(Controller, FirmwareDeclinedLeavesTableAndReader) {
 }
 
 TEST_F(Controller, CommandEndsEarly) {
-  const std::wstring lineError = L"Line Error,Please Check!";
+  const auto lineError = [](const std::wstring& number) {
+    return Ops{L"get-path", L"appbox File " + number + L" Line Error,Please Check!", L"set-path *"};
+  };
   struct Case {
     const char* name;     // "" = no file chosen
     const char* content;  // nullptr = no such file
@@ -170,14 +173,8 @@ TEST_F(Controller, CommandEndsEarly) {
   } cases[] = {
       {"", nullptr, {L"get-path", L"box Info 0 Please Open File !"}, Outcome::kNoFile},
       {"no.bin", nullptr, {L"get-path", L"appbox Open File Error!"}, Outcome::kFileError},
-      {"bad.bin",
-       ";h\n00\n0G\n11\n",
-       {L"get-path", L"appbox File 2 " + lineError, L"set-path *"},
-       Outcome::kLineError},
-      {"bom.bin",
-       "\xEF\xBB\xBF;h\n00\n",
-       {L"get-path", L"appbox File 0 " + lineError, L"set-path *"},
-       Outcome::kLineError},
+      {"bad.bin", ";h\n00\n0G\n11\n", lineError(L"2"), Outcome::kLineError},
+      {"bom.bin", "\xEF\xBB\xBF;h\n00\n", lineError(L"0"), Outcome::kLineError},
   };
   for (const auto& c : cases) {
     Ops ops = Download(c.name, c.content);
