@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/WindowHost.h"
@@ -25,10 +26,7 @@ class ScriptedHost : public WindowHost {
     pathField = text;
   }
   void ShowPathFieldEnd() override { Record(L"path-end"); }
-  void SetPaneText(const std::wstring& text) override {
-    Record(L"pane " + text);
-    pane = text;
-  }
+  void SetPaneText(const std::wstring& text) override { Record(L"pane " + text); }
   void EnableControl(int id, bool enable) override {
     Record((enable ? L"enable " : L"disable ") + std::to_wstring(id));
   }
@@ -36,11 +34,9 @@ class ScriptedHost : public WindowHost {
                      unsigned type) override {
     Record(L"box " + caption + L" " + std::to_wstring(type) + L" " + text);
     if (type != kMbYesNo) return kIdOk;
-    int answer = kIdNo;
-    if (!answers.empty()) {
-      answer = answers.front();
-      answers.pop_front();
-    }
+    if (answers.empty()) return kIdNo;
+    const int answer = answers.front();
+    answers.pop_front();
     return answer;
   }
   void ShowAppMessageBox(const std::wstring& text) override { Record(L"appbox " + text); }
@@ -63,13 +59,10 @@ class ScriptedHost : public WindowHost {
   // Operations recorded since the last call, oldest first.
   std::vector<std::wstring> Take() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::wstring> out(log_.begin(), log_.end());
-    log_.clear();
-    return out;
+    return std::exchange(log_, {});
   }
 
   std::wstring pathField;
-  std::wstring pane;
   std::wstring chosenFile;  // what the file dialog answers ("" = cancel)
   std::deque<int> answers;  // answers of Yes/No boxes (default No)
   bool failStart = false;   // no thread for the worker
