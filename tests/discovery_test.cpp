@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <tuple>
 
@@ -92,6 +93,12 @@ TEST(Discovery, HeldReaderIsSkippedAndNamed) {
   EXPECT_EQ(NodeOf(first) + NodeOf(second) + held, "hidraw0hidraw1");
   EXPECT_EQ(OpenFirstReader(tree.sys(), tree.dev(), &held), -1);
   EXPECT_EQ(held, tree.dev() + "/hidraw0");
+  // By path: -1 and the open's errno; -1 and 0 where no reader is.
+  for (const auto& [node, expected] : {std::pair{"/hidraw1", EWOULDBLOCK}, {"/hidraw2", 0}}) {
+    int error = -1;
+    EXPECT_EQ(OpenReaderNode(tree.sys(), tree.dev(), tree.dev() + node, &error), -1) << node;
+    EXPECT_EQ(error, expected) << node;
+  }
   for (const auto& node : ListHidrawNodes(tree.sys(), tree.dev(), true)) {
     EXPECT_TRUE(node.inUse && node.openError == 0) << node.name;
   }

@@ -85,6 +85,9 @@ TEST(Emulator, FaultsCountFramesPerCodeAndOversizeLeavesTheLinkClean) {
 // read; the log keeps the newest log_limit entries and counts those let go.
 // Refused: the reason in the error text, nothing printed, the file untouched.
 TEST(Emulator, StateFile) {
+  // The version answer carries the text and four bytes in one frame of at most 0xFFFF.
+  const std::string version = R"({"firmware_version": ")" + std::string(0xFFFF - 4, 'v') + "\"}",
+                    tooLong = R"({"firmware_version": "v)" + version.substr(22);
   const struct {
     const char* before;
     int n;
@@ -110,9 +113,10 @@ TEST(Emulator, StateFile) {
        2,
        R"({"log": [{"code": 1, "slot": 0, "data": "BB"}, {"code": 120, "slot": 0, "data": "00"},
                    {"code": 120, "slot": 0, "data": "01"}], "log_dropped": 2})"},
+      {version.c_str(), 0, version.c_str()},
   };
   for (const auto& c : accepted) {
-    SCOPED_TRACE(c.before ? c.before : "no file");
+    SCOPED_TRACE(std::string(c.before ? c.before : "no file").substr(0, 80));
     Emulator emu(c.before, c.linked);
     ASSERT_GT(emu.fd, 0);
     for (int i = 0; i < c.n; ++i) EXPECT_EQ(emu.Command(0x78, std::uint8_t(i)), VANTOR_OK);
@@ -139,9 +143,10 @@ TEST(Emulator, StateFile) {
        R"(field "faults[0].code" must be an integer 0..255)"},
       {R"({"x": [[[[[[[[]]]]]]]]})", "nests objects and arrays deeper than 8 levels"},
       {kFifo, "is a FIFO, not a regular file"},
+      {tooLong.c_str(), R"(field "firmware_version" is too long)"},
   };
   for (const auto& [before, reason] : refused) {
-    SCOPED_TRACE(before);
+    SCOPED_TRACE(std::string(before).substr(0, 80));
     testing::internal::CaptureStderr();
     Emulator emu(before);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
