@@ -111,9 +111,9 @@ TEST(DownloadCodepage, Conversions) {
       {"CP1252", L"a\0b"s, "a\0b"s, kTo},
       {"NO-SUCH-CHARSET", L"a\u00E9", "a?", kTo},
       {"UTF-8", L"\u00FFz", "\xFFz", kFrom},
-      {"CP1252", L"a\x01" L"b", "a\x01" "b\0c"s, kFrom},
+      {"CP1252", L"a\x01z", "a\x01z\0c"s, kFrom},
       {"UTF-7", L"caf\u00E9", "caf+AOk-", kBoth},  // ends inside a shifted run
-      {"UTF-8", L"a\u00C3", "a\xC3", kFrom},  // incomplete at the end
+      {"UTF-8", L"a\u00C3", "a\xC3", kFrom},       // incomplete at the end
       {"NO-SUCH-CHARSET", L"a\u00E9", "a\xE9", kFrom},
       {"UTF-8", L"\u00C3(\u00E9", "\xC3(\xC3\xA9", kFrom},
   };

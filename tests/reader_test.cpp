@@ -46,8 +46,8 @@ class ReaderLink : public ::testing::Test {
 // Whole milliseconds from 1 to an hour; anything else is the default.
 TEST(ReadTimeout, FromTheEnvironment) {
   const std::pair<const char*, int> cases[] = {
-      {nullptr, 10000}, {"", 10000},  {"abc", 10000},  {"0", 10000},
-      {"5x", 10000},    {"1", 1},     {"3600000", 3600000}, {"3600001", 10000}};
+      {nullptr, 10000}, {"", 10000}, {"abc", 10000},       {"0", 10000},
+      {"5x", 10000},    {"1", 1},    {"3600000", 3600000}, {"3600001", 10000}};
   for (const auto& [value, ms] : cases) {
     ScopedEnv env("VANTOR_READ_TIMEOUT_MS", value);
     EXPECT_EQ(os::ReadTimeoutMs(), ms) << (value ? value : "unset");
