@@ -64,6 +64,12 @@ TEST(Discovery, FirstMatchingOpenableNodeWins) {
   EXPECT_EQ(NodeOf(fd), "hidraw5");
   ::close(fd);
   EXPECT_EQ(OpenFirstReader(tree.sys() + "/missing", tree.dev()), -1);
+  // By path: -1 with the open's errno, or with 0 where no reader is.
+  for (const auto& [node, expected] : {std::pair{"/hidraw4", EISDIR}, {"/hidraw0", 0}}) {
+    int error = -1;
+    EXPECT_EQ(OpenReaderNode(tree.sys(), tree.dev(), tree.dev() + node, &error), -1) << node;
+    EXPECT_EQ(error, expected) << node;
+  }
 
   const auto nodes = ListHidrawNodes(tree.sys(), tree.dev(), true);
   ASSERT_EQ(nodes.size(), 7u);
@@ -93,12 +99,9 @@ TEST(Discovery, HeldReaderIsSkippedAndNamed) {
   EXPECT_EQ(NodeOf(first) + NodeOf(second) + held, "hidraw0hidraw1");
   EXPECT_EQ(OpenFirstReader(tree.sys(), tree.dev(), &held), -1);
   EXPECT_EQ(held, tree.dev() + "/hidraw0");
-  // By path: -1 and the open's errno; -1 and 0 where no reader is.
-  for (const auto& [node, expected] : {std::pair{"/hidraw1", EWOULDBLOCK}, {"/hidraw2", 0}}) {
-    int error = -1;
-    EXPECT_EQ(OpenReaderNode(tree.sys(), tree.dev(), tree.dev() + node, &error), -1) << node;
-    EXPECT_EQ(error, expected) << node;
-  }
+  int error = 0;
+  EXPECT_EQ(OpenReaderNode(tree.sys(), tree.dev(), tree.dev() + "/hidraw1", &error), -1);
+  EXPECT_EQ(error, EWOULDBLOCK);
   for (const auto& node : ListHidrawNodes(tree.sys(), tree.dev(), true)) {
     EXPECT_TRUE(node.inUse && node.openError == 0) << node.name;
   }
