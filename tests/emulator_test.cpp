@@ -21,7 +21,6 @@
 
 #include "emulator/sim_link.h"
 #include "emulator/sim_state.h"
-#include "protocol/frame.h"
 #include "reader/readers.h"
 #include "test_util.h"
 #include "vantor/reader.h"
@@ -49,11 +48,11 @@ struct Emulator {
   // LED (0x78) or buzzer (0x79); a damaged frame (bad checksum) bypasses the library.
   int Command(std::uint8_t code, std::uint8_t value, bool damaged = false) {
     if (!damaged) return code == 0x78 ? DllLedControl(fd, value) : DllSpeakerControl(fd, value);
-    std::uint8_t frame[6], report[kReportSize], answer[kMaxResponseData];
-    int length = 0;
-    CutReport(frame, BuildCommandFrame(0, code, &value, 1, frame), 0, kOutputReportId, report);
+    test::Report report = test::Reports(test::Frame({0, code, 1, 0}, {value}), 3)[0];
     report[6] ^= 0x5A;
-    EXPECT_EQ(::send(fd, report, sizeof report, MSG_NOSIGNAL), ssize_t(sizeof report));
+    EXPECT_EQ(::send(fd, report.data(), report.size(), MSG_NOSIGNAL), 64);
+    std::uint8_t answer[VANTOR_MAX_RESPONSE_DATA];
+    int length = 0;
     return SKRevData(fd, 0, code, answer, &length) == 1 ? VANTOR_OK : VANTOR_ERR_CHECKSUM;
   }
   json Close() {
