@@ -1,6 +1,5 @@
 // Reader discovery against a fake sysfs tree.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>

@@ -14,14 +14,12 @@
 #include <tuple>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "emulator/sim_link.h"
 #include "emulator/sim_state.h"
-#include "reader/readers.h"
 #include "test_util.h"
 #include "vantor/reader.h"
 
