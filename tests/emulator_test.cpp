@@ -2,22 +2,24 @@
 // reach (oversize answers, fault counting) and the state file's edges.
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <string>
 #include <tuple>
+#include <thread>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "emulator/sim_link.h"
-#include "protocol/frame.h"
-#include "reader/readers.h"
+#include "emulator/sim_state.h"
 #include "test_util.h"
 #include "vantor/reader.h"
 
@@ -44,11 +46,11 @@ struct Emulator {
   // LED (0x78) or buzzer (0x79); a damaged frame (bad checksum) bypasses the library.
   int Command(std::uint8_t code, std::uint8_t value, bool damaged = false) {
     if (!damaged) return code == 0x78 ? DllLedControl(fd, value) : DllSpeakerControl(fd, value);
-    std::uint8_t frame[6], report[kReportSize], answer[kMaxResponseData];
-    int length = 0;
-    CutReport(frame, BuildCommandFrame(0, code, &value, 1, frame), 0, kOutputReportId, report);
+    test::Report report = test::Reports(test::Frame({0, code, 1, 0}, {value}), 3)[0];
     report[6] ^= 0x5A;
-    EXPECT_EQ(::send(fd, report, sizeof report, MSG_NOSIGNAL), ssize_t(sizeof report));
+    EXPECT_EQ(::send(fd, report.data(), report.size(), MSG_NOSIGNAL), 64);
+    std::uint8_t answer[VANTOR_MAX_RESPONSE_DATA];
+    int length = 0;
     return SKRevData(fd, 0, code, answer, &length) == 1 ? VANTOR_OK : VANTOR_ERR_CHECKSUM;
   }
   json Close() {
@@ -85,6 +87,9 @@ TEST(Emulator, FaultsCountFramesPerCodeAndOversizeLeavesTheLinkClean) {
 // read; the log keeps the newest log_limit entries and counts those let go.
 // Refused: the reason in the error text, nothing printed, the file untouched.
 TEST(Emulator, StateFile) {
+  // The version answer carries the text and four bytes in one frame of at most 0xFFFF.
+  const std::string version = R"({"firmware_version": ")" + std::string(0xFFFF - 4, 'v') + "\"}",
+                    tooLong = R"({"firmware_version": "v)" + version.substr(22);
   const struct {
     const char* before;
     int n;
@@ -110,9 +115,10 @@ TEST(Emulator, StateFile) {
        2,
        R"({"log": [{"code": 1, "slot": 0, "data": "BB"}, {"code": 120, "slot": 0, "data": "00"},
                    {"code": 120, "slot": 0, "data": "01"}], "log_dropped": 2})"},
+      {version.c_str(), 0, version.c_str()},
   };
   for (const auto& c : accepted) {
-    SCOPED_TRACE(c.before ? c.before : "no file");
+    SCOPED_TRACE(std::string(c.before ? c.before : "no file").substr(0, 80));
     Emulator emu(c.before, c.linked);
     ASSERT_GT(emu.fd, 0);
     for (int i = 0; i < c.n; ++i) EXPECT_EQ(emu.Command(0x78, std::uint8_t(i)), VANTOR_OK);
@@ -139,9 +145,10 @@ TEST(Emulator, StateFile) {
        R"(field "faults[0].code" must be an integer 0..255)"},
       {R"({"x": [[[[[[[[]]]]]]]]})", "nests objects and arrays deeper than 8 levels"},
       {kFifo, "is a FIFO, not a regular file"},
+      {tooLong.c_str(), R"(field "firmware_version" is too long)"},
   };
   for (const auto& [before, reason] : refused) {
-    SCOPED_TRACE(before);
+    SCOPED_TRACE(std::string(before).substr(0, 80));
     testing::internal::CaptureStderr();
     Emulator emu(before);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -151,6 +158,32 @@ TEST(Emulator, StateFile) {
     EXPECT_EQ(text, "state file " + emu.path + ": " + reason);
     EXPECT_EQ(before == kFifo ? kFifo : test::ReadFile(emu.path), before);
   }
+}
+
+// A state file swapped for a FIFO between the type check and the open is refused once opened,
+// not read as what it has become. The swap is raced (it lands within milliseconds).
+TEST(Emulator, StateFileSwappedBeforeTheOpen) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  dir.Write("file", "{}");
+  std::atomic<bool> caught{false}, stop{false};
+  std::thread swapper([&] {
+    for (int i = 0; !stop; ++i) {
+      ::symlink(i % 2 ? "fifo" : "file", dir.File("new").c_str());
+      std::rename(dir.File("new").c_str(), dir.File("reader.json").c_str());
+    }
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!caught && std::chrono::steady_clock::now() < end) {
+    try {
+      sim::LoadState(dir.File("reader.json"));
+    } catch (const sim::StateError& e) {
+      caught = std::string(e.what()) == "is not a regular file";
+    }
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_TRUE(caught);
 }
 
 // A close cuts the link's pacing short: the frame still on its way is lost.

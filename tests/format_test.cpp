@@ -111,8 +111,9 @@ TEST(DownloadCodepage, Conversions) {
       {"CP1252", L"a\0b"s, "a\0b"s, kTo},
       {"NO-SUCH-CHARSET", L"a\u00E9", "a?", kTo},
       {"UTF-8", L"\u00FFz", "\xFFz", kFrom},
-      {"CP1252", L"ab", "ab\0cd"s, kFrom},
-      {"UTF-8", L"a\u00C3", "a\xC3", kFrom},  // incomplete at the end
+      {"CP1252", L"a\x01z", "a\x01z\0c"s, kFrom},
+      {"UTF-7", L"caf\u00E9", "caf+AOk-", kBoth},  // ends inside a shifted run
+      {"UTF-8", L"a\u00C3", "a\xC3", kFrom},       // incomplete at the end
       {"NO-SUCH-CHARSET", L"a\u00E9", "a\xE9", kFrom},
       {"UTF-8", L"\u00C3(\u00E9", "\xC3(\xC3\xA9", kFrom},
   };
@@ -120,8 +121,8 @@ TEST(DownloadCodepage, Conversions) {
     vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", c.charset);
     EXPECT_EQ(c.way & kTo ? ToAnsi(c.text) : c.ansi, c.ansi) << c.charset;
     EXPECT_EQ(c.way & kFrom ? FromAnsi(c.ansi.data(), c.ansi.size()) : c.text, c.text) << c.charset;
+    EXPECT_EQ(FromAnsi(nullptr, 5), L"");
   }
-  EXPECT_EQ(FromAnsi(nullptr, 5), L"");
 }
 
 TEST(DownloadCodepage, ConcurrentConversions) {

@@ -3,7 +3,6 @@
 // unknown), and entries that name one state file twice.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
