@@ -1,11 +1,11 @@
 // The download history, its records, and `vantor history`.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -17,6 +17,8 @@
 
 namespace vantor::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(HistoryPlace, FollowsTheEnvironment) {
   const auto place = [](const char* history, const char* state, bool noHistory, bool window) {
@@ -50,8 +52,7 @@ TEST(HistoryAppender, KeepsEveryRecordOfProcessesAndThreadsAndNamesWhyNot) {
   };
   history::Appender shared;
   ASSERT_TRUE(shared.Open(place, nullptr));
-  struct stat info {};
-  EXPECT_EQ(::stat(dir.File("new/folder").c_str(), &info) == 0 ? info.st_mode & 0777 : 0, 0700u);
+  EXPECT_EQ(fs::status(dir.File("new/folder")).permissions(), fs::perms::owner_all);
   dir.Write("new/folder/history.jsonl", "{\"torn");
   for (int w = 0; w < kWriters; ++w) {
     if (::fork() == 0) ::_exit(appendAll(new history::Appender, w) ? 0 : 1);
@@ -188,8 +189,8 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
     }
     EXPECT_EQ(ids, std::strchr(c, '|') + 1) << args;
   }
-  EXPECT_EQ(History("", "off").exitCode, 2);
-  EXPECT_EQ(History("", dir.path()).exitCode, 2);
+  // No history, one that cannot be read, one not written yet.
+  EXPECT_EQ(History("", "off").exitCode + History("", dir.path()).exitCode, 4);
   EXPECT_EQ(History("--json", dir.File("none")).out, "[]\n");
 }
 
