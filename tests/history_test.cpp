@@ -145,7 +145,7 @@ const char kHistory[] =
 {"event":"started","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin"}
 {"event":"finished","attempt":"a1","batch":"b1","time":"2026-12-07T08:00:02.500Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"a.bin","duration_ms":2500,"result":"success","exit_code":0}
 {"event":"finished","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:03.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin","duration_ms":2990,"result":"failed","exit_code":1}
-{"event":"started","attempt":"a3","batch":null,"time":"2026-12-08T09:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"fw\ud83d\ude00.bin"}
+{"event":"started","attempt":"a3","batch":null,"time":"2026-12-08T09:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"\ud83d\ude00fw.bin"}
 {"event":"started","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin"}
 {"event":"finished","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin","duration_ms":10,"result":"nothing-sent","exit_code":0}
 )";
@@ -160,9 +160,9 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
       R"(time                      result                         reader        serial  file       seconds
 2026-12-07T08:00:00.000Z  success                        /dev/hidraw1  S1      a.bin         2.50
 2026-12-07T08:00:00.010Z  failed                         /dev/hidraw2  S2      a.bin         2.99
-2026-12-08T09:00:00.000Z  interrupted (no end recorded)  /dev/hidraw1  S1      fw)"
+2026-12-08T09:00:00.000Z  interrupted (no end recorded)  /dev/hidraw1  S1      )"
       "\xF0\x9F\x98\x80"  // U+1F600, written as a surrogate pair
-      R"(.bin          -
+      R"(fw.bin          -
 2026-12-09T10:00:00.000Z  nothing-sent                   /dev/hidraw2  S2      b?[1m.bin     0.01
 )");
   EXPECT_EQ(table.err, "vantor: " + dir.File("h") + ": 2 lines skipped (no history record)\n");
@@ -170,7 +170,7 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
   EXPECT_EQ(History("--json --failed", dir.File("h")).out,
             R"([
 {"attempt":"a2","batch":"b1","started":"2026-12-07T08:00:00.010Z","finished":"2026-12-07T08:00:03.000Z","ended":true,"result":"failed","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin","duration_ms":2990,"exit_code":1},
-{"attempt":"a3","batch":null,"started":"2026-12-08T09:00:00.000Z","finished":null,"ended":false,"result":"interrupted","reader_path":"/dev/hidraw1","serial":"S1","file_name":"fw\ud83d\ude00.bin","duration_ms":null,"records_sent":null,"failed_step":null,"exit_code":null}
+{"attempt":"a3","batch":null,"started":"2026-12-08T09:00:00.000Z","finished":null,"ended":false,"result":"interrupted","reader_path":"/dev/hidraw1","serial":"S1","file_name":"\ud83d\ude00fw.bin","duration_ms":null,"records_sent":null,"failed_step":null,"exit_code":null}
 ]
 )");
 
