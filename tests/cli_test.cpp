@@ -76,6 +76,10 @@ TEST_F(Cli, ExitCodesAndTexts) {
   } cases[] = {
       {"check " + F("script.bin"), 0, "mode: 0 (offline-data script)\n", ""},
       {"check " + F("missing.bin"), 2, "", missing},
+      {"check " + F("bad.bin"), 2,
+       "mode: 0 (offline-data script)\nheader: B0 00 00 (sent only with a firmware image)\n"
+       "lines: 2\nFile 2 Line Error,Please Check!\nline 3: GG\n",
+       ""},
       {"check " + dir_.path(), 2, "", dir_.path() + ": Is a directory\n"},
       {"download " + F("bad.bin"), 2, "", "File 2 Line Error,Please Check!\nline 3: GG\n"},
       // A bad line is echoed short and escaped.
