@@ -14,8 +14,7 @@ namespace {
 TEST(Progress, FormsByReadersAndTerminal) {
   struct Case {
     std::size_t readers;
-    bool batch;
-    bool terminal;
+    bool batch, terminal;
     int rows;
     std::string shows;  // what the output holds after 5 %, 15 %, then the end
   } cases[] = {
@@ -24,20 +23,17 @@ TEST(Progress, FormsByReadersAndTerminal) {
       {2, true, false, 0, "r0  10%\nr0  done\n"},
       {2, true, true, 25,
        "\x1b[2A\r\x1b[2Kr0  [####" + std::string(26, '.') + "]  15%  Loading..."},
-      // More readers than rows: a live board would climb off the screen.
-      {16, true, true, 5, "r0  10%\nr0  done\n"},
+      {16, true, true, 5, "r0  10%\nr0  done\n"},  // a live board would climb off the screen
   };
   for (const auto& c : cases) {
-    std::FILE* out = std::tmpfile();
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < c.readers; ++i) paths.push_back("r" + std::to_string(i));
-    {
-      cli::Progress progress(paths, c.batch, c.terminal, c.rows, out);
-      progress.Update(0, 5);
-      progress.Update(0, 15);
-      progress.Ended(0, "done");
-      progress.Finish();
-    }
+    std::FILE* out = std::tmpfile();
+    cli::Progress progress(paths, c.batch, c.terminal, c.rows, out);
+    progress.Update(0, 5);
+    progress.Update(0, 15);
+    progress.Ended(0, "done");
+    progress.Finish();
     std::string text(4096, '\0');
     std::rewind(out);
     text.resize(std::fread(&text[0], 1, text.size(), out));
