@@ -38,16 +38,12 @@ ReaderPeer::ReaderPeer() {
   const HANDLE reader = CreateNamedPipeW(
       name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64 * 1024, 64 * 1024, 0, nullptr);
-  if (reader == INVALID_HANDLE_VALUE) throw std::runtime_error("CreateNamedPipeW failed");
   // The host's end is opened for overlapped I/O, like a HID device.
   const HANDLE host = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   DWORD mode = PIPE_READMODE_MESSAGE;
-  if (host == INVALID_HANDLE_VALUE || !SetNamedPipeHandleState(host, &mode, nullptr, nullptr)) {
-    CloseHandle(reader);
-    if (host != INVALID_HANDLE_VALUE) CloseHandle(host);
-    throw std::runtime_error("opening the host end failed");
-  }
+  if (host == INVALID_HANDLE_VALUE || !SetNamedPipeHandleState(host, &mode, nullptr, nullptr))
+    throw std::runtime_error("making the test reader's pipe failed");
   ConnectNamedPipe(reader, nullptr);  // already connected: ERROR_PIPE_CONNECTED
   host_ = AsInt(host);
   reader_ = AsInt(reader);

@@ -24,8 +24,7 @@ TEST(HistoryWin32, PlaceAppendsAndHash) {
   history::Place place{dir.File("new\\history.jsonl"), false, ""};
   history::Appender shared, other;
   std::string error;
-  ASSERT_TRUE(shared.Open(place, &error)) << error;
-  ASSERT_TRUE(other.Open(place, &error)) << error;
+  ASSERT_TRUE(shared.Open(place, &error) && other.Open(place, &error)) << error;
   dir.Write("new\\history.jsonl", "{\"torn");
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -46,9 +45,8 @@ TEST(HistoryWin32, PlaceAppendsAndHash) {
   while (std::getline(lines, line)) seen.insert(nlohmann::json::parse(line)["ti"].dump());
   EXPECT_EQ(seen.size(), 200u);
 
-  history::Appender folder;
   place.file = dir.path();
-  EXPECT_FALSE(folder.Open(place, &error));
+  EXPECT_FALSE(other.Open(place, &error));
   EXPECT_EQ(error.rfind("cannot write the download history " + dir.path() + ": ", 0), 0u) << error;
 
   dir.Write("abc", "abc");
