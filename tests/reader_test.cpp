@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -70,7 +71,6 @@ TEST_F(ReaderLink, Requests) {
     bool settles = false;
   } cases[] = {
       {[&] { return DllEraseOfflineData(H); }, 0, "03007C00007C", 1},
-      {[&] { return DllWriteOfflineData(H, 2, p, 0); }, 0, "03007D020002007D", 1},
       {[&] { return DllWriteOfflineData(H, 0x11, p, 255); }, 0, "03007D010111FF000102", 5},
       {[&] { return DllSpeakerControl(H, 1); }, 0, "03007901000179", 1},
       {[&] { return DllLedControl(H, 7); }, 0, "0300780100077E", 1},
@@ -81,7 +81,6 @@ TEST_F(ReaderLink, Requests) {
       {[&] { return DllSetOfflineFileName(H, nm, 261); }, 0, "03007B0501", 5},
       {[&] { return DllDownloadFirmware(H, apdu, 4); }, 0, "03008C040000A4040028", 1},
       {[&] { return DllDownloadFirmwareStart(H, apdu, 3); }, 0, "03008A030000A40429", 1, true},
-      {[&] { return DllDownloadFirmwareComplete(H, p, 0); }, 0, "03008D00008D", 1, true},
       {[&] { return DllDownloadFirmwareComplete(H, p, 280); }, 0, "03008D18010001", 5, true},
       {[&] { return SKSendData(H, 0, 0x8C, p, 600); }, 0, "", 0},
       {[&] { return SKSendData(H, 0, 0x8C, p, -1); }, 0, "", 0},
@@ -160,7 +159,6 @@ TEST_F(ReaderLink, StatusMapping) {
     peer_.AnswerFrame(static_cast<std::uint8_t>(status), {});
     EXPECT_EQ(DllLedControl(h(), 1), code) << status;
   }
-  EXPECT_EQ(MapDeviceStatus(0), 0);
 }
 
 // Outputs are written from a sound answer ("#": first byte not written),
@@ -169,8 +167,7 @@ TEST_F(ReaderLink, ReadingCommands) {
   using Read = std::function<std::string(int handle)>;
   const Read atr = [](int handle) {
     Bytes b(VANTOR_ROOM_ATR + 1, '#');
-    int n = -1;
-    const int r = DllReset7816Card(handle, 1, b.data(), &n);
+    int n = -1, r = DllReset7816Card(handle, 1, b.data(), &n);
     return std::to_string(r) + " " + (n < 0 ? "untouched" : ToHex(b.data(), n + 1u));
   };
   const Read version = [](int handle) {
@@ -188,11 +185,7 @@ TEST_F(ReaderLink, ReadingCommands) {
   };
   const Bytes atr33(33, 0x3F);
   const std::string tooShort = "-31 untouched";
-  const struct {
-    Read read;
-    Bytes answer;
-    std::string outputs;
-  } cases[] = {
+  const std::tuple<Read, Bytes, std::string> cases[] = {
       {atr, {0x3B}, "-5 untouched"},
       {atr, {0x3B, 0x00}, "0 3B0023"},
       {atr, atr33, "0 " + ToHex(atr33.data(), 33) + "23"},
@@ -203,14 +196,13 @@ TEST_F(ReaderLink, ReadingCommands) {
       {version, Hex("0700 414243 0100 FFFF"), "0 ABC# 1"},
       {version, Hex("0300 41"), tooShort},
       {version, Hex("0900 414243 0100"), tooShort},
-      {version, Hex("04"), tooShort},
       {name, {}, "0 #"},
       {name, Hex("612E62696E"), "0 a.bin#"},
       {name, Bytes(281, 'x'), tooShort},
   };
-  for (const auto& c : cases) {
-    peer_.AnswerFrame(0, c.answer);
-    EXPECT_EQ(c.read(h()), c.outputs) << ToHex(c.answer.data(), c.answer.size());
+  for (const auto& [read, answer, outputs] : cases) {
+    peer_.AnswerFrame(0, answer);
+    EXPECT_EQ(read(h()), outputs) << ToHex(answer.data(), answer.size());
     peer_.TakeWritten();
   }
 }
