@@ -86,16 +86,13 @@ struct GadgetSide {
 
   // Everything written so far, once nothing new has come for 100 ms.
   std::vector<Report> Take() {
-    std::size_t seen = ~std::size_t{0};
-    for (int i = 0; i < 50; ++i) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (written.size() == seen) break;
-        seen = written.size();
-      }
+    std::unique_lock<std::mutex> lock(mutex);
+    for (std::size_t i = 0, seen = ~std::size_t{0}; i < 50 && written.size() != seen; ++i) {
+      seen = written.size();
+      lock.unlock();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      lock.lock();
     }
-    std::lock_guard<std::mutex> lock(mutex);
     return std::exchange(written, {});
   }
 
