@@ -52,9 +52,8 @@ TEST(DownloadLoader, LoadLines) {
       {"RESET 00\n", 0, "error 0 at 1: RESET 00"},
       {"00\r11\n", 0, "error 0 at 1: 00\r11"},
       {"00\0 11\n"s, 0, "error 0 at 1: 00\0 11"s},
-      // The number counts stored lines; the physical line and text are as written.
-      {";=F1\n\n00 11\nG0\n", 1, "1 ;=F1|2 00 11|error 2 at 4: G0"},
-      {";h\n\n\n  00 zz \r\n00\n", 1, "1 ;h|error 1 at 4: 00 zz"},
+      // The number counts stored lines; the physical line and text (trimmed) are as written.
+      {";=F1\n\n00 11\n\n  G0 zz \r\n00\n", 1, "1 ;=F1|2 00 11|error 2 at 5: G0 zz"},
       // At most 521 hex characters; in mode 0 at most 255 bytes.
       {hex521, 1, "1 " + hex521 + "|"},
       {hex521 + "0", 1, "error 0 at 1: " + hex521 + "0"},
