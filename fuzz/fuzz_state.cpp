@@ -6,59 +6,43 @@
 // hex digits, and written back as the same digits in upper case.
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "emulator/sim_state.h"
 #include "protocol/hex.h"
 
-namespace {
-
-// One scratch folder per process, removed at exit. Plain arrays: they are
-// still there when the exit handler runs.
-char scratch[] = "/tmp/vantor-fuzz-state-XXXXXX";
-char inPath[sizeof scratch + 16];
-char outPath[sizeof scratch + 16];
-
-void RemoveScratch() {
-  std::remove(inPath);
-  std::remove(outPath);
-  ::rmdir(scratch);
-}
-
-void MakeScratch() {
-  if (inPath[0] != '\0') return;
-  if (::mkdtemp(scratch) == nullptr) std::abort();
-  std::snprintf(inPath, sizeof inPath, "%s/in.json", scratch);
-  std::snprintf(outPath, sizeof outPath, "%s/out.json", scratch);
-  std::atexit(RemoveScratch);
-}
-
-}  // namespace
+// One scratch folder per process, removed at exit.
+struct Scratch {
+  Scratch() {
+    if (::mkdtemp(dir.data()) == nullptr) std::abort();
+  }
+  ~Scratch() { std::filesystem::remove_all(dir, ec); }
+  std::string dir = "/tmp/vantor-fuzz-state-XXXXXX";
+  std::error_code ec;
+};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vantor::sim;
   std::string text(reinterpret_cast<const char*>(data), size);
-  const bool digits = size % 2 == 0 && std::all_of(text.begin(), text.end(), [](unsigned char c) {
-                        return std::isxdigit(c) != 0;
-                      });
+  const bool digits =
+      size % 2 == 0 && text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
   Bytes bytes;
   if (vantor::FromHex(text, &bytes) != digits) __builtin_trap();
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (digits && vantor::ToHex(bytes) != text) __builtin_trap();
 
-  MakeScratch();
-  const std::string in = inPath, out = outPath;
-  std::FILE* f = std::fopen(in.c_str(), "wb");
-  if (f == nullptr) std::abort();
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const Scratch scratch;
+  const std::string in = scratch.dir + "/in.json", out = scratch.dir + "/out.json";
+  if (!std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(data), size)) {
+    std::abort();
+  }
 
   SimState state;
   try {

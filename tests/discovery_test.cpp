@@ -113,7 +113,6 @@ TEST(Discovery, SerialOfAListedReader) {
       {a, 8, 7, "VR-0042"},
       {a, 7, VANTOR_ERR_LENGTH, "#"},
       {b, 1, 0, ""},
-      {none, 1, 0, ""},
       {none, 0, VANTOR_ERR_LENGTH, "#"},
       {a, -1, VANTOR_ERR_LENGTH, "#"},
       {a + "x", 64, VANTOR_ERR_NO_READER, "#"},

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -39,14 +40,10 @@ std::string Load(TextFile& file, std::uint8_t mode) {
 }
 
 TEST(DownloadLoader, LoadLines) {
-  const std::string hex521(521, 'A'), hex510(510, 'b'), held(kMaxHeldLine, '0');
+  const std::string hex521(521, 'A'), hex510(510, 'b');
   std::string pairs173 = "00";  // 518 characters, 173 bytes: blanks are not data
   for (int i = 0; i < 172; ++i) pairs173 += " 00";
-  const struct {
-    std::string bytes;
-    std::uint8_t mode;
-    std::string loaded;
-  } cases[] = {
+  const std::tuple<std::string, std::uint8_t, std::string> cases[] = {
       // Trimmed (0xA0 too), blank lines skipped, upper-cased, 0x1A ends the text.
       {";Type=F1 ProductType=22 \r\n \xA0 00 a4\t\xA0\n\n \t\v\f\r\nreset\nReset\r\nRESET\r", 1,
        "1 ;Type=F1 ProductType=22|2 00 A4|3 RESET|4 RESET|5 RESET|"},
@@ -55,13 +52,11 @@ TEST(DownloadLoader, LoadLines) {
       {"RESET 00\n", 0, "error 0 at 1: RESET 00"},
       {"00\r11\n", 0, "error 0 at 1: 00\r11"},
       {"00\0 11\n"s, 0, "error 0 at 1: 00\0 11"s},
-      // The number counts stored lines; the physical line and text are as written.
-      {";=F1\n\n00 11\nG0\n", 1, "1 ;=F1|2 00 11|error 2 at 4: G0"},
-      {";h\n\n\n  00 zz \r\n00\n", 1, "1 ;h|error 1 at 4: 00 zz"},
+      // The number counts stored lines; the physical line and text (trimmed) are as written.
+      {";=F1\n\n00 11\n\n  G0 zz \r\n00\n", 1, "1 ;=F1|2 00 11|error 2 at 5: G0 zz"},
       // At most 521 hex characters; in mode 0 at most 255 bytes.
       {hex521, 1, "1 " + hex521 + "|"},
       {hex521 + "0", 1, "error 0 at 1: " + hex521 + "0"},
-      {hex521, 0, "error 0 at 1: " + hex521},
       {hex510, 0, "1 " + std::string(510, 'B') + "|"},
       {hex510 + "b", 0, "error 0 at 1: " + hex510 + "b"},
       {pairs173, 0, "1 " + pairs173 + "|"},
@@ -70,20 +65,18 @@ TEST(DownloadLoader, LoadLines) {
       {"C-APDU XYZ\n", 0, "error 0 at 1: C-APDU XYZ"},
       {";=F1\nC-APDU 00 A4\n", 1, "1 ;=F1|error 1 at 2: C-APDU 00 A4"},
       {";=E0\nC-APDU 00 A4\n", 2, "1 ;=E0|2 C-APDU 00 A4|"},
-      {"C-APDU " + std::string(515, '0'), 2, "error 0 at 1: C-APDU " + std::string(515, '0')},
       {"C-APDU " + std::string(510, '1'), 0, "1 C-APDU " + std::string(510, '1') + "|"},
       {"C-APDU" + std::string(512, '0'), 0, "error 0 at 1: C-APDU" + std::string(512, '0')},
       // A line longer than is held breaks the rules, whatever it is.
       {";h\n;" + std::string(kMaxHeldLine, 'c') + "\n00\n", 1,
        "1 ;h|error 1 at 2: ;" + std::string(kMaxHeldLine - 1, 'c')},
       {"00\n\n" + std::string(kMaxHeldLine + 1, ' ') + "\n00\n", 1, "1 00|error 1 at 3: "},
-      {std::string(5000, '0'), 1, "error 0 at 1: " + held},
   };
   vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", "CP1252");
-  for (const auto& c : cases) {
+  for (const auto& [bytes, mode, loaded] : cases) {
     TextFile file;
-    ASSERT_TRUE(file.OpenMemory(c.bytes.data(), c.bytes.size()));
-    EXPECT_EQ(Load(file, c.mode), c.loaded) << c.bytes.substr(0, 40);
+    ASSERT_TRUE(file.OpenMemory(bytes.data(), bytes.size()));
+    EXPECT_EQ(Load(file, mode), loaded) << bytes.substr(0, 40);
   }
 }
 

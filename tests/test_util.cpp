@@ -65,33 +65,34 @@ struct GadgetSide {
     thread.join();
   }
 
+  // The next report on fd, waiting up to ms for it; empty when none came.
+  static Report NextReport(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    Report report(65);
+    const ssize_t n = ::poll(&p, 1, ms) > 0 ? ::read(fd, report.data(), report.size()) : 0;
+    report.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return report;
+  }
+
   void Run() {
     for (bool last = false; !last;) {
       last = stop;
-      pollfd p{fd, POLLIN, 0};
-      while (::poll(&p, 1, last ? 0 : 20) > 0) {
-        Report report(65);
-        const ssize_t n = ::read(fd, report.data(), report.size());
-        if (n <= 0) break;
-        report.resize(static_cast<std::size_t>(n));
+      for (Report r; !(r = NextReport(fd, last ? 0 : 20)).empty();) {
         std::lock_guard<std::mutex> lock(mutex);
-        written.push_back(std::move(report));
+        written.push_back(std::move(r));
       }
     }
   }
 
   // Everything written so far, once nothing new has come for 100 ms.
   std::vector<Report> Take() {
-    std::size_t seen = ~std::size_t{0};
-    for (int i = 0; i < 50; ++i) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (written.size() == seen) break;
-        seen = written.size();
-      }
+    std::unique_lock<std::mutex> lock(mutex);
+    for (std::size_t i = 0, seen = ~std::size_t{0}; i < 50 && written.size() != seen; ++i) {
+      seen = written.size();
+      lock.unlock();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      lock.lock();
     }
-    std::lock_guard<std::mutex> lock(mutex);
     return std::exchange(written, {});
   }
 
@@ -109,11 +110,7 @@ ReaderPeer::ReaderPeer() {
     names >> hostNode >> readerNode;
     reader_ = ::open(readerNode.c_str(), O_RDWR | O_CLOEXEC);
     host_ = ::open(hostNode.c_str(), O_RDWR | O_CLOEXEC);
-    if (host_ < 0 || reader_ < 0) {
-      if (host_ >= 0) ::close(host_);
-      if (reader_ >= 0) ::close(reader_);
-      throw std::runtime_error("cannot open " + std::string(nodes));
-    }
+    if (host_ < 0 || reader_ < 0) throw std::runtime_error("cannot open " + std::string(nodes));
     gadget_ = std::make_shared<GadgetSide>(reader_);
     return;
   }
@@ -137,13 +134,7 @@ void ReaderPeer::CloseReaderSide() {
 std::vector<Report> ReaderPeer::TakeWritten() {
   if (gadget_) return gadget_->Take();
   std::vector<Report> reports;
-  for (pollfd p{reader_, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
-    Report report(65);
-    const ssize_t n = ::recv(reader_, report.data(), report.size(), 0);
-    if (n <= 0) break;
-    report.resize(static_cast<std::size_t>(n));
-    reports.push_back(report);
-  }
+  for (Report r; !(r = GadgetSide::NextReport(reader_, 0)).empty();) reports.push_back(r);
   return reports;
 }
 
