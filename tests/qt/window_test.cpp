@@ -21,30 +21,20 @@ using Box = QMessageBox;
 
 namespace {
 
-// "caption|font points|cx cy", then per control: statement ID "caption" x y cx cy.
-QStringList FromTable(const res::DialogTemplate& t) {
-  const char* const kinds[] = {
-      "LTEXT",          "PUSHBUTTON", "DEFPUSHBUTTON", "EDITTEXT", "EDITTEXT+ES_MULTILINE",
-      "CONTROL+SS_ICON"};
-  QStringList out = {
-      QString::asprintf("%s|%s %d|%d %d", t.caption, t.font, t.pointSize, t.cx, t.cy)};
-  for (const auto& c : t) {
-    out << QString::asprintf("%s %d \"%s\" %d %d %d %d", kinds[int(c.kind)], c.id, c.caption, c.x,
-                             c.y, c.cx, c.cy);
-  }
-  return out;
-}
-
 QStringList Lines(const char* path) {
   QFile file(QString(VANTOR_SOURCE_DIR "/") + path);
   return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString(file.readAll()).split('\n')
                                                           : QStringList();
 }
 
-// The same from the script's DIALOGEX block (no caption holds a comma).
+// The statements of a DIALOGEX block, a line each: the first word, then the
+// numbers and strings with the symbols resolved, and of the styles the two
+// that make a control's kind.
 QStringList FromScript(const QString& name) {
   QMap<QString, QString> symbols = {
       {"IDOK", "1"},
+      {"ES_MULTILINE", "+ES_MULTILINE"},
+      {"SS_ICON", "+SS_ICON"},
       {"VANTORTOOL_CAPTION", "\"" VANTORTOOL_CAPTION "\""},
       {"VANTORTOOL_ABOUT_VERSION", "\"" VANTORTOOL_ABOUT_VERSION "\""}};
   for (const QString& line : Lines("res/resource.h")) {
@@ -52,30 +42,36 @@ QStringList FromScript(const QString& name) {
     if (w.size() == 3 && w[0] == "#define") symbols[w[1]] = QString(w[2]).remove('(').remove(')');
   }
   const QStringList script = Lines("res/VantorTool.rc");
-  QStringList out = {""};
-  QString caption, font;
+  QStringList out;
   for (int i = script.indexOf(QRegularExpression(name + " DIALOGEX .*"));
-       i >= 0 && script[i] != "END"; ++i) {
-    const QString line = script[i].trimmed(), statement = line.section(' ', 0, 0);
-    QStringList f = line.section(' ', 1).split(',');
-    for (QString& field : f) field = symbols.value(field.trimmed(), field.trimmed());
-    const QString text = f[0].startsWith('"') ? f[0].mid(1, f[0].size() - 2) : "";
-    if (statement == name) {
-      out[0] = f.mid(2).join(' ');
-    } else if (statement == "CAPTION") {
-      caption = text;
-    } else if (statement == "FONT") {
-      font = f[1].mid(1, f[1].size() - 2) + " " + f[0];
-    } else if (statement != "STYLE" && statement != "EXSTYLE" && statement != "BEGIN") {
-      const int id = statement == "EDITTEXT" ? 0 : 1;
-      int at = id + 1;
-      while (at < f.size() && f[at].toInt() == 0 && f[at] != "0") ++at;
-      const QString kind = statement + (line.contains("ES_MULTILINE") ? "+ES_MULTILINE" : "") +
-                           (line.contains("SS_ICON") ? "+SS_ICON" : "");
-      out << QString("%1 %2 \"%3\" %4").arg(kind, f.value(id), text, f.mid(at, 4).join(' '));
+       script.value(i, "END") != "END"; ++i) {
+    QStringList kept;
+    for (const auto& m : QRegularExpression(R"("[^"]*"|[-\w]+)").globalMatch(script[i])) {
+      const QString word = symbols.value(m.captured(), m.captured());
+      if (kept.isEmpty() || QString("\"+-0123456789").contains(word[0])) kept << word;
     }
+    if (kept.size() > 1) out << (kept[0] == "FONT" ? kept.mid(0, 3) : kept).join(' ');
   }
-  out[0] = caption + "|" + font + "|" + out[0];
+  return out;
+}
+
+// The same from the table.
+QStringList FromTable(int id, const res::DialogTemplate& t) {
+  const char* const kinds[] = {"LTEXT \"$c\" $i $p",
+                               "PUSHBUTTON \"$c\" $i $p",
+                               "DEFPUSHBUTTON \"$c\" $i $p",
+                               "EDITTEXT $i $p",
+                               "EDITTEXT $i $p +ES_MULTILINE",
+                               "CONTROL " QT_STRINGIFY(IDR_MAINFRAME) " $i \"Static\" +SS_ICON $p"};
+  QStringList out = {QString::asprintf("%d 0 0 %d %d", id, t.cx, t.cy),
+                     QString::asprintf("CAPTION \"%s\"", t.caption),
+                     QString::asprintf("FONT %d \"%s\"", t.pointSize, t.font)};
+  for (const auto& c : t) {
+    out << QString(kinds[int(c.kind)])
+               .replace("$i", QString::number(c.id))
+               .replace("$p", QString::asprintf("%d %d %d %d", c.x, c.y, c.cx, c.cy))
+               .replace("$c", c.caption);
+  }
   return out;
 }
 
@@ -155,8 +151,9 @@ class WindowTest : public QObject {
   }
 
   void resourceScriptIsTheTable() {
-    QCOMPARE(FromScript("IDD_VANTORTOOL_DIALOG"), FromTable(res::kMainDialog));
-    QCOMPARE(FromScript("IDD_ABOUTBOX"), FromTable(res::kAboutDialog));
+    QCOMPARE(FromScript("IDD_VANTORTOOL_DIALOG"),
+             FromTable(IDD_VANTORTOOL_DIALOG, res::kMainDialog));
+    QCOMPARE(FromScript("IDD_ABOUTBOX"), FromTable(IDD_ABOUTBOX, res::kAboutDialog));
   }
 
   void mulDiv() {
