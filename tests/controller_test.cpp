@@ -26,10 +26,6 @@ Ops Join(std::initializer_list<Ops> parts) {
   return all;
 }
 
-std::string HexOf(const std::string& bytes) {
-  return ToHex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
 // A reader state whose answer to the nth frame of command code fails.
 json Fault(int code, int nth, const char* action = "status", int status = 4, json state = {}) {
   state["faults"] = {{{"code", code}, {"nth", nth}, {"action", action}, {"status", status}}};
@@ -255,7 +251,7 @@ TEST_F(Controller, PercentagesFollowKeysOverEntries) {
 TEST_F(Controller, FileNamesAreSentAndShownAsTheyAre) {
   Download("100%new.bin", "00\n");
   EXPECT_EQ(dlg_.StatusText(), L"100%new.bin" + kSuccess);
-  EXPECT_EQ(State()["offline_file_name"], HexOf("100%new.bin"));
+  EXPECT_EQ(State()["offline_file_name"], "313030256E65772E62696E");  // 100%new.bin
   // A name whose code-page form is longer than 255 bytes is refused before
   // anything is sent (200 bytes on disk, 400 in UTF-7).
   ScopedEnv utf7("VANTOR_CODEPAGE", "UTF-7");
@@ -317,7 +313,6 @@ TEST_F(Controller, ChoosingTheFile) {
   host_.pathField = L"typed";
   dlg_.OnOpenFile();
   EXPECT_EQ(host_.Take(), (Ops{L"get-path", L"choose-file"}));
-  EXPECT_EQ(dlg_.FilePath(), L"typed");
   host_.chosenFile = L"/very/long/path/to/the/chosen/file.bin";
   dlg_.OnOpenFile();
   EXPECT_EQ(host_.Take(), (Ops{L"get-path", L"choose-file",
