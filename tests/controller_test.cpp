@@ -85,8 +85,7 @@ class Controller : public ::testing::Test {
 // the commands the reader received (none: nothing was sent).
 TEST_F(Controller, DownloadsRunToTheEnd) {
   struct Case {
-    const char* name;
-    const char* content;
+    const char *name, *content;
     Ops panes;
     std::vector<int> codes;
   } cases[] = {
@@ -204,8 +203,7 @@ TEST_F(Controller, NoReader) {
 TEST_F(Controller, FailingWorkerSteps) {
   struct Case {
     int code, nth;
-    const char* action;
-    const char* content;
+    const char *action, *content;
     std::wstring appended;
     bool buzzerReaches;
   } cases[] = {
