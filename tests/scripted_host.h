@@ -4,7 +4,6 @@
 #pragma once
 
 #include <deque>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -57,10 +56,7 @@ class ScriptedHost : public WindowHost {
   void RunWorker() { loop_.RunUntilWorkersEnd(); }
 
   // Operations recorded since the last call, oldest first.
-  std::vector<std::wstring> Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(log_, {});
-  }
+  std::vector<std::wstring> Take() { return std::exchange(log_, {}); }
 
   std::wstring pathField;
   std::wstring chosenFile;  // what the file dialog answers ("" = cancel)
@@ -68,12 +64,8 @@ class ScriptedHost : public WindowHost {
   bool failStart = false;   // no thread for the worker
 
  private:
-  void Record(const std::wstring& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back(line);
-  }
+  void Record(const std::wstring& line) { log_.push_back(line); }
 
-  std::mutex mutex_;
   std::vector<std::wstring> log_;
   EventLoop loop_;
 };
