@@ -292,11 +292,14 @@ TEST_F(Controller, DeviceInformation) {
 // nothing to a reader it cannot account for.
 TEST_F(Controller, HistoryWhenNamed) {
   ScopedEnv history("VANTOR_HISTORY", dir_.File("h.jsonl").c_str());
+  SetState(Fault(0x7D, 2));  // the record of line 2 refused
   Download("x.bin", "00\n");
   const std::string records = ReadFile(dir_.File("h.jsonl"));  // two, a line each
   const std::size_t second = records.find('\n') + 1;
   EXPECT_EQ(json::parse(records.substr(0, second))["reader_path"], dir_.File("state.json"));
-  EXPECT_EQ(json::parse(records.substr(second))["result"], "success");
+  const json end = json::parse(records.substr(second));
+  EXPECT_EQ(end["result"].get<std::string>() + "|" + end["failed_step"].get<std::string>(),
+            "failed|00Loading Error!");
 
   ScopedEnv unwritable("VANTOR_HISTORY", dir_.File("x.bin/h.jsonl").c_str());
   const std::size_t sent = Codes().size();
