@@ -118,7 +118,7 @@ void BM_DownloadScript(benchmark::State& state) {
     seconds += std::chrono::duration<double>(Clock::now() - start).count();
 
     if (dlg.LastOutcome() != vantor::Outcome::kSuccess || ShowedBox(host) ||
-        host.pane.find(L"Download SUCCESS!") == std::wstring::npos) {
+        dlg.StatusText().find(L"Download SUCCESS!") == std::wstring::npos) {
       state.SkipWithError("the download did not succeed");
       break;
     }
