@@ -197,7 +197,7 @@ TEST(HistoryQuery, StreamsAHundredThousandAttempts) {
                  R"(,"duration_ms":2345,"records_sent":8,"result":"success","exit_code":0)");
   }
   std::fclose(file);
-  // The command gets SIGXCPU when its CPU time reaches the limit.
+  // The command is killed when its CPU time reaches the limit.
   const CliRun run = History("", dir.File("h"), kLimits ? "ulimit -t 2; " : "");
   EXPECT_EQ(run.exitCode, 0) << "more than 2 s of CPU";
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), kAttempts + 1);
