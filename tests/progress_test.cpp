@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/progress.h"
@@ -12,34 +13,27 @@ namespace vantor::test {
 namespace {
 
 TEST(Progress, FormsByReadersAndTerminal) {
-  struct Case {
-    std::size_t readers;
-    bool batch, terminal;
-    int rows;
-    std::string shows;  // what the output holds after 5 %, 15 %, then the end
-  } cases[] = {
-      {1, false, false, 0, "5%\n15%\n"},
-      {1, false, true, 25, "\r[##......................................]   5%\r[######"},
-      {2, true, false, 0, "r0  10%\nr0  done\n"},
-      {2, true, true, 25,
-       "\x1b[2A\r\x1b[2Kr0  [####" + std::string(26, '.') + "]  15%  Loading..."},
-      {16, true, true, 5, "r0  10%\nr0  done\n"},  // a live board would climb off the screen
-  };
-  for (const auto& c : cases) {
+  // Readers, batch, terminal, its rows; what the output holds after 5 %, 15 %, then the end.
+  for (const auto& [readers, batch, terminal, rows, shows] :
+       {std::tuple<std::size_t, bool, bool, int, std::string>{1, false, false, 0, "5%\n15%\n"},
+        {1, false, true, 25, "\r[##......................................]   5%\r[######"},
+        {2, true, false, 0, "r0  10%\nr0  done\n"},
+        {2, true, true, 25,
+         "\x1b[2A\r\x1b[2Kr0  [####" + std::string(26, '.') + "]  15%  Loading..."},
+        {16, true, true, 5, "r0  10%\nr0  done\n"}}) {  // a live board would climb off the screen
     std::vector<std::string> paths;
-    for (std::size_t i = 0; i < c.readers; ++i) paths.push_back("r" + std::to_string(i));
+    for (std::size_t i = 0; i < readers; ++i) paths.push_back("r" + std::to_string(i));
     std::FILE* out = std::tmpfile();
-    cli::Progress progress(paths, c.batch, c.terminal, c.rows, out);
-    progress.Update(0, 5);
-    progress.Update(0, 15);
+    cli::Progress progress(paths, batch, terminal, rows, out);
+    for (int percent : {5, 15}) progress.Update(0, percent);
     progress.Ended(0, "done");
     progress.Finish();
     std::string text(4096, '\0');
     std::rewind(out);
     text.resize(std::fread(&text[0], 1, text.size(), out));
     std::fclose(out);
-    EXPECT_NE(text.find(c.shows), std::string::npos) << c.readers << " " << c.rows << "\n" << text;
-    const bool live = c.batch && c.terminal && c.rows > static_cast<int>(c.readers);
+    EXPECT_NE(text.find(shows), std::string::npos) << readers << " " << rows << "\n" << text;
+    const bool live = batch && terminal && rows > static_cast<int>(readers);
     EXPECT_EQ(text.find('\x1b') != std::string::npos, live) << text;
   }
 }
