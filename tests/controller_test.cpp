@@ -106,7 +106,8 @@ TEST_F(Controller, DownloadsRunToTheEnd) {
     EXPECT_EQ(Codes(), c.codes) << c.name;
     EXPECT_EQ(dlg_.LastOutcome(), c.codes.empty() ? Outcome::kNothingSent : Outcome::kSuccess);
   }
-  EXPECT_EQ(State()["offline_records"],  // of the script, the last row
+  EXPECT_EQ(State()["buzzer"], json::parse("[0]"));  // the success tone, once
+  EXPECT_EQ(State()["offline_records"],              // of the script, the last row
             json::parse(R"([{"type":2,"data":""},{"type":17,"data":"00A40400"},
                             {"type":16,"data":""},{"type":17,"data":"00B0"},{"type":3,"data":""}])"));
 }
@@ -231,6 +232,7 @@ TEST_F(Controller, FailingWorkerSteps) {
     // Nothing is sent after the failing command but the buzzer, if it gets through.
     EXPECT_EQ(codes[codes.size() - 1 - c.buzzerReaches], c.code);
     EXPECT_EQ(codes.back(), c.buzzerReaches ? 0x79 : c.code);
+    EXPECT_EQ(State()["buzzer"], json::parse(c.buzzerReaches ? "[1]" : "[]"));
   }
 }
 
