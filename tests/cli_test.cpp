@@ -129,6 +129,7 @@ TEST_F(Cli, ExitCodesAndTexts) {
   for (const auto& c : cases) {
     if (!c.state.empty()) dir_.Write("reader.json", c.state);
     const int held = c.held ? sim::OpenLink(F("reader.json").c_str()) : 0;
+    ASSERT_GE(held, 0) << c.args;  // a reader another program holds must be held
     const CliRun run = Vantor(c.args, c.shell);
     if (held) sim::CloseLink(held, nullptr);
     const std::string what = c.shell + " " + c.args + "\n" + run.out + run.err;
