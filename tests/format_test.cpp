@@ -82,6 +82,9 @@ TEST(DownloadFormat, ParseHeaderLine) {
 
 // Each charset differs from the one before, so a cached charset fails. To
 // ANSI a missing character is one '?'; from ANSI NUL ends, a stray byte stays.
+// VANTOR_CODEPAGE chooses the iconv charset; Windows converts with its ANSI
+// code page whatever the variable says, so there the rows of that code page
+// (CP1252 under Wine) are the ones that hold.
 TEST(DownloadCodepage, Conversions) {
   enum Way { kTo = 1, kFrom = 2, kBoth = 3 };
   const std::tuple<const char*, std::wstring, std::string, int> cases[] = {
@@ -98,12 +101,18 @@ TEST(DownloadCodepage, Conversions) {
       {"UTF-8", L"a\u00C3", "a\xC3", kFrom},       // incomplete at the end
       {"NO-SUCH-CHARSET", L"a\u00E9", "a\xE9", kFrom},
   };
+  int checked = 0;
   for (const auto& [charset, text, ansi, way] : cases) {
+#ifdef _WIN32
+    if (charset != AnsiCharset()) continue;
+#endif
+    ++checked;
     vantor::test::ScopedEnv cp("VANTOR_CODEPAGE", charset);
     EXPECT_EQ(way & kTo ? ToAnsi(text) : ansi, ansi) << charset;
     EXPECT_EQ(way & kFrom ? FromAnsi(ansi.data(), ansi.size()) : text, text) << charset;
     EXPECT_EQ(FromAnsi(nullptr, 5), L"");
   }
+  EXPECT_GE(checked, 5);
 }
 
 TEST(DownloadCodepage, ConcurrentConversions) {

@@ -1,7 +1,9 @@
-# The Windows build against the gadget reader: Wine inside the VM (a Debian
-# root file system on the virtio disk), finding the reader through its HID
-# search (SetupDi/HidD on Wine's hidraw bus). One line per check, then a
-# summary; exit 1 when any check failed.
+# The 32-bit Windows build against the gadget reader: Wine inside the VM (a
+# Debian root file system on the virtio disk), finding the reader through its
+# HID search (SetupDi/HidD on Wine's hidraw bus). The VM runs 32-bit code
+# whatever the host can do. With an installer given, that installer's
+# checks instead. One line per check, then a summary; exit 1 when any check
+# failed.
 . /opt/vantor/kernel/checks.sh
 EXPECTED=/opt/vantor/expected
 root=/mnt/debian
@@ -15,8 +17,8 @@ mount -t tmpfs tmpfs "$root/run"
 cp /opt/vantor/windows/*.exe /opt/vantor/examples/offline-demo.bin "$root/tmp/"
 
 # wine_run ARGS...: a Windows program in the Debian root, as root, in the
-# 32-bit prefix scripts/kernel-bench made on the disk (with "Enable SDL" = 0,
-# without which Wine's HID bus does not read hidraw).
+# 32-bit prefix on the disk (with "Enable SDL" = 0, without which Wine's HID
+# bus does not read hidraw).
 wine_run() {
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/bin:/bin WINEPREFIX=/root/prefix \
     WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
@@ -56,6 +58,7 @@ window_downloads() {
   xvfb=$!
   x() { chroot "$root" /usr/bin/env -i DISPLAY=:1 xdotool "$@"; }
   wine_run env DISPLAY=:1 wine VantorTool.exe > /dev/null 2>&1 &
+  app=$!
   window=""
   n=0
   while [ -z "$window" ]; do
@@ -79,13 +82,49 @@ window_downloads() {
     [ "$n" -lt 180 ] || break
     sleep 1
   done
+  # Alt+F4 closes the window, and the program ends.
+  x windowactivate --sync "$window" 2> /dev/null || true
+  x key --delay 300 alt+F4
+  closed=0
+  wait_pid "$app" 60 || closed=$?
   kill "$xvfb"
   stop_gadgets
+  [ "$closed" -eq 0 ] || fail "the window did not close (status $closed)"
   # Get Device Info asks for the firmware version (0x89 = 137).
   grep -q '"code": 137' /tmp/window.json || fail "Get Device Info did not reach the reader"
   offline_part "$EXPECTED/offline.json" > /tmp/want.txt
   offline_part /tmp/window.json | diff /tmp/want.txt - || fail "the reader holds something else"
 }
+
+# The prefix is made once, here (the first run keeps it on the disk).
+if [ ! -f "$root/root/prefix/.vantor-ready" ]; then
+  begun=$(now_cs)
+  rm -rf "$root/root/prefix"
+  wine_run wineboot -i > /dev/null 2>&1 &&
+    wine_run wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
+      /v 'Enable SDL' /t REG_DWORD /d 0 /f > /dev/null &&
+    wine_run wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f > /dev/null &&
+    wine_run wineserver -w || { echo "vantor-bench: the Wine prefix could not be made"; exit 1; }
+  touch "$root/root/prefix/.vantor-ready"
+  sync
+  echo "vantor-bench: Wine prefix ready ($(( ($(now_cs) - begun) / 100 )) s)"
+fi
+
+# An installer given: its checks, in the same prefix (the disk is a snapshot).
+installer_checks() {
+  cp /opt/vantor/windows/setup.exe /opt/vantor/windows/want.txt /opt/vantor/windows/installer_check.sh \
+    "$root/tmp/"
+  chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/bin:/bin WINEPREFIX=/root/prefix \
+    WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
+    bash /tmp/installer_check.sh /tmp/setup.exe /tmp/want.txt 'C:\Program Files\VantorTool' VantorTool
+}
+if [ -f /opt/vantor/windows/setup.exe ]; then
+  started=$(now_cs)
+  check "the 32-bit installer: silent install, the installed vantor.exe, silent uninstall" installer_checks
+  echo "Wine part: $(( ($(now_cs) - started) / 100 )) s"
+  summary "windows installer bench"
+  exit
+fi
 
 started=$(now_cs)
 echo "$SERIAL_STATE" > /tmp/serial.json
@@ -95,7 +134,7 @@ gadget_serial 0 /tmp/serial.json || { echo "vantor-bench: the gadget's serial co
 wine_run wineserver -p
 check "vantor.exe list finds the gadget reader, list --json its serial" list_finds_the_gadget
 check "vantor.exe download + info into the gadget reader" download_and_info
-check "VantorTool.exe: Get Device Info and Download To  Device in the window" window_downloads
+check "VantorTool.exe: opens, Get Device Info and Download To  Device in the window, closes" window_downloads
 wine_run wineserver -k 2> /dev/null
 echo "Wine part: $(( ($(now_cs) - started) / 100 )) s"
 summary "windows bench"

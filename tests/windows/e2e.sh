@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
 # The Windows programs end to end under Wine, against the emulated reader:
 # vantor.exe downloads the offline-data demo and reads it back (also from a
-# folder beyond the ANSI code page, by either separator), and both
-# VantorTool.exe and vantorreader.dll are 32-bit PE files that export the 21
-# reader functions and need no runtime DLL beside them; a C program linked
+# folder beyond the ANSI code page, by either separator); a C program linked
 # against the DLL works with the emulated reader; download --all programs
-# two emulated readers at once; vantor.exe history reads a history.
-#   e2e.sh VANTOR_EXE VANTORTOOL_EXE VANTORREADER_DLL SOURCE_DIR READ_VERSION_EXE
+# two emulated readers at once; vantor.exe history reads a history. Each
+# program runs under the Wine of its architecture (scripts/wine-run).
+#   e2e.sh VANTOR_EXE SOURCE_DIR READ_VERSION_EXE VANTORREADER_DLL
 set -euo pipefail
-cli=$1 gui=$2 dll=$3 src=$4 example=$5
-here=$(cd "$(dirname "$0")" && pwd)
+cli=$1 src=$2 example=$3 dll=$4
 run="$src/scripts/wine-run"
-objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "e2e: $*" >&2; exit 1; }
@@ -93,23 +90,4 @@ out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirnam
 [[ "$out" == "$(printf 'firmware: V9 %%s (trailer 0000)\noffline file: a.bin')" ]] ||
   fail "read_version printed: $out"
 
-want=$(printf '%s\n' Dll7816CardAPDU Dll7816CardPowerdown DllCloseReader DllDownloadFirmware \
-  DllDownloadFirmwareComplete DllDownloadFirmwareFirst DllDownloadFirmwareStart \
-  DllEraseOfflineData DllGetErrorText DllGetFirmwareVersion DllGetOfflineFileName DllGetReaderSerial DllLedControl \
-  DllListReaders \
-  DllOpenReader DllOpenReaderPath DllReset7816Card DllSetOfflineFileName DllSpeakerControl DllWriteOfflineData SKRevData SKSendData)
-check_pe() {  # file, subsystem text
-  local headers private exports dlls
-  headers=$("$objdump" -f "$1")
-  [[ "$headers" == *"file format pei-i386"* ]] || fail "$1 is not PE32 i386: $headers"
-  private=$("$objdump" -p "$1")
-  [[ "$private" == *"Subsystem"*"($2)"* ]] || fail "$1 is not a $2 program"
-  exports=$(echo "$private" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-    awk '/\[/ && $NF != "Table" {print $NF}' | sort)
-  [[ "$exports" == "$want" ]] || fail "$1 exports:"$'\n'"$exports"
-  dlls=$(echo "$private" | awk '/DLL Name:/ {print tolower($3)}')
-  if grep -qE 'libstdc|libgcc|pthread' <<<"$dlls"; then fail "$1 needs runtime DLLs: $dlls"; fi
-}
-check_pe "$gui" "Windows GUI"
-check_pe "$dll" "Windows CUI"
-echo "e2e: download, info, exports and PE checks passed"
+echo "e2e: download, info, history and the DLL passed"
