@@ -14,7 +14,7 @@ wait_for /dev/vda 50 && mount -t ext4 /dev/vda "$root" || { echo "vantor-bench: 
 for fs in proc sys dev; do mount --bind "/$fs" "$root/$fs"; done
 mount -t tmpfs tmpfs "$root/tmp"
 mount -t tmpfs tmpfs "$root/run"
-cp /opt/vantor/windows/*.exe /opt/vantor/examples/offline-demo.bin "$root/tmp/"
+cp -r /opt/vantor/windows/* /opt/vantor/examples/offline-demo.bin "$root/tmp/"
 
 # wine_run ARGS...: a Windows program in the Debian root, as root, in the
 # 32-bit prefix on the disk (with "Enable SDL" = 0, without which Wine's HID
@@ -126,6 +126,22 @@ if [ -f /opt/vantor/windows/setup.exe ]; then
   exit
 fi
 
+# The 32-bit build's own test suite: its test program (the reader link over
+# named pipes, the loader, the Win32 window on a virtual display) and its
+# end-to-end script (vantor.exe against emulated readers, the C example with
+# the 32-bit DLL).
+suite_passes() {
+  chroot "$root" Xvfb :2 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+  xvfb=$!
+  status=0
+  wine_run env DISPLAY=:2 wine vantor_tests.exe > /tmp/suite.txt 2>&1 || status=$?
+  kill "$xvfb"
+  tr -d '\r' < /tmp/suite.txt | grep -E '^\[  (PASSED|FAILED) |^\[==========\] [0-9]+ tests' > /tmp/check.note || true
+  [ "$status" -eq 0 ] || { tr -d '\r' < /tmp/suite.txt | grep -A12 'FAILED\|Failure'; fail "the suite failed"; }
+  wine_run bash /tmp/e2e.sh /tmp/vantor.exe /tmp/src /tmp/read_version.exe /tmp/vantorreader.dll ||
+    fail "the end-to-end script failed"
+}
+
 started=$(now_cs)
 echo "$SERIAL_STATE" > /tmp/serial.json
 gadget_serial 0 /tmp/serial.json || { echo "vantor-bench: the gadget's serial could not be set"; exit 1; }
@@ -135,6 +151,7 @@ wine_run wineserver -p
 check "vantor.exe list finds the gadget reader, list --json its serial" list_finds_the_gadget
 check "vantor.exe download + info into the gadget reader" download_and_info
 check "VantorTool.exe: opens, Get Device Info and Download To  Device in the window, closes" window_downloads
+check "the 32-bit suite: vantor_tests.exe and e2e.sh" suite_passes
 wine_run wineserver -k 2> /dev/null
 echo "Wine part: $(( ($(now_cs) - started) / 100 )) s"
 summary "windows bench"
