@@ -138,7 +138,8 @@ suite_passes() {
   kill "$xvfb"
   tr -d '\r' < /tmp/suite.txt | grep -E '^\[  (PASSED|FAILED) |^\[==========\] [0-9]+ tests' > /tmp/check.note || true
   [ "$status" -eq 0 ] || { tr -d '\r' < /tmp/suite.txt | grep -A12 'FAILED\|Failure'; fail "the suite failed"; }
-  wine_run bash /tmp/e2e.sh /tmp/vantor.exe /tmp/src /tmp/read_version.exe /tmp/vantorreader.dll ||
+  # File names beyond ASCII reach Wine as UTF-8, as on the host.
+  wine_run env LANG=C.UTF-8 bash /tmp/e2e.sh /tmp/vantor.exe /tmp/src /tmp/read_version.exe /tmp/vantorreader.dll ||
     fail "the end-to-end script failed"
 }
 
