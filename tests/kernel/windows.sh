@@ -116,7 +116,8 @@ installer_checks() {
     "$root/tmp/"
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/bin:/bin WINEPREFIX=/root/prefix \
     WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
-    bash /tmp/installer_check.sh /tmp/setup.exe /tmp/want.txt 'C:\Program Files\VantorTool' VantorTool
+    bash /tmp/installer_check.sh /tmp/setup.exe /tmp/want.txt 'C:\Program Files\VantorTool' VantorTool \
+    > /tmp/check.note 2>&1 || { cat /tmp/check.note; rm /tmp/check.note; return 1; }
 }
 if [ -f /opt/vantor/windows/setup.exe ]; then
   started=$(now_cs)

@@ -28,13 +28,13 @@ got=$(cd "$installed" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$got" = "$( (cat "$want"; echo Uninstall.exe) | LC_ALL=C sort)" ] || fail "installed:"$'\n'"$got"
 [ -f "$menu/VantorTool.lnk" ] || fail "no Start-menu shortcut in $menu"
 for key in "${keys[@]}"; do "$wine" reg query "$key" >/dev/null 2>&1 || fail "no registry key $key"; done
-echo "ok: silent install"
+echo "ok: silent install ($SECONDS s)"
 
 echo '{"firmware_version": "V9 %s", "offline_file_name": "612E62696E"}' >"$work/reader.json"
 out=$(VANTOR_READER_SIM="Z:$(tr / '\\' <<<"$work/reader.json")" \
   timeout 120 "$wine" "$folder\\vantor.exe" info | tr -d '\r') || fail "vantor.exe info: $out"
 [[ $out == *"Firmware Version: V9 %s"*"Offline File: a.bin"* ]] || fail "vantor.exe info printed: $out"
-echo "ok: installed vantor.exe info"
+echo "ok: installed vantor.exe info ($SECONDS s)"
 
 timeout 300 "$wine" "$folder\\Uninstall.exe" /S
 "$wineserver" -w
@@ -43,4 +43,4 @@ timeout 300 "$wine" "$folder\\Uninstall.exe" /S
 for key in "${keys[@]}"; do
   if "$wine" reg query "$key" >/dev/null 2>&1; then fail "registry key $key left after uninstall"; fi
 done
-echo "ok: silent uninstall"
+echo "ok: silent uninstall ($SECONDS s)"
