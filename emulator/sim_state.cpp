@@ -395,17 +395,19 @@ SimState LoadState(const std::string& path) {
 
 std::string ReadSerial(const std::string& path) {
   try {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) return {};
+    // Opened as the state is loaded: a FIFO or a device is never opened.
+    std::string text;
+    if (!ReadText(path, &text)) return {};
     // Every other member of the top object is skipped while parsing.
     const auto onlySerial = [](int depth, Json::parse_event_t event, Json& parsed) {
       return depth != 1 || event != Json::parse_event_t::key || parsed == "serial";
     };
-    const Json doc = Json::parse(in, onlySerial, false);
+    const Json doc = Json::parse(text, onlySerial, false);
     const auto it = doc.is_object() ? doc.find("serial") : doc.end();
     if (it != doc.end() && SerialFault(*it) == nullptr) return it->get<std::string>();
   } catch (const std::exception&) {
-    // Out of memory: no serial.
+    // A file that cannot be a state file (opening the reader says why), or
+    // out of memory: no serial.
   }
   return {};
 }

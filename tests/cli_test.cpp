@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "cli_run.h"
 #include "emulator/sim_link.h"
 #include "history/history.h"
@@ -285,6 +287,27 @@ TEST_F(Cli, ChoosingAReader) {
   const CliRun all = Vantor("download " + F("script.bin") + " --all --json");
   EXPECT_EQ(json::parse(all.out)["total"], 2) << all.out;
   EXPECT_NE(all.err.find("is the same reader as " + readers_[0] + ", programmed once"), npos);
+}
+
+// A FIFO as a state file: listed as unusable, and no command waits for it
+// (they would block opening it); the reader after it works.
+TEST_F(Cli, AFifoAmongTheStateFiles) {
+  ASSERT_EQ(::mkfifo(F("fifo.json").c_str(), 0600), 0);
+  dir_.Write("reader.json", R"({"serial":"SN-1"})");
+  sim_.emplace("VANTOR_READER_SIM", (F("fifo.json") + ":" + F("reader.json")).c_str());
+  const std::string unusable =
+      F("fifo.json") + "  0755:0001 v0205  cannot be used: is a FIFO, not a regular file\n";
+  for (const auto& [args, exitCode, out] :
+       {std::tuple<std::string, int, std::string>{"list", 0, unusable},
+        {"info", 0, "Firmware Version: "},
+        {"--reader " + F("reader.json") + " info", 0, "Firmware Version: "},
+        {"--reader serial:SN-1 info", 0, "Firmware Version: "},
+        {"info --all", 1, "== " + F("reader.json") + "\nFirmware Version: "},
+        {"download " + F("script.bin") + " --all", 1, F("reader.json") + "  Download SUCCESS!"}}) {
+    const CliRun run = Vantor(args, "timeout -s KILL 20");
+    EXPECT_EQ(run.exitCode, exitCode) << args << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find(out), npos) << args << "\n" << run.out;
+  }
 }
 
 TEST_F(Cli, DownloadAllWithOneFaultyReader) {

@@ -1,5 +1,6 @@
 // Reader discovery against a fake sysfs tree.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -101,13 +102,16 @@ TEST(Discovery, HeldReaderIsSkippedAndNamed) {
   ::close(second);
 }
 
-// The emulated readers' serials come from their state files.
+// The emulated readers' serials come from their state files. A FIFO among
+// the state files is not opened: it has none.
 TEST(Discovery, SerialOfAListedReader) {
   TempDir dir;
   dir.Write("a.json", R"({"serial": "VR-0042"})");
   dir.Write("b.json", R"({"serial": 42})");  // not a string: none
+  ASSERT_EQ(::mkfifo(dir.File("f.json").c_str(), 0600), 0);
   const std::string a = dir.File("a.json"), b = dir.File("b.json"), none = dir.File("c.json");
-  ScopedEnv sim("VANTOR_READER_SIM", (a + ":" + b + ":" + none).c_str());
+  const std::string fifo = dir.File("f.json");
+  ScopedEnv sim("VANTOR_READER_SIM", (fifo + ":" + a + ":" + b + ":" + none).c_str());
   // path, capacity, result, the buffer afterwards
   const std::tuple<std::string, int, int, const char*> cases[] = {
       {a, 8, 7, "VR-0042"},
@@ -116,7 +120,8 @@ TEST(Discovery, SerialOfAListedReader) {
       {none, 0, VANTOR_ERR_LENGTH, "#"},
       {a, -1, VANTOR_ERR_LENGTH, "#"},
       {a + "x", 64, VANTOR_ERR_NO_READER, "#"},
-      {"", 64, VANTOR_ERR_NO_READER, "#"}};
+      {"", 64, VANTOR_ERR_NO_READER, "#"},
+      {fifo, 1, 0, ""}};
   for (const auto& [path, capacity, result, written] : cases) {
     char buffer[16] = "#";
     EXPECT_EQ(DllGetReaderSerial(path.c_str(), buffer, capacity), result) << path;
