@@ -161,13 +161,26 @@ void ReadOfflineRecords(const Json& v, SimState& s) {
   }
 }
 
+// The UTF-16 code units UTF-8 text takes: one per character, two for a
+// character beyond U+FFFF (a four-byte sequence). The parser has checked
+// that the text is UTF-8.
+std::size_t Utf16Units(const std::string& text) {
+  std::size_t units = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;  // a character's first byte
+    if (byte >= 0xF0) ++units;           // ... of a surrogate pair
+  }
+  return units;
+}
+
 // What is wrong with a serial number string, or nullptr: a USB string
-// descriptor carries at most kMaxSerial bytes, and the gadget takes it as
-// one line.
+// descriptor carries at most kMaxSerial UTF-16 units, and the gadget takes
+// it as one line.
 const char* SerialFault(const Json& v) {
   if (!v.is_string()) return "must be a string";
   const auto& text = v.get_ref<const std::string&>();
-  if (text.size() > kMaxSerial) return "is longer than 126 bytes";
+  if (Utf16Units(text) > kMaxSerial) return "is longer than 126 UTF-16 units";
   for (const char c : text) {
     if (static_cast<unsigned char>(c) < 0x20) return "must not hold control characters";
   }
