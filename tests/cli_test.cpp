@@ -111,6 +111,12 @@ TEST_F(Cli, ExitCodesAndTexts) {
       {"download " + F("script.bin") + " --all --reader x", 2, "", "--all and --reader=x"},
       {"info --all", 2, "", "--all and VANTOR_READER=y", "VANTOR_READER=y"},
       {"--reader \"$(printf '\\033[2J')\" led 1", 3, "", "reader \\x1b[2J is not attached"},
+      // An empty choice is no choice of the first reader: nothing is sent.
+      {"--reader '' led 1", 2, "", "no reader path given (--reader is empty)"},
+      {"led 1", 2, "", "no reader path given (VANTOR_READER is empty)", "VANTOR_READER="},
+      {"--reader serial: led 1", 2, "", "no serial number given (--reader=serial:)"},
+      {"download " + F("script.bin"), 2, "", "no serial number given (VANTOR_READER=serial:)",
+       "VANTOR_READER=serial:"},
       // A history that cannot be written: nothing is downloaded.
       {"download " + F("script.bin"), 1, "", "cannot write the download history " + F("bad.bin"),
        "VANTOR_HISTORY=" + F("bad.bin") + "/h.jsonl"},
