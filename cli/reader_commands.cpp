@@ -56,7 +56,8 @@ bool ResolveReader(const std::string& value, const char* source, std::string* pa
   }
   std::vector<std::string> matches;
   for (const auto& reader : ListReaders(false)) {
-    if (reader.serial == serial) matches.push_back(reader.path);
+    // Another name of a listed reader's state file is that reader again.
+    if (reader.duplicateOf.empty() && reader.serial == serial) matches.push_back(reader.path);
   }
   if (matches.size() == 1) {
     *path = matches[0];

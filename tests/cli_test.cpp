@@ -295,6 +295,33 @@ TEST_F(Cli, ChoosingAReader) {
   EXPECT_NE(all.err.find("is the same reader as " + readers_[0] + ", programmed once"), npos);
 }
 
+// Two names of one state file (in the current folder) are one reader to
+// every command: listed once, found once by its serial number, programmed
+// once. Before the file exists, the path it resolves to tells.
+TEST_F(Cli, OneStateFileUnderTwoNames) {
+  dir_.Write("real.json", R"({"serial":"REAL"})");
+  std::filesystem::create_symlink("real.json", F("link.json"));
+  std::filesystem::create_symlink("later.json", F("dangling.json"));
+  for (const auto& [first, second, serial] :
+       {std::tuple<std::string, std::string, std::string>{"link.json", "real.json", "REAL"},
+        {"real.json", "./real.json", "REAL"},
+        {"new.json", "./new.json", ""},
+        {"dangling.json", "./later.json", ""}}) {
+    const std::string in = "cd " + dir_.path() + " && VANTOR_READER_SIM=" + first + ":" + second;
+    SCOPED_TRACE(in);
+    EXPECT_NE(
+        Vantor("list", in).out.find(second + "  0755:0001 v0205  the same reader as " + first),
+        npos);
+    if (!serial.empty()) {
+      EXPECT_EQ(Vantor("--reader serial:" + serial + " led 7", in).exitCode, 0);
+    }
+    const CliRun all = Vantor("download " + F("script.bin") + " --all --json", in);
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(json::parse(all.out)["total"], 1) << all.out;
+  }
+  EXPECT_EQ(State(F("real.json"))["led"], json::parse("[7,7]"));
+}
+
 // A FIFO as a state file: listed as unusable, and no command waits for it
 // (they would block opening it); the reader after it works.
 TEST_F(Cli, AFifoAmongTheStateFiles) {
