@@ -135,12 +135,15 @@ class ReaderRun : public app::DownloadEvents {
            !end.closeFailed;
   }
   bool Stopped() const { return end.stopPoint != StopPoint::kNone; }
+  // Everything was sent, but the reader did not close (the emulated
+  // reader's state was not written): the pane still says it succeeded.
+  bool CloseFailedAfterSuccess() const {
+    return end.closeFailed && end.outcome == Outcome::kSuccess;
+  }
   // The summary's word on this reader.
   std::string Message() const {
     if (Stopped()) return Interrupted(end.stopPoint, mode);
-    if (!Ok() && end.closeFailed && end.outcome == Outcome::kSuccess) {
-      return DescribeError(VANTOR_ERR_CLOSE);
-    }
+    if (CloseFailedAfterSuccess()) return DescribeError(VANTOR_ERR_CLOSE);
     return Shown(LastLine(pane));
   }
   int ExitCode(int signal) const {
@@ -440,7 +443,13 @@ int Download(const Selection& selection, const std::string& path, const Download
     if (!runs.empty()) PrintTable(runs, seconds);
   } else {
     const ReaderRun& run = *runs.front();
-    PrintPane(run.pane);
+    if (run.CloseFailedAfterSuccess()) {
+      // Not the pane's success line: the summary's word in its place.
+      PrintPane(run.pane.substr(0, run.pane.rfind(LastLine(run.pane))));
+      std::printf("%s\n", run.Message().c_str());
+    } else {
+      PrintPane(run.pane);
+    }
     if (signal != 0) {
       std::fprintf(stderr, "vantor: %s\n", run.Message().c_str());
     } else if (run.Ok() || run.end.outcome != Outcome::kSuccess) {
