@@ -201,19 +201,35 @@ nlohmann::json Summary(const std::string& file, const std::vector<std::unique_pt
   return summary;
 }
 
+// The characters of UTF-8 text, which is what a column's width counts on a
+// terminal: a character of several bytes is one.
+std::size_t Characters(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;  // not a continuation byte
+  }));
+}
+
+// text with blanks after it up to width characters.
+std::string Padded(std::string text, std::size_t width) {
+  const std::size_t characters = Characters(text);
+  if (characters < width) text.append(width - characters, ' ');
+  return text;
+}
+
 void PrintTable(const std::vector<std::unique_ptr<ReaderRun>>& runs, double seconds) {
   std::size_t pathWidth = 6, resultWidth = 6;
   for (const auto& run : runs) {
-    pathWidth = std::max(pathWidth, Shown(run->device.path).size());
-    resultWidth = std::max(resultWidth, run->Message().size());
+    pathWidth = std::max(pathWidth, Characters(Shown(run->device.path)));
+    resultWidth = std::max(resultWidth, Characters(run->Message()));
   }
-  const int pw = static_cast<int>(pathWidth), rw = static_cast<int>(resultWidth);
-  std::printf("%-*s  %-*s  %s\n", pw, "reader", rw, "result", "seconds");
+  std::printf("%s  %s  %s\n", Padded("reader", pathWidth).c_str(),
+              Padded("result", resultWidth).c_str(), "seconds");
   int succeeded = 0;
   for (const auto& run : runs) {
     succeeded += run->Ok() ? 1 : 0;
-    std::printf("%-*s  %-*s  %7.2f\n", pw, Shown(run->device.path).c_str(), rw,
-                run->Message().c_str(), SecondsBetween(run->start, run->finish));
+    std::printf("%s  %s  %7.2f\n", Padded(Shown(run->device.path), pathWidth).c_str(),
+                Padded(run->Message(), resultWidth).c_str(),
+                SecondsBetween(run->start, run->finish));
   }
   std::printf("%d of %zu readers succeeded, %zu failed, %.2f s\n", succeeded, runs.size(),
               runs.size() - static_cast<std::size_t>(succeeded), seconds);

@@ -178,6 +178,17 @@ TEST_F(Cli, PathsAreBytes) {
     EXPECT_NE(run.out.find("r\u00ff.json"), npos) << args << run.out;
     EXPECT_NE(run.out.find(history::Hex(F("r\xFF.json"))), npos) << args << run.out;
   }
+
+  // The --all table's columns line up on a terminal: a name's width is its
+  // characters, not its bytes.
+  sim_.emplace("VANTOR_READER_SIM", (F("r\u00e9\u00e9.json") + ":" + F("r12.json")).c_str());
+  std::istringstream table(Vantor("download " + name + " --all", utf8).out);
+  std::set<std::size_t> columns;  // where each line's second column starts, in characters
+  for (std::string line; std::getline(table, line) && line.find(" of ") == npos;) {
+    const std::string before = line.substr(0, line.find_first_not_of(' ', line.find("  ")));
+    columns.insert(before.size() - std::count(before.begin(), before.end(), '\xC3'));
+  }
+  EXPECT_EQ(columns.size(), 1u);
 }
 
 // A state that cannot be written (here: no file may grow) fails the
