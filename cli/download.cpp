@@ -279,7 +279,7 @@ bool RecordStarts(history::Appender& appender, const history::Place& place, cons
   }
   const std::string batchId = batch ? history::NewId() : "";
   for (auto& run : runs) {
-    run->facts = app::AttemptFacts(file, path, run->device.path);
+    run->facts = app::AttemptFacts(file, path, run->device);
     run->facts.batch = batchId;
     run->facts.sha256 = sha256;
     run->facts.fileSize = size;
@@ -410,12 +410,7 @@ int Download(const Selection& selection, const std::string& path, const Download
       const int code = ReportOpenFailure(handle, readerPath);
       return EndEarly(code, path, DescribeError(handle), options.json);
     }
-    os::ReaderDevice device;
-    device.path = readerPath;
-    for (const auto& listed : ListReaders(false)) {
-      if (listed.path == readerPath) device = listed;
-    }
-    runs.push_back(std::make_unique<ReaderRun>(std::move(device), handle, progress, 0));
+    runs.push_back(std::make_unique<ReaderRun>(ListedReader(readerPath), handle, progress, 0));
   }
 
   // The history accounts for every attempt before anything is sent.

@@ -402,6 +402,28 @@ TEST_F(Cli, DownloadAllWithOneFaultyReader) {
   EXPECT_EQ(Vantor("download " + F("fw.bin") + " --all --yes").exitCode, 0);
 }
 
+// A batch lists its readers once and each reader keeps what the list said:
+// by the time the downloads run, vantor has read each state file twice (the
+// list, the reader's open), not once more for every reader of the batch.
+TEST_F(Cli, ABatchListsItsReadersOnce) {
+  std::string log, script = "; long\n";
+  for (int i = 0; i < 3000; ++i) log += R"({"code":125,"slot":0,"data":"00A4040000"},)";
+  for (int i = 0; i < 100; ++i) script += "00 A4 04 00\n";
+  dir_.Write("long.bin", script);
+  log.pop_back();
+  MakeReaders(R"("link_ms_per_report": 2, "log": [)" + log + "],");
+  const auto stateBytes = std::filesystem::file_size(readers_[0]) * readers_.size();
+  // What the process has read (/proc/PID/io) once a reader is 10 % through.
+  const CliRun run = RunShell(VANTOR_CLI_PATH " download " + F("long.bin") + " --all & " +
+                                  "while kill -0 $! && ! grep -qs '10%$' " + F("err.txt") +
+                                  "; do sleep 0.005; done; grep rchar /proc/$!/io; wait $!",
+                              F("err.txt"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  std::smatch read;
+  ASSERT_TRUE(std::regex_search(run.out, read, std::regex("rchar: ([0-9]+)"))) << run.out;
+  EXPECT_LT(std::stoull(read[1]), 3 * stateBytes) << "bytes read of " << stateBytes;
+}
+
 // The documentation's tables of options, environment variables and exit
 // codes name exactly what vantor's help (made from the code's tables) does.
 TEST_F(Cli, DocumentationMatchesTheHelp) {
