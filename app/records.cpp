@@ -10,15 +10,12 @@
 namespace vantor::app {
 
 history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
-                            const std::string& readerPath) {
+                            const os::ReaderDevice& reader) {
   history::Facts facts;
   facts.attempt = history::NewId();
-  facts.readerPath = readerPath;
-  for (const auto& reader : ListReaders(false)) {
-    if (reader.path != readerPath) continue;
-    facts.serial = reader.serial;
-    facts.usbPath = reader.usbPath;
-  }
+  facts.readerPath = reader.path;
+  facts.serial = reader.serial;
+  facts.usbPath = reader.usbPath;
   facts.fileName = ToTerminal(file.Name());
   std::error_code ec;
   facts.filePath = std::filesystem::absolute(localPath, ec).string();
@@ -28,6 +25,11 @@ history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPa
   std::copy(file.header, file.header + 3, facts.header);
   facts.lines = static_cast<long>(file.lines.size());
   return facts;
+}
+
+history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
+                            const std::string& readerPath) {
+  return AttemptFacts(file, localPath, ListedReader(readerPath));
 }
 
 history::End AttemptEnd(const DownloadEnd& end, long long durationMs, bool ok,

@@ -6,11 +6,15 @@
 
 #include "download_job.h"
 #include "history.h"
+#include "readers.h"
 
 namespace vantor::app {
 
 // The attempt's facts, but its ids and the file's hash and size: the file
-// as loaded (path as the OS takes it) and the reader at readerPath.
+// as loaded (path as the OS takes it) and the reader as listed.
+history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
+                            const os::ReaderDevice& reader);
+// The same for the reader at readerPath, looked up in a listing of its own.
 history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
                             const std::string& readerPath);
 // How the attempt ended; failedStep is the summary's word on a failure,

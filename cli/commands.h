@@ -22,8 +22,9 @@ struct Selection {
 
 // --reader's value to a reader path: "serial:TEXT" names the reader with
 // that USB serial number. false with a message and *code when it names
-// none or more than one.
-bool ResolveReader(const std::string& value, std::string* path, int* code);
+// none or more than one, or gives no serial number (a usage error);
+// source ("--reader", "VANTOR_READER") is where the value came from.
+bool ResolveReader(const std::string& value, const char* source, std::string* path, int* code);
 
 // Opens the reader: a handle, VANTOR_ERR_NO_READER or VANTOR_ERR_BUSY;
 // *path gets the path of the one opened when none was named.

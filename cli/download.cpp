@@ -135,12 +135,15 @@ class ReaderRun : public app::DownloadEvents {
            !end.closeFailed;
   }
   bool Stopped() const { return end.stopPoint != StopPoint::kNone; }
+  // Everything was sent, but the reader did not close (the emulated
+  // reader's state was not written): the pane still says it succeeded.
+  bool CloseFailedAfterSuccess() const {
+    return end.closeFailed && end.outcome == Outcome::kSuccess;
+  }
   // The summary's word on this reader.
   std::string Message() const {
     if (Stopped()) return Interrupted(end.stopPoint, mode);
-    if (!Ok() && end.closeFailed && end.outcome == Outcome::kSuccess) {
-      return DescribeError(VANTOR_ERR_CLOSE);
-    }
+    if (CloseFailedAfterSuccess()) return DescribeError(VANTOR_ERR_CLOSE);
     return Shown(LastLine(pane));
   }
   int ExitCode(int signal) const {
@@ -198,19 +201,35 @@ nlohmann::json Summary(const std::string& file, const std::vector<std::unique_pt
   return summary;
 }
 
+// The characters of UTF-8 text, which is what a column's width counts on a
+// terminal: a character of several bytes is one.
+std::size_t Characters(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;  // not a continuation byte
+  }));
+}
+
+// text with blanks after it up to width characters.
+std::string Padded(std::string text, std::size_t width) {
+  const std::size_t characters = Characters(text);
+  if (characters < width) text.append(width - characters, ' ');
+  return text;
+}
+
 void PrintTable(const std::vector<std::unique_ptr<ReaderRun>>& runs, double seconds) {
   std::size_t pathWidth = 6, resultWidth = 6;
   for (const auto& run : runs) {
-    pathWidth = std::max(pathWidth, Shown(run->device.path).size());
-    resultWidth = std::max(resultWidth, run->Message().size());
+    pathWidth = std::max(pathWidth, Characters(Shown(run->device.path)));
+    resultWidth = std::max(resultWidth, Characters(run->Message()));
   }
-  const int pw = static_cast<int>(pathWidth), rw = static_cast<int>(resultWidth);
-  std::printf("%-*s  %-*s  %s\n", pw, "reader", rw, "result", "seconds");
+  std::printf("%s  %s  %s\n", Padded("reader", pathWidth).c_str(),
+              Padded("result", resultWidth).c_str(), "seconds");
   int succeeded = 0;
   for (const auto& run : runs) {
     succeeded += run->Ok() ? 1 : 0;
-    std::printf("%-*s  %-*s  %7.2f\n", pw, Shown(run->device.path).c_str(), rw,
-                run->Message().c_str(), SecondsBetween(run->start, run->finish));
+    std::printf("%s  %s  %7.2f\n", Padded(Shown(run->device.path), pathWidth).c_str(),
+                Padded(run->Message(), resultWidth).c_str(),
+                SecondsBetween(run->start, run->finish));
   }
   std::printf("%d of %zu readers succeeded, %zu failed, %.2f s\n", succeeded, runs.size(),
               runs.size() - static_cast<std::size_t>(succeeded), seconds);
@@ -260,7 +279,7 @@ bool RecordStarts(history::Appender& appender, const history::Place& place, cons
   }
   const std::string batchId = batch ? history::NewId() : "";
   for (auto& run : runs) {
-    run->facts = app::AttemptFacts(file, path, run->device.path);
+    run->facts = app::AttemptFacts(file, path, run->device);
     run->facts.batch = batchId;
     run->facts.sha256 = sha256;
     run->facts.fileSize = size;
@@ -391,12 +410,7 @@ int Download(const Selection& selection, const std::string& path, const Download
       const int code = ReportOpenFailure(handle, readerPath);
       return EndEarly(code, path, DescribeError(handle), options.json);
     }
-    os::ReaderDevice device;
-    device.path = readerPath;
-    for (const auto& listed : ListReaders(false)) {
-      if (listed.path == readerPath) device = listed;
-    }
-    runs.push_back(std::make_unique<ReaderRun>(std::move(device), handle, progress, 0));
+    runs.push_back(std::make_unique<ReaderRun>(ListedReader(readerPath), handle, progress, 0));
   }
 
   // The history accounts for every attempt before anything is sent.
@@ -440,7 +454,13 @@ int Download(const Selection& selection, const std::string& path, const Download
     if (!runs.empty()) PrintTable(runs, seconds);
   } else {
     const ReaderRun& run = *runs.front();
-    PrintPane(run.pane);
+    if (run.CloseFailedAfterSuccess()) {
+      // Not the pane's success line: the summary's word in its place.
+      PrintPane(run.pane.substr(0, run.pane.rfind(LastLine(run.pane))));
+      std::printf("%s\n", run.Message().c_str());
+    } else {
+      PrintPane(run.pane);
+    }
     if (signal != 0) {
       std::fprintf(stderr, "vantor: %s\n", run.Message().c_str());
     } else if (run.Ok() || run.end.outcome != Outcome::kSuccess) {

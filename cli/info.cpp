@@ -41,14 +41,13 @@ int Ask(int handle, nlohmann::json* json) {
   return closeFailed ? ReportCloseFailure() : kExitOk;
 }
 
-// The reader's identity in an entry of info --json.
-void PutIdentity(nlohmann::json& entry, const std::string& path) {
-  PutText(entry, "path", path);
-  for (const auto& listed : ListReaders(false)) {
-    if (listed.path != path) continue;
-    PutText(entry, "serial", listed.serial);
-    PutText(entry, "usb_path", listed.usbPath);
-  }
+// The reader's identity in an entry of info --json: its path, and for a
+// listed reader its serial number and USB port.
+void PutIdentity(nlohmann::json& entry, const os::ReaderDevice& reader, bool listed) {
+  PutText(entry, "path", reader.path);
+  if (!listed) return;
+  PutText(entry, "serial", reader.serial);
+  PutText(entry, "usb_path", reader.usbPath);
 }
 
 }  // namespace
@@ -68,7 +67,9 @@ int Info(const Selection& selection, bool json) {
       if (!json) std::printf("Open Device Error!\n");
       code = ReportOpenFailure(handle, path);
     } else {
-      PutIdentity(out, path);
+      bool listed = false;
+      const os::ReaderDevice reader = ListedReader(path, &listed);
+      PutIdentity(out, reader, listed);
       code = Ask(handle, json ? &out : nullptr);
     }
     if (json) std::printf("%s\n", Dump(out).c_str());
@@ -81,7 +82,7 @@ int Info(const Selection& selection, bool json) {
   for (const auto& reader : ListReaders(false)) {
     if (!reader.duplicateOf.empty()) continue;  // the same reader as an earlier entry
     nlohmann::json entry;
-    PutIdentity(entry, reader.path);
+    PutIdentity(entry, reader, true);
     const int handle = OpenReaderAt(reader.path);
     if (handle == VANTOR_ERR_BUSY || handle == VANTOR_ERR_NO_READER) {
       std::fprintf(stderr, "vantor: reader %s %s, left out\n", Shown(reader.path).c_str(),

@@ -187,14 +187,23 @@ int Run(int argc, char** argv) {
   if (!EnvironmentIsValid()) return kExitUsage;
   Selection selection;
   selection.all = all;
-  if (all && !reader.empty()) {
-    bool given = false;  // on the command line, not from the environment
-    for (int i = 1; i < argc; ++i) given = given || std::strncmp(argv[i], "--reader", 8) == 0;
-    std::fprintf(stderr, "vantor: --all and %s=%s name different readers; use one of them\n",
-                 given ? "--reader" : "VANTOR_READER", Shown(reader).c_str());
+  // Where the reader's choice came from: the command line, else the
+  // environment (where an empty value counts as given too).
+  bool onCommandLine = false;
+  for (int i = 1; i < argc; ++i) onCommandLine |= std::strncmp(argv[i], "--reader", 8) == 0;
+  const char* const source = onCommandLine                             ? "--reader"
+                             : std::getenv("VANTOR_READER") != nullptr ? "VANTOR_READER"
+                                                                       : nullptr;
+  if (source != nullptr && reader.empty()) {
+    std::fprintf(stderr, "vantor: no reader path given (%s is empty)\n", source);
     return kExitUsage;
   }
-  if (int code = kExitOk; !ResolveReader(reader, &selection.path, &code)) return code;
+  if (all && !reader.empty()) {
+    std::fprintf(stderr, "vantor: --all and %s=%s name different readers; use one of them\n",
+                 source, Shown(reader).c_str());
+    return kExitUsage;
+  }
+  if (int code = kExitOk; !ResolveReader(reader, source, &selection.path, &code)) return code;
   if (*list) return List(json);
   if (*version) return Version(selection);
   if (*apdu) return Apdu(selection, hex, slot);

@@ -42,16 +42,22 @@ int WithReader(const Selection& reader, const char* what,
 
 }  // namespace
 
-bool ResolveReader(const std::string& value, std::string* path, int* code) {
+bool ResolveReader(const std::string& value, const char* source, std::string* path, int* code) {
   static const std::string kSerial = "serial:";
   if (value.compare(0, kSerial.size(), kSerial) != 0) {
     *path = value;
     return true;
   }
   const std::string serial = value.substr(kSerial.size());
+  if (serial.empty()) {
+    std::fprintf(stderr, "vantor: no serial number given (%s=serial:)\n", source);
+    *code = kExitUsage;
+    return false;
+  }
   std::vector<std::string> matches;
   for (const auto& reader : ListReaders(false)) {
-    if (reader.serial == serial) matches.push_back(reader.path);
+    // Another name of a listed reader's state file is that reader again.
+    if (reader.duplicateOf.empty() && reader.serial == serial) matches.push_back(reader.path);
   }
   if (matches.size() == 1) {
     *path = matches[0];

@@ -16,7 +16,9 @@ int OpenLink(const char* statePath, bool* inUse = nullptr);
 bool InUse(const char* statePath);
 
 // The serial number string the state file gives its reader: "" when the
-// file is missing, gives none, or cannot be read (only that field is read).
+// file is missing, gives none, or cannot be read (only that field is
+// kept). The file is opened as LoadState opens it: anything but a regular
+// file (a FIFO would block) is not read.
 std::string ReadSerial(const std::string& statePath);
 
 // When handle is the host end of an emulated reader's link: closes it,

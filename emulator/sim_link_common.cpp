@@ -96,8 +96,11 @@ std::string StateFileKey(const std::string& path) {
     return "file " + std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino);
   }
 #endif
+  // Not there yet: where it would be. Made absolute first, so that a name
+  // in the current folder ("new.json") and the same with "./" agree.
   std::error_code ec;
-  const auto resolved = std::filesystem::weakly_canonical(ResolveStatePath(path), ec);
+  const auto absolute = std::filesystem::absolute(ResolveStatePath(path), ec);
+  const auto resolved = ec ? absolute : std::filesystem::weakly_canonical(absolute, ec);
   return "path " + (ec ? path : resolved.string());
 }
 

@@ -161,13 +161,26 @@ void ReadOfflineRecords(const Json& v, SimState& s) {
   }
 }
 
+// The UTF-16 code units UTF-8 text takes: one per character, two for a
+// character beyond U+FFFF (a four-byte sequence). The parser has checked
+// that the text is UTF-8.
+std::size_t Utf16Units(const std::string& text) {
+  std::size_t units = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;  // a character's first byte
+    if (byte >= 0xF0) ++units;           // ... of a surrogate pair
+  }
+  return units;
+}
+
 // What is wrong with a serial number string, or nullptr: a USB string
-// descriptor carries at most kMaxSerial bytes, and the gadget takes it as
-// one line.
+// descriptor carries at most kMaxSerial UTF-16 units, and the gadget takes
+// it as one line.
 const char* SerialFault(const Json& v) {
   if (!v.is_string()) return "must be a string";
   const auto& text = v.get_ref<const std::string&>();
-  if (text.size() > kMaxSerial) return "is longer than 126 bytes";
+  if (Utf16Units(text) > kMaxSerial) return "is longer than 126 UTF-16 units";
   for (const char c : text) {
     if (static_cast<unsigned char>(c) < 0x20) return "must not hold control characters";
   }
@@ -395,17 +408,19 @@ SimState LoadState(const std::string& path) {
 
 std::string ReadSerial(const std::string& path) {
   try {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) return {};
+    // Opened as the state is loaded: a FIFO or a device is never opened.
+    std::string text;
+    if (!ReadText(path, &text)) return {};
     // Every other member of the top object is skipped while parsing.
     const auto onlySerial = [](int depth, Json::parse_event_t event, Json& parsed) {
       return depth != 1 || event != Json::parse_event_t::key || parsed == "serial";
     };
-    const Json doc = Json::parse(in, onlySerial, false);
+    const Json doc = Json::parse(text, onlySerial, false);
     const auto it = doc.is_object() ? doc.find("serial") : doc.end();
     if (it != doc.end() && SerialFault(*it) == nullptr) return it->get<std::string>();
   } catch (const std::exception&) {
-    // Out of memory: no serial.
+    // A file that cannot be a state file (opening the reader says why), or
+    // out of memory: no serial.
   }
   return {};
 }

@@ -91,7 +91,8 @@ constexpr int kMaxNesting = 8;
 // read, and so is a file nested deeper than kMaxNesting.
 SimState LoadState(const std::string& path);
 
-// The longest serial number a USB string descriptor carries, in bytes.
+// The longest serial number a USB string descriptor carries, in UTF-16
+// code units (up to 378 bytes of UTF-8).
 constexpr std::size_t kMaxSerial = 126;
 
 // Writes the state file atomically (temp file, then rename). A symbolic

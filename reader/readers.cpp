@@ -103,6 +103,17 @@ std::vector<os::ReaderDevice> ListReaders(bool probe) {
   return readers;
 }
 
+os::ReaderDevice ListedReader(const std::string& path, bool* listed) {
+  if (listed) *listed = true;
+  for (auto& reader : ListReaders(false)) {
+    if (reader.path == path) return reader;
+  }
+  if (listed) *listed = false;
+  os::ReaderDevice unlisted;
+  unlisted.path = path;
+  return unlisted;
+}
+
 void ReportReaderFailuresTo(void (*report)(const std::string& text)) {
   sim::SetFailureReport(report);
 }

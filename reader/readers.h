@@ -16,6 +16,12 @@ namespace vantor {
 // with duplicateOf set and not probed: it is that reader, not another.
 std::vector<os::ReaderDevice> ListReaders(bool probe);
 
+// The reader at path as ListReaders(false) gives it (its serial number and
+// USB port), from one listing; a reader with only its path when none is
+// listed there (*listed, when given, tells which). A command that has the
+// list at hand takes the entry from it instead.
+os::ReaderDevice ListedReader(const std::string& path, bool* listed = nullptr);
+
 // Opens the reader at path: a handle, VANTOR_ERR_NO_READER or
 // VANTOR_ERR_BUSY.
 int OpenReaderAt(const std::string& path);

@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "cli_run.h"
 #include "emulator/sim_link.h"
 #include "history/history.h"
@@ -109,6 +111,12 @@ TEST_F(Cli, ExitCodesAndTexts) {
       {"download " + F("script.bin") + " --all --reader x", 2, "", "--all and --reader=x"},
       {"info --all", 2, "", "--all and VANTOR_READER=y", "VANTOR_READER=y"},
       {"--reader \"$(printf '\\033[2J')\" led 1", 3, "", "reader \\x1b[2J is not attached"},
+      // An empty choice is no choice of the first reader: nothing is sent.
+      {"--reader '' led 1", 2, "", "no reader path given (--reader is empty)"},
+      {"led 1", 2, "", "no reader path given (VANTOR_READER is empty)", "VANTOR_READER="},
+      {"--reader serial: led 1", 2, "", "no serial number given (--reader=serial:)"},
+      {"download " + F("script.bin"), 2, "", "no serial number given (VANTOR_READER=serial:)",
+       "VANTOR_READER=serial:"},
       // A history that cannot be written: nothing is downloaded.
       {"download " + F("script.bin"), 1, "", "cannot write the download history " + F("bad.bin"),
        "VANTOR_HISTORY=" + F("bad.bin") + "/h.jsonl"},
@@ -170,6 +178,17 @@ TEST_F(Cli, PathsAreBytes) {
     EXPECT_NE(run.out.find("r\u00ff.json"), npos) << args << run.out;
     EXPECT_NE(run.out.find(history::Hex(F("r\xFF.json"))), npos) << args << run.out;
   }
+
+  // The --all table's columns line up on a terminal: a name's width is its
+  // characters, not its bytes.
+  sim_.emplace("VANTOR_READER_SIM", (F("r\u00e9\u00e9.json") + ":" + F("r12.json")).c_str());
+  std::istringstream table(Vantor("download " + name + " --all", utf8).out);
+  std::set<std::size_t> columns;  // where each line's second column starts, in characters
+  for (std::string line; std::getline(table, line) && line.find(" of ") == npos;) {
+    const std::string before = line.substr(0, line.find_first_not_of(' ', line.find("  ")));
+    columns.insert(before.size() - std::count(before.begin(), before.end(), '\xC3'));
+  }
+  EXPECT_EQ(columns.size(), 1u);
 }
 
 // A state that cannot be written (here: no file may grow) fails the
@@ -187,7 +206,8 @@ TEST_F(Cli, UnwritableStateFails) {
     EXPECT_EQ(run.exitCode, 1) << args;
     EXPECT_TRUE(std::regex_search(run.out, said)) << run.out;
     EXPECT_NE(run.out.find("closing the reader failed"), npos) << run.out;
-    EXPECT_FALSE(std::regex_search(run.out, std::regex("\"ok\": true|\"success\""))) << run.out;
+    EXPECT_FALSE(std::regex_search(run.out, std::regex("\"ok\": true|\"success\"|SUCCESS")))
+        << run.out;
   }
   EXPECT_EQ(Vantor("led 3").exitCode, 0);
   EXPECT_FALSE(std::filesystem::exists(F("reader.json.tmp12345")));
@@ -287,6 +307,52 @@ TEST_F(Cli, ChoosingAReader) {
   EXPECT_NE(all.err.find("is the same reader as " + readers_[0] + ", programmed once"), npos);
 }
 
+// Two names of one state file (in the current folder) are one reader to
+// every command: listed once, found once by its serial number, programmed
+// once. Before the file exists, the path it resolves to tells.
+TEST_F(Cli, OneStateFileUnderTwoNames) {
+  dir_.Write("real.json", R"({"serial":"REAL"})");
+  std::filesystem::create_symlink("real.json", F("link.json"));
+  for (const auto& [first, second, serial] :
+       {std::tuple<std::string, std::string, std::string>{"link.json", "real.json", "REAL"},
+        {"real.json", "./real.json", "REAL"},
+        {"new.json", "./new.json", ""}}) {
+    const std::string in = "cd " + dir_.path() + " && VANTOR_READER_SIM=" + first + ":" + second;
+    SCOPED_TRACE(in);
+    EXPECT_NE(
+        Vantor("list", in).out.find(second + "  0755:0001 v0205  the same reader as " + first),
+        npos);
+    if (!serial.empty()) {
+      EXPECT_EQ(Vantor("--reader serial:" + serial + " led 7", in).exitCode, 0);
+    }
+    const CliRun all = Vantor("download " + F("script.bin") + " --all --json", in);
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(json::parse(all.out)["total"], 1) << all.out;
+  }
+  EXPECT_EQ(State(F("real.json"))["led"], json::parse("[7,7]"));
+}
+
+// A FIFO as a state file: listed as unusable, and no command waits for it
+// (they would block opening it); the reader after it works.
+TEST_F(Cli, AFifoAmongTheStateFiles) {
+  ASSERT_EQ(::mkfifo(F("fifo.json").c_str(), 0600), 0);
+  dir_.Write("reader.json", R"({"serial":"SN-1"})");
+  sim_.emplace("VANTOR_READER_SIM", (F("fifo.json") + ":" + F("reader.json")).c_str());
+  const std::string unusable =
+      F("fifo.json") + "  0755:0001 v0205  cannot be used: is a FIFO, not a regular file\n";
+  for (const auto& [args, exitCode, out] :
+       {std::tuple<std::string, int, std::string>{"list", 0, unusable},
+        {"info", 0, "Firmware Version: "},
+        {"--reader " + F("reader.json") + " info", 0, "Firmware Version: "},
+        {"--reader serial:SN-1 info", 0, "Firmware Version: "},
+        {"info --all", 1, "== " + F("reader.json") + "\nFirmware Version: "},
+        {"download " + F("script.bin") + " --all", 1, F("reader.json") + "  Download SUCCESS!"}}) {
+    const CliRun run = Vantor(args, "timeout -s KILL 20");
+    EXPECT_EQ(run.exitCode, exitCode) << args << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find(out), npos) << args << "\n" << run.out;
+  }
+}
+
 TEST_F(Cli, DownloadAllWithOneFaultyReader) {
   MakeReaders();
   dir_.Write("r1.json", "{" + kFault + "}");
@@ -332,6 +398,28 @@ TEST_F(Cli, DownloadAllWithOneFaultyReader) {
   EXPECT_EQ(State(readers_[0]).count("log"), 0u);
   // Confirmed once, the image reaches every reader.
   EXPECT_EQ(Vantor("download " + F("fw.bin") + " --all --yes").exitCode, 0);
+}
+
+// A batch lists its readers once and each reader keeps what the list said:
+// by the time the downloads run, vantor has read each state file twice (the
+// list, the reader's open), not once more for every reader of the batch.
+TEST_F(Cli, ABatchListsItsReadersOnce) {
+  std::string log, script = "; long\n";
+  for (int i = 0; i < 3000; ++i) log += R"({"code":125,"slot":0,"data":"00A4040000"},)";
+  for (int i = 0; i < 100; ++i) script += "00 A4 04 00\n";
+  dir_.Write("long.bin", script);
+  log.pop_back();
+  MakeReaders(R"("link_ms_per_report": 2, "log": [)" + log + "],");
+  const auto stateBytes = std::filesystem::file_size(readers_[0]) * readers_.size();
+  // What the process has read (/proc/PID/io) once a reader is 10 % through.
+  const CliRun run = RunShell(VANTOR_CLI_PATH " download " + F("long.bin") + " --all & " +
+                                  "while kill -0 $! && ! grep -qs '10%$' " + F("err.txt") +
+                                  "; do sleep 0.005; done; grep rchar /proc/$!/io; wait $!",
+                              F("err.txt"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  std::smatch read;
+  ASSERT_TRUE(std::regex_search(run.out, read, std::regex("rchar: ([0-9]+)"))) << run.out;
+  EXPECT_LT(std::stoull(read[1]), 3 * stateBytes) << "bytes read of " << stateBytes;
 }
 
 // The documentation's tables of options, environment variables and exit

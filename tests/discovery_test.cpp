@@ -1,5 +1,6 @@
 // Reader discovery against a fake sysfs tree.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -101,26 +102,35 @@ TEST(Discovery, HeldReaderIsSkippedAndNamed) {
   ::close(second);
 }
 
-// The emulated readers' serials come from their state files.
+// The emulated readers' serials come from their state files; one may be
+// as long as USB allows, 126 UTF-16 units (64 x U+00E9 are 64 of them). A
+// FIFO among the state files is not opened: it has none.
 TEST(Discovery, SerialOfAListedReader) {
   TempDir dir;
+  std::string e64;
+  for (int i = 0; i < 64; ++i) e64 += "\u00e9";
   dir.Write("a.json", R"({"serial": "VR-0042"})");
   dir.Write("b.json", R"({"serial": 42})");  // not a string: none
+  dir.Write("e.json", R"({"serial": ")" + e64 + "\"}");
+  ASSERT_EQ(::mkfifo(dir.File("f.json").c_str(), 0600), 0);
   const std::string a = dir.File("a.json"), b = dir.File("b.json"), none = dir.File("c.json");
-  ScopedEnv sim("VANTOR_READER_SIM", (a + ":" + b + ":" + none).c_str());
+  const std::string fifo = dir.File("f.json"), e = dir.File("e.json");
+  ScopedEnv sim("VANTOR_READER_SIM", (fifo + ":" + a + ":" + b + ":" + none + ":" + e).c_str());
   // path, capacity, result, the buffer afterwards
-  const std::tuple<std::string, int, int, const char*> cases[] = {
+  const std::tuple<std::string, int, int, std::string> cases[] = {
       {a, 8, 7, "VR-0042"},
       {a, 7, VANTOR_ERR_LENGTH, "#"},
       {b, 1, 0, ""},
       {none, 0, VANTOR_ERR_LENGTH, "#"},
       {a, -1, VANTOR_ERR_LENGTH, "#"},
       {a + "x", 64, VANTOR_ERR_NO_READER, "#"},
-      {"", 64, VANTOR_ERR_NO_READER, "#"}};
+      {"", 64, VANTOR_ERR_NO_READER, "#"},
+      {fifo, 1, 0, ""},
+      {e, VANTOR_ROOM_SERIAL, 128, e64}};
   for (const auto& [path, capacity, result, written] : cases) {
-    char buffer[16] = "#";
+    char buffer[VANTOR_ROOM_SERIAL] = "#";
     EXPECT_EQ(DllGetReaderSerial(path.c_str(), buffer, capacity), result) << path;
-    EXPECT_STREQ(buffer, written) << path << " " << capacity;
+    EXPECT_EQ(buffer, written) << path << " " << capacity;
   }
   EXPECT_EQ(DllGetReaderSerial(a.c_str(), nullptr, 0), VANTOR_ERR_LENGTH);
 }

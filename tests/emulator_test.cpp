@@ -85,6 +85,10 @@ TEST(Emulator, StateFile) {
   // The version answer carries the text and four bytes in one frame of at most 0xFFFF.
   const std::string version = R"({"firmware_version": ")" + std::string(0xFFFF - 4, 'v') + "\"}",
                     tooLong = R"({"firmware_version": "v)" + version.substr(22);
+  // USB gives a serial 126 UTF-16 units; a character beyond U+FFFF takes two.
+  std::string serial = R"({"serial": "x)";
+  for (int i = 0; i < 63; ++i) serial += "\U0001D11E";
+  serial += "\"}";
   const struct {
     const char* before;
     int n;
@@ -138,6 +142,7 @@ TEST(Emulator, StateFile) {
       {R"({"x": [[[[[[[[]]]]]]]]})", "nests objects and arrays deeper than 8 levels"},
       {kFifo, "is a FIFO, not a regular file"},
       {tooLong.c_str(), R"(field "firmware_version" is too long)"},
+      {serial.c_str(), R"(field "serial" is longer than 126 UTF-16 units)"},
   };
   for (const auto& [before, reason] : refused) {
     SCOPED_TRACE(std::string(before).substr(0, 80));
