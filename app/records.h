@@ -9,8 +9,9 @@
 
 namespace vantor::app {
 
-// The attempt's facts, but its ids and the file's hash and size: the file
-// as loaded (path as the OS takes it) and the reader at readerPath.
+// The attempt's facts, but its ids: the file as loaded (path as the OS
+// takes it; its hash and size those of the bytes loaded) and the reader at
+// readerPath.
 history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
                             const std::string& readerPath);
 // How the attempt ended; failedStep is the summary's word on a failure,

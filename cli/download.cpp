@@ -252,18 +252,11 @@ int TerminalRows() {
 bool RecordStarts(history::Appender& appender, const history::Place& place, const std::string& path,
                   const app::DownloadFile& file, bool batch,
                   std::vector<std::unique_ptr<ReaderRun>>& runs, std::string* error) {
-  std::string sha256;
-  std::uint64_t size = 0;
-  if (place.on() &&
-      (!appender.Open(place, error) || !history::HashFile(path, &sha256, &size, error))) {
-    return false;
-  }
+  if (place.on() && !appender.Open(place, error)) return false;
   const std::string batchId = batch ? history::NewId() : "";
   for (auto& run : runs) {
     run->facts = app::AttemptFacts(file, path, run->device.path);
     run->facts.batch = batchId;
-    run->facts.sha256 = sha256;
-    run->facts.fileSize = size;
     if (place.on() && !appender.Append(history::StartedRecord(run->facts), error)) return false;
   }
   return true;

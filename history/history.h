@@ -11,8 +11,7 @@
 //   history::Appender appender;                  // one for a whole batch will do
 //   if (!place.error.empty()) fail(place.error);
 //   if (place.on() && !appender.Open(place, &error)) fail(error);
-//   history::Facts facts;                        // attempt = NewId(), the file's facts...
-//   if (!history::HashFile(path, &facts.sha256, &facts.fileSize, &error)) fail(error);
+//   history::Facts facts;      // attempt = NewId(), the facts of the file as it was loaded
 //   if (place.on() && !appender.Append(history::StartedRecord(facts), &error)) fail(error);
 //   ... the download ...
 //   appender.Append(history::FinishedRecord(facts, end), &error);
@@ -88,12 +87,12 @@ struct Facts {
   std::string attempt;  // NewId()
   std::string batch;    // NewId() shared by the readers of one download --all; "" otherwise
   std::string readerPath;
-  std::string serial;    // the reader's USB serial number string, "" when none
-  std::string usbPath;   // Linux: sysfs name such as "1-1.3"; "" when none
-  std::string fileName;  // the name sent to the reader
-  std::string filePath;  // the full path
-  std::uint64_t fileSize = 0;
-  std::string sha256;  // HashFile
+  std::string serial;          // the reader's USB serial number string, "" when none
+  std::string usbPath;         // Linux: sysfs name such as "1-1.3"; "" when none
+  std::string fileName;        // the name sent to the reader
+  std::string filePath;        // the full path
+  std::uint64_t fileSize = 0;  // of the bytes loaded, which are the bytes sent
+  std::string sha256;          // Sha256 of the same bytes
   Kind kind = Kind::kScript;
   std::uint8_t header[3] = {0, 0, 0};  // the header line's three bytes
   long lines = 0;                      // entries in the loaded line table
@@ -145,10 +144,26 @@ std::string Dump(const Json& value, int indent = -1) {
 
 // ---- Files.
 
-// SHA-256 of the file's bytes (64 lower-case hex digits) and its size: libcrypto
-// on Linux, BCrypt on Windows. false with *error = "FILE: REASON".
-bool HashFile(const std::string& path, std::string* sha256, std::uint64_t* size,
-              std::string* error);
+// SHA-256 of bytes given in pieces: libcrypto on Linux, BCrypt on Windows.
+// The constructor throws std::runtime_error when SHA-256 is not available.
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  // Starts again, forgetting the bytes given so far.
+  void Restart();
+  void Update(const char* data, std::size_t size);
+  // 64 lower-case hex digits of the bytes given since the start; ends the hash.
+  std::string Final();
+  std::uint64_t size() const { return size_; }
+
+ private:
+  struct State;
+  State* state_;
+  std::uint64_t size_ = 0;
+};
 
 // Opens path (UTF-8 on Windows) for binary reading; nullptr with errno set.
 std::FILE* OpenForReading(const std::string& path);
