@@ -323,8 +323,14 @@ int RunHistory(const HistoryQuery& query) {
     std::fprintf(stderr, "vantor: the download history is off (VANTOR_HISTORY=off)\n");
     return kExitUsage;
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(history::OpenForReading(place.file),
-                                                       &std::fclose);
+  std::string refusal;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      history::OpenForReading(place.file, &refusal), &std::fclose);
+  if (!file && !refusal.empty()) {
+    std::fprintf(stderr, "vantor: the download history %s %s\n", place.file.c_str(),
+                 refusal.c_str());
+    return kExitFailed;
+  }
   if (!file && errno == ENOENT) {
     std::fprintf(stderr, "vantor: no download recorded yet (%s does not exist)\n",
                  place.file.c_str());

@@ -57,15 +57,23 @@ class Appender {
   Appender& operator=(const Appender&) = delete;
 
   // Makes the missing parent folders and opens (creating) the file for
-  // appending. false with *error = "cannot write the download history
-  // FILE: REASON" (REASON from the OS).
+  // appending. The history is a regular file or does not exist yet: a
+  // symbolic link in its last component is not followed, and a link, a
+  // FIFO, a device or a folder there is refused without being opened.
+  // false with *error = "cannot write the download history FILE: REASON"
+  // (REASON from the OS or the refusal; a file or folder that belongs to
+  // another user is named with its owner and the ways around it).
   bool Open(const Place& place, std::string* error);
   // Appends line (one record, without its newline) and a newline with one
   // write under the lock, and flushes it to the disk before returning
-  // (sync = false skips that, for tests and bulk writers). A last line that
-  // an earlier crash left without its newline is ended first, so that it
-  // cannot swallow this record. false with *error as Open's.
+  // (sync = false skips that, for tests and bulk writers); a flush that
+  // fails fails the record. A last line that an earlier crash left without
+  // its newline is ended first, so that it cannot swallow this record.
+  // false with *error as Open's.
   bool Append(const std::string& line, std::string* error, bool sync = true);
+  // The lines as one append: all of them, or (when the write or the flush
+  // fails) none: the file is cut back to where it was (Linux).
+  bool Append(const std::vector<std::string>& lines, std::string* error, bool sync = true);
   const std::string& file() const { return file_; }
 
  private:
@@ -165,8 +173,11 @@ class Sha256 {
   std::uint64_t size_ = 0;
 };
 
-// Opens path (UTF-8 on Windows) for binary reading; nullptr with errno set.
-std::FILE* OpenForReading(const std::string& path);
+// Opens the history at path (UTF-8 on Windows) for binary reading, refusing
+// what Appender::Open refuses. nullptr with *refusal = the reason when it
+// is not a regular file (or is a link), or with "" and errno set when it
+// cannot be opened (ENOENT: it does not exist).
+std::FILE* OpenForReading(const std::string& path, std::string* refusal);
 
 // The lines of a file, read in bounded memory: a line longer than maxLength
 // (a torn or foreign file) is skipped and counted, never held.

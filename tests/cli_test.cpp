@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "cli_run.h"
 #include "emulator/sim_link.h"
 #include "history/history.h"
@@ -332,6 +334,62 @@ TEST_F(Cli, DownloadAllWithOneFaultyReader) {
   EXPECT_EQ(State(readers_[0]).count("log"), 0u);
   // Confirmed once, the image reaches every reader.
   EXPECT_EQ(Vantor("download " + F("fw.bin") + " --all --yes").exitCode, 0);
+}
+
+// A history that cannot account for the attempts is refused, before any
+// reader is touched, without a hang, and stays as it was: no regular file
+// (a FIFO nobody reads, a device), a link in its last component (whatever
+// it names is left alone), another user's file (named, with the ways on),
+// a disk that takes only part of a batch's records (none of them stays).
+TEST_F(Cli, HistoryThatCannotAccountIsRefused) {
+  MakeReaders();
+  dir_.Write("target.conf", "keep\n");
+  const std::string full(3000, 'x');  // and its line break: 1 KiB short of the limit below
+  dir_.Write("full.jsonl", full + "\n");
+  const bool root = ::geteuid() == 0;
+  const std::string ways =
+      "it belongs to root (download with --no-history, or keep a history of your own with "
+      "VANTOR_HISTORY=FILE)";
+  struct Case {
+    std::string setup, history, args;
+    std::string inErr, prefix = "";
+    std::string kept = "", content = "";  // a file left with this content ("" absent)
+    bool opened = false;  // the readers were taken (nothing sent) before the history failed
+  } cases[] = {
+      {"mkfifo h.fifo", "h.fifo", "download " + F("script.bin") + " --all",
+       F("h.fifo") + ": is a FIFO, not a regular file; nothing was downloaded"},
+      {"", "h.fifo", "history", "history " + F("h.fifo") + " is a FIFO, not a regular file"},
+      {"", "/dev/full", "download " + F("script.bin"), "is a character device, not a regular"},
+      {"", "/dev/full", "history", "/dev/full is a character device, not a regular file"},
+      {"ln -s target.conf link.jsonl", "link.jsonl", "download " + F("script.bin"),
+       F("link.jsonl") + ": is a symbolic link", "", "target.conf", "keep\n"},
+      {"", "link.jsonl", "history", "is a symbolic link"},
+      {"ln -s gone.conf gone.jsonl", "gone.jsonl", "download " + F("script.bin") + " --all",
+       F("gone.jsonl") + ": is a symbolic link", "", "gone.conf"},
+      {"", "full.jsonl", "download " + F("script.bin") + " --all", "File too large",
+       "trap '' XFSZ; prlimit --fsize=4096", "full.jsonl", full + "\n", true},
+      {root ? "chmod 755 . && mkdir -m 755 shared && touch shared/h.jsonl" : "", "shared/h.jsonl",
+       "download " + F("script.bin"), F("shared/h.jsonl") + ": Permission denied; " + ways,
+       "setpriv --reuid=65534 --regid=65534 --clear-groups", "shared/h.jsonl", ""},
+  };
+  for (const auto& c : cases) {
+    if (c.history == "shared/h.jsonl" && !root) continue;  // another user's file needs root
+    if (!c.setup.empty()) RunShell("cd " + dir_.path() + " && " + c.setup, "/dev/null");
+    const std::string history = c.history[0] == '/' ? c.history : F(c.history);
+    const CliRun run = Vantor(c.args, "VANTOR_HISTORY=" + history + " " + c.prefix + " timeout 20");
+    EXPECT_EQ(run.exitCode, 1) << c.args << " " << c.history << "\n" << run.out << run.err;
+    EXPECT_NE(run.err.find(c.inErr), npos) << c.history << "\n" << run.err;
+    if (!c.kept.empty()) {
+      EXPECT_EQ(std::filesystem::exists(F(c.kept)) ? ReadFile(F(c.kept)) : "", c.content)
+          << c.history;
+    }
+    for (const auto& reader : readers_) {
+      json state = State(reader);
+      EXPECT_EQ(state.count("log"), c.opened ? 1u : 0u) << c.history;
+      EXPECT_TRUE(state.value("offline_records", json::array()).empty()) << c.history;
+      dir_.Write(reader.substr(reader.rfind('/') + 1), "{\"led\":[]}");
+    }
+  }
 }
 
 // The documentation's tables of options, environment variables and exit

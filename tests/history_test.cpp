@@ -171,8 +171,9 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
     }
     EXPECT_EQ(ids, std::strchr(c, '|') + 1) << args;
   }
-  // No history, one that cannot be read, one not written yet.
-  EXPECT_EQ(History("", "off").exitCode * 10 + History("", dir.path()).exitCode, 22);
+  // No history (a usage error), one that is no regular file (refused), one
+  // not written yet.
+  EXPECT_EQ(History("", "off").exitCode * 10 + History("", dir.path()).exitCode, 21);
   EXPECT_EQ(History("--json", dir.File("none")).out, "[]\n");
 }
 
