@@ -22,6 +22,7 @@
 
 #include "commands.h"
 #include "history.h"
+#include "terminal.h"
 
 namespace vantor::cli {
 namespace {
@@ -37,6 +38,17 @@ struct Attempt {
   bool ended() const { return finished != nullptr; }
   // Where the two records differ (the time), the "finished" one has the rest.
   std::string Text(std::string_view key) const { return base().Text(key); }
+  // A field for the terminal: the bytes the record keeps in "raw" when they
+  // were not UTF-8, so a name is shown as vantor list shows it.
+  std::string Shown(std::string_view key) const {
+    history::Record raw;
+    const std::string_view rawJson = base().Value("raw");
+    if (!rawJson.empty() && raw.Parse(std::string(rawJson))) {
+      const std::string bytes = history::FromHex(raw.Text(key));
+      if (!bytes.empty()) return cli::Shown(bytes);
+    }
+    return cli::Shown(Text(key));
+  }
   // The start, or the end when the "started" record is missing.
   std::string Time() const { return started ? started->Text("time") : finished->Text("time"); }
   std::string Result() const { return ended() ? finished->Text("result") : kUnended; }
@@ -80,7 +92,8 @@ std::string AttemptJson(const Attempt& attempt) {
 // attempt that may never end, a fifth of the memory of the whole record).
 history::Record Kept(const history::Record& started) {
   std::string line = "{";
-  for (const char* key : {"attempt", "batch", "time", "reader_path", "serial", "file_name"}) {
+  for (const char* key :
+       {"attempt", "batch", "time", "reader_path", "serial", "file_name", "raw"}) {
     const std::string_view value = started.Value(key);
     if (value.empty()) continue;
     line += line.size() > 1 ? ",\"" : "\"";
@@ -93,24 +106,6 @@ history::Record Kept(const history::Record& started) {
   return kept;
 }
 
-// A value for the terminal: control characters (C0, DEL, C1) become '?'.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if (c < 0x20 || c == 0x7F || c1) {
-      out += '?';
-      i += c1 ? 1 : 0;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::size_t Width(const std::string& utf8) {
   std::size_t n = 0;
   for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
@@ -120,10 +115,10 @@ std::size_t Width(const std::string& utf8) {
 struct Columns {
   std::size_t result = 6, reader = 6, serial = 6, file = 4;
   void Fit(const Attempt& attempt) {
-    result = std::max(result, Width(attempt.Result()));
-    reader = std::max(reader, Width(Printable(attempt.Text("reader_path"))));
-    serial = std::max(serial, Width(Printable(attempt.Text("serial"))));
-    file = std::max(file, Width(Printable(attempt.Text("file_name"))));
+    result = std::max(result, Width(Shown(attempt.Result())));
+    reader = std::max(reader, Width(attempt.Shown("reader_path")));
+    serial = std::max(serial, Width(attempt.Shown("serial")));
+    file = std::max(file, Width(attempt.Shown("file_name")));
   }
 };
 
@@ -273,9 +268,9 @@ class Query {
         std::snprintf(seconds, sizeof seconds, "%.2f",
                       std::strtod(duration.c_str(), nullptr) / 1000);
       }
-      PrintRow(columns_, Printable(attempt.Time()), attempt.Result(),
-               Printable(attempt.Text("reader_path")), Printable(attempt.Text("serial")),
-               Printable(attempt.Text("file_name")), seconds);
+      PrintRow(columns_, Shown(attempt.Time()), Shown(attempt.Result()),
+               attempt.Shown("reader_path"), attempt.Shown("serial"), attempt.Shown("file_name"),
+               seconds);
     }
     ++printed_;
   }
@@ -311,48 +306,48 @@ int RunHistory(const HistoryQuery& query) {
     std::fprintf(stderr,
                  "vantor: --since %s is no UTC date or time such as 2026-12-07 or "
                  "2026-12-07T08:00:00Z\n",
-                 query.since.c_str());
+                 Shown(query.since).c_str());
     return kExitUsage;
   }
   const history::Place place = history::Locate(false, false);
   if (!place.error.empty()) {
-    std::fprintf(stderr, "vantor: %s\n", place.error.c_str());
+    std::fprintf(stderr, "vantor: %s\n", Shown(place.error).c_str());
     return kExitUsage;
   }
   if (!place.on()) {
     std::fprintf(stderr, "vantor: the download history is off (VANTOR_HISTORY=off)\n");
     return kExitUsage;
   }
+  const std::string shownFile = Shown(place.file);
   std::string refusal;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
       history::OpenForReading(place.file, &refusal), &std::fclose);
   if (!file && !refusal.empty()) {
-    std::fprintf(stderr, "vantor: the download history %s %s\n", place.file.c_str(),
+    std::fprintf(stderr, "vantor: the download history %s %s\n", shownFile.c_str(),
                  refusal.c_str());
     return kExitFailed;
   }
   if (!file && errno == ENOENT) {
     std::fprintf(stderr, "vantor: no download recorded yet (%s does not exist)\n",
-                 place.file.c_str());
+                 shownFile.c_str());
     if (query.json) std::fputs("[]\n", stdout);
     return kExitOk;
   }
   if (!file) {
-    std::fprintf(stderr, "vantor: %s: %s\n", place.file.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "vantor: %s: %s\n", shownFile.c_str(), std::strerror(errno));
     return kExitUsage;
   }
   Query run(query, since);
   const std::uint64_t lines = run.Measure(file.get());
   if (std::ferror(file.get())) {
-    std::fprintf(stderr, "vantor: %s: %s\n", place.file.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "vantor: %s: %s\n", shownFile.c_str(), std::strerror(errno));
     return kExitUsage;
   }
   std::rewind(file.get());
   run.Print(file.get(), lines);
   if (run.skipped() > 0) {
-    std::fprintf(stderr, "vantor: %s: %llu line%s skipped (no history record)\n",
-                 place.file.c_str(), static_cast<unsigned long long>(run.skipped()),
-                 run.skipped() == 1 ? "" : "s");
+    std::fprintf(stderr, "vantor: %s: %llu line%s skipped (no history record)\n", shownFile.c_str(),
+                 static_cast<unsigned long long>(run.skipped()), run.skipped() == 1 ? "" : "s");
   }
   return kExitOk;
 }

@@ -133,6 +133,11 @@ std::string FinishedRecord(const Facts& facts, const End& end);
 std::string JsonString(const std::string& bytes, bool* wasRaw = nullptr);
 // Lower-case hex of the bytes.
 std::string Hex(const std::string& bytes);
+// The bytes of hex digits (either case); "" when hex is not whole pairs of them.
+std::string FromHex(std::string_view hex);
+// The length of the valid UTF-8 sequence at p[0..n) (n > 0), 0 when there
+// is none: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t Utf8Sequence(const unsigned char* p, std::size_t n);
 
 // object[field] = JsonString(bytes); when bytes are not valid UTF-8 also
 // object["raw"][field] = Hex(bytes), from which a reader gets the bytes back.

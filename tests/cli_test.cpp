@@ -392,6 +392,36 @@ TEST_F(Cli, HistoryThatCannotAccountIsRefused) {
   }
 }
 
+// One rule for everything vantor shows on a terminal, in every command: C0,
+// DEL, C1 and the bidirectional controls escaped, and a byte that is not
+// UTF-8 escaped the same way wherever a name is shown.
+TEST_F(Cli, OneEscapingRuleOnTheTerminal) {
+  const std::string name = F("r\xFF.json");
+  dir_.Write("r\xFF.json", R"({"serial":"S\u009b2J\u202e","firmware_version":"V\u202e1"})");
+  sim_.emplace("VANTOR_READER_SIM", name.c_str());
+  const std::string shownName = F("r\\xff.json");
+  dir_.Write("h.jsonl",
+             R"({"event":"finished","attempt":"a1","time":"2026-12-07T08:00:00.000Z",)"
+             R"("reader_path":"r\u00ff.json","serial":"S\u009b2J","file_name":"\u202ex\u2066.bin",)"
+             R"("result":"\u001b[2J\u001b[31m","raw":{"reader_path":"72ff2e6a736f6e"}})"
+             "\n");
+  const std::string utf8 = "LC_ALL=C.UTF-8 ";
+  for (const auto& [args, shown] :
+       {std::pair<std::string, std::string>{"list", shownName + "  0755:0001 v0205  ok  serial "
+                                                                "S\\x9b2J\\u202e\n"},
+        {"info", "Firmware Version: V\\u202e1\n"},
+        {"--reader $(printf 'x\\342\\200\\256') info", "reader x\\u202e is not attached"},
+        {"history --since " + std::string("$(printf '\\033')"), "--since \\x1b is no UTC date"},
+        {"history", "\\x1b[2J\\x1b[31m  r\\xff.json  S\\x9b2J  \\u202ex\\u2066.bin"}}) {
+    const CliRun run = Vantor(args, utf8 + "VANTOR_HISTORY=" + F("h.jsonl"));
+    const std::string said = run.out + run.err;
+    EXPECT_NE(said.find(shown), npos) << args << "\n" << said;
+    for (const char* raw : {"\x1b", "\xc2\x9b", "\xe2\x80\xae", "\xe2\x81\xa6", "\xff"}) {
+      EXPECT_EQ(said.find(raw), npos) << args << "\n" << said;
+    }
+  }
+}
+
 // The documentation's tables of options, environment variables and exit
 // codes name exactly what vantor's help (made from the code's tables) does.
 TEST_F(Cli, DocumentationMatchesTheHelp) {
