@@ -19,6 +19,7 @@
 #include <regex>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "commands.h"
 #include "history.h"
@@ -59,7 +60,10 @@ struct Attempt {
 std::string AttemptJson(const Attempt& attempt) {
   const history::Record& base = attempt.base();
   std::string out = "{";
+  std::vector<std::string_view> added;  // each key once, whatever the records repeat
   const auto add = [&](std::string_view key, std::string_view value) {
+    if (std::find(added.begin(), added.end(), key) != added.end()) return;
+    added.push_back(key);
     out += out.size() > 1 ? ",\"" : "\"";
     out.append(key.data(), key.size());
     out += "\":";
@@ -74,9 +78,10 @@ std::string AttemptJson(const Attempt& attempt) {
   add("result", attempt.ended() ? attempt.finished->Value("result") : "\"interrupted\"");
   for (std::size_t i = 0; i < base.size(); ++i) {
     const std::string_view key = base.Key(i);
-    if (key != "schema" && key != "event" && key != "time" && key != "raw" && key != "attempt" &&
-        key != "batch" && key != "result") {
-      add(key, base.Value(i));
+    if (key != "schema" && key != "event" && key != "time" && key != "raw" &&
+        (attempt.ended() || (key != "duration_ms" && key != "records_sent" &&
+                             key != "failed_step" && key != "exit_code"))) {
+      add(key, base.Value(key));  // a repeated key: its last value, as Value gives it
     }
   }
   if (!attempt.ended()) {
@@ -150,7 +155,12 @@ std::string NormalTime(const std::string& text) {
   std::smatch m;
   if (!std::regex_match(text, m, kTime)) return "";
   const auto number = [&](int i) { return m[i].matched ? std::stoi(m[i].str()) : 0; };
-  if (number(2) < 1 || number(2) > 12 || number(3) < 1 || number(3) > 31 || number(4) > 23 ||
+  const int year = number(1), month = number(2);
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  const int days = month == 2                                              ? (leap ? 29 : 28)
+                   : month == 4 || month == 6 || month == 9 || month == 11 ? 30
+                                                                           : 31;
+  if (month < 1 || month > 12 || number(3) < 1 || number(3) > days || number(4) > 23 ||
       number(5) > 59 || number(6) > 59) {
     return "";
   }
@@ -285,18 +295,31 @@ class Query {
 }  // namespace
 
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryQuery& query) {
+  // An empty value would filter nothing: a usage error rather than "all".
+  const CLI::Validator notEmpty(
+      [](std::string& value) { return value.empty() ? std::string("an empty value") : ""; }, "");
+  const CLI::Validator count(
+      [](std::string& value) {
+        const bool digits = !value.empty() && value.size() <= 18 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        return digits ? std::string() : "not a whole number of attempts (0 or more): " + value;
+      },
+      "");
   auto* command =
       app.add_subcommand("history", "Show the download history, one line per attempt, newest last");
   command->add_flag("--json", query.json, "Print the attempts as a JSON array");
-  command->add_option("--since", query.since,
-                      "Only attempts started at or after this UTC time, e.g. 2026-12-07 or "
-                      "2026-12-07T08:00:00Z");
-  command->add_option("--serial", query.serial, "Only the reader with this USB serial number");
+  command
+      ->add_option("--since", query.since,
+                   "Only attempts started at or after this UTC time, e.g. 2026-12-07 or "
+                   "2026-12-07T08:00:00Z")
+      ->check(notEmpty);
+  command->add_option("--serial", query.serial, "Only the reader with this USB serial number")
+      ->check(notEmpty);
   command->add_flag("--failed", query.failed,
                     "Only attempts that did not succeed, and those with no end recorded");
-  command->add_option("--batch", query.batch, "Only the readers of this download --all");
-  command->add_option("--limit", query.limit, "Only the newest N attempts")
-      ->check(CLI::NonNegativeNumber);
+  command->add_option("--batch", query.batch, "Only the readers of this download --all")
+      ->check(notEmpty);
+  command->add_option("--limit", query.limit, "Only the newest N attempts")->check(count);
   return command;
 }
 

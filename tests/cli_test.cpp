@@ -412,6 +412,9 @@ TEST_F(Cli, OneEscapingRuleOnTheTerminal) {
         {"info", "Firmware Version: V\\u202e1\n"},
         {"--reader $(printf 'x\\342\\200\\256') info", "reader x\\u202e is not attached"},
         {"history --since " + std::string("$(printf '\\033')"), "--since \\x1b is no UTC date"},
+        {"history --limit $(printf '\\302\\233')",
+         "--limit: not a whole number of attempts (0 "
+         "or more): \\x9b"},
         {"history", "\\x1b[2J\\x1b[31m  r\\xff.json  S\\x9b2J  \\u202ex\\u2066.bin"}}) {
     const CliRun run = Vantor(args, utf8 + "VANTOR_HISTORY=" + F("h.jsonl"));
     const std::string said = run.out + run.err;

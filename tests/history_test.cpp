@@ -121,15 +121,16 @@ CliRun History(const std::string& args, const std::string& file, const char* bef
                   dir.File("e"));
 }
 
-// A batch of two, an attempt with no end recorded, a control character.
+// A batch of two, an attempt with no end recorded, a control character,
+// keys that --json adds itself.
 const char kHistory[] =
     R"({"event":"started","attempt":"a1","batch":"b1","time":"2026-12-07T08:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"a.bin"}
 {"event":"started","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin"}
 {"event":"finished","attempt":"a1","batch":"b1","time":"2026-12-07T08:00:02.500Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"a.bin","duration_ms":2500,"result":"success","exit_code":0}
 {"event":"finished","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:03.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin","duration_ms":2990,"result":"failed","exit_code":1}
-{"event":"started","attempt":"a3","batch":null,"time":"2026-12-08T09:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"\ud83d\ude00fw.bin"}
+{"event":"started","attempt":"a3","batch":null,"time":"2026-12-08T09:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"\ud83d\ude00fw.bin","duration_ms":5}
 {"event":"started","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin"}
-{"event":"finished","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin","duration_ms":10,"result":"nothing-sent","exit_code":0}
+{"event":"finished","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin","duration_ms":10,"result":"nothing-sent","exit_code":0,"ended":"yes","started":"x"}
 )";
 
 TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
@@ -156,13 +157,39 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
 ]
 )");
 
+  // Each key once in every attempt --json prints.
+  std::istringstream printed(History("--json", dir.File("h")).out);
+  for (std::string line; std::getline(printed, line);) {
+    history::Record attempt;
+    if (!attempt.Parse(line.substr(0, line.find_last_of('}') + 1))) continue;
+    std::set<std::string_view> keys;
+    for (std::size_t i = 0; i < attempt.size(); ++i) keys.insert(attempt.Key(i));
+    EXPECT_EQ(keys.size(), attempt.size()) << line;
+  }
+
   // "ARGUMENTS|the attempts --json prints, or the exit code"
-  for (const char* c :
-       {"|a1 a2 a3 a4", "--failed --limit 1|a3", "--serial S1|a1 a3", "--batch b1|a1 a2",
-        "--limit 2|a3 a4", "--limit 0|", "--since 2026-12-08|a3 a4",
-        "--since 2026-12-07T08:00:00.005Z|a2 a3 a4", "--since '2026-12-07 08:00'|a1 a2 a3 a4",
-        "--since 2026-13-01|2", "--since 2026-00-05|2", "--since 2026-12-07T25:00|2",
-        "--since yesterday|2", "--limit -1|2"}) {
+  for (const char* c : {"|a1 a2 a3 a4",
+                        "--failed --limit 1|a3",
+                        "--serial S1|a1 a3",
+                        "--batch b1|a1 a2",
+                        "--limit 2|a3 a4",
+                        "--limit 0|",
+                        "--since 2026-12-08|a3 a4",
+                        "--since 2026-12-07T08:00:00.005Z|a2 a3 a4",
+                        "--since '2026-12-07 08:00'|a1 a2 a3 a4",
+                        "--since 2026-13-01|2",
+                        "--since 2026-00-05|2",
+                        "--since 2026-12-07T25:00|2",
+                        "--since yesterday|2",
+                        "--limit -1|2",
+                        "--limit 0x10|2",
+                        "--limit ' 1'|2",
+                        "--since 2026-02-31|2",
+                        "--since 2026-02-29|2",
+                        "--since 2024-02-29|a1 a2 a3 a4",
+                        "--since ''|2",
+                        "--serial ''|2",
+                        "--batch ''|2"}) {
     const std::string args = std::string(c).substr(0, std::strchr(c, '|') - c);
     const CliRun run = History("--json " + args, dir.File("h"));
     std::string ids = run.exitCode ? std::to_string(run.exitCode) : "";
@@ -170,6 +197,7 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
       ids += (ids.empty() ? "" : " ") + attempt["attempt"].get<std::string>();
     }
     EXPECT_EQ(ids, std::strchr(c, '|') + 1) << args;
+    EXPECT_LT(run.err.size(), 200u) << run.err;  // no range of 309 digits
   }
   // No history (a usage error), one that is no regular file (refused), one
   // not written yet.
