@@ -10,6 +10,7 @@
 
 #include "codepage.h"
 #include "format.h"
+#include "history.h"
 #include "local_path.h"
 #include "scope_guard.h"
 #include "text_file.h"
@@ -40,6 +41,14 @@ std::wstring StepText(const std::wstring& text) {
   return end == std::wstring::npos ? L"" : text.substr(0, end + 1);
 }
 
+// The SHA-256 of the bytes the load reads.
+class Hashing : public download::ReadWatcher {
+ public:
+  void Restart() override { sha256.Restart(); }
+  void Read(const char* data, std::size_t size) override { sha256.Update(data, size); }
+  history::Sha256 sha256;
+};
+
 }  // namespace
 
 std::wstring DownloadFile::Name() const {
@@ -55,7 +64,12 @@ LoadResult LoadDownloadFile(const std::wstring& path, const std::function<bool()
                             DownloadFile* file) {
   LoadResult result;
   try {
+    // The hash is of the bytes this one open file gives, read once, as they
+    // are checked and loaded: of what is sent, even when the file at path
+    // is replaced meanwhile.
+    Hashing hashing;
     download::TextFile text;
+    text.Watch(&hashing);
     if (!text.Open(ToLocalPath(path))) {
       result.fileError = text.OpenError();
       result.message = L"Open File Error!";
@@ -73,6 +87,8 @@ LoadResult LoadDownloadFile(const std::wstring& path, const std::function<bool()
       return result;
     }
     text.SeekToBegin();
+    file->sha256.clear();
+    file->size = 0;
     if (!download::LoadLines(text, file->mode, file->lines, &result.lineError)) {
       result.message = download::LineErrorMessage(result.lineError.number);
       result.outcome = Outcome::kLineError;  // nothing of a bad file reaches the reader
@@ -82,7 +98,11 @@ LoadResult LoadDownloadFile(const std::wstring& path, const std::function<bool()
         download::ToAnsi(file->Name()).size() > download::kMaxNameBytes) {
       result.message = L"File Name Too Long (over 255 bytes), Please Rename The File!";
       result.outcome = Outcome::kFileError;
+      return result;
     }
+    text.ReadToEnd();
+    file->sha256 = hashing.sha256.Final();
+    file->size = hashing.sha256.size();
   } catch (const std::exception& e) {
     result.readError = e.what();
     result.outcome = Outcome::kFileError;

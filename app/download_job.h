@@ -22,6 +22,10 @@ struct DownloadFile {
   std::uint8_t mode = 0;  // download::kHeaderNone, kHeaderF or kHeaderE
   std::uint8_t header[3] = {0, 0, 0};
   download::LineTable lines;
+  // The SHA-256 (hex) and the number of the bytes loaded: the whole file as
+  // this load read it.
+  std::string sha256;
+  std::uint64_t size = 0;
 
   // The part of the path after its last separator, as shown and sent.
   std::wstring Name() const;

@@ -24,6 +24,8 @@ history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPa
                                                  : history::Kind::kScript;
   std::copy(file.header, file.header + 3, facts.header);
   facts.lines = static_cast<long>(file.lines.size());
+  facts.sha256 = file.sha256;
+  facts.fileSize = file.size;
   return facts;
 }
 

@@ -10,8 +10,9 @@
 
 namespace vantor::app {
 
-// The attempt's facts, but its ids and the file's hash and size: the file
-// as loaded (path as the OS takes it) and the reader as listed.
+// The attempt's facts, but its ids: the file as loaded (path as the OS
+// takes it; its hash and size those of the bytes loaded) and the reader as
+// listed.
 history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
                             const os::ReaderDevice& reader);
 // The same for the reader at readerPath, looked up in a listing of its own.

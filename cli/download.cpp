@@ -265,27 +265,21 @@ int TerminalRows() {
 #endif
 }
 
-// The history's facts of each reader's attempt, and its started record,
-// before anything is sent. false with *error when the history cannot
-// account for the attempts: the download must not start.
+// The history's facts of each reader's attempt, and their started records
+// as one append (all or none), before anything is sent. false with *error
+// when the history cannot account for the attempts: the download must not
+// start, and no attempt of it is left in the history.
 bool RecordStarts(history::Appender& appender, const history::Place& place, const std::string& path,
                   const app::DownloadFile& file, bool batch,
                   std::vector<std::unique_ptr<ReaderRun>>& runs, std::string* error) {
-  std::string sha256;
-  std::uint64_t size = 0;
-  if (place.on() &&
-      (!appender.Open(place, error) || !history::HashFile(path, &sha256, &size, error))) {
-    return false;
-  }
   const std::string batchId = batch ? history::NewId() : "";
+  std::vector<std::string> records;
   for (auto& run : runs) {
     run->facts = app::AttemptFacts(file, path, run->device);
     run->facts.batch = batchId;
-    run->facts.sha256 = sha256;
-    run->facts.fileSize = size;
-    if (place.on() && !appender.Append(history::StartedRecord(run->facts), error)) return false;
+    records.push_back(history::StartedRecord(run->facts));
   }
-  return true;
+  return !place.on() || appender.Append(records, error);
 }
 
 // Each attempt's finished record; false with *error when one was not written.
@@ -369,6 +363,17 @@ int Download(const Selection& selection, const std::string& path, const Download
     return EndEarly(ExitCodeFor(load.outcome), path, reason, options.json);
   }
 
+  // The history is opened before any reader is touched: one that cannot
+  // account for the attempts stops the download here.
+  const history::Place place = history::Locate(options.noHistory, false);
+  history::Appender appender;
+  std::string historyError = place.error;
+  if (historyError.empty() && place.on()) appender.Open(place, &historyError);
+  if (!historyError.empty()) {
+    std::fprintf(stderr, "vantor: %s; nothing was downloaded\n", Shown(historyError).c_str());
+    return EndEarly(kExitFailed, path, historyError, options.json);
+  }
+
   // From here on a signal stops the downloads instead of the process.
   std::atomic<bool> stop{false};
   StopOnSignals signals(stop);
@@ -414,13 +419,9 @@ int Download(const Selection& selection, const std::string& path, const Download
   }
 
   // The history accounts for every attempt before anything is sent.
-  const history::Place place = history::Locate(options.noHistory, false);
-  history::Appender appender;
-  std::string historyError = place.error;
-  if (!historyError.empty() ||
-      !RecordStarts(appender, place, path, file, selection.all, runs, &historyError)) {
+  if (!RecordStarts(appender, place, path, file, selection.all, runs, &historyError)) {
     for (auto& run : runs) run->reader.Close();
-    std::fprintf(stderr, "vantor: %s; nothing was downloaded\n", historyError.c_str());
+    std::fprintf(stderr, "vantor: %s; nothing was downloaded\n", Shown(historyError).c_str());
     return EndEarly(kExitFailed, path, historyError, options.json);
   }
 
@@ -470,7 +471,7 @@ int Download(const Selection& selection, const std::string& path, const Download
       ReportCloseFailure();
     }
   }
-  if (!recorded) std::fprintf(stderr, "vantor: %s\n", historyError.c_str());
+  if (!recorded) std::fprintf(stderr, "vantor: %s\n", Shown(historyError).c_str());
   if (signal != 0) return 128 + signal;
   if (runs.empty()) return kExitNoReader;
   if (!recorded) return kExitFailed;

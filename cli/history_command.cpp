@@ -19,9 +19,11 @@
 #include <regex>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "commands.h"
 #include "history.h"
+#include "terminal.h"
 
 namespace vantor::cli {
 namespace {
@@ -37,6 +39,17 @@ struct Attempt {
   bool ended() const { return finished != nullptr; }
   // Where the two records differ (the time), the "finished" one has the rest.
   std::string Text(std::string_view key) const { return base().Text(key); }
+  // A field for the terminal: the bytes the record keeps in "raw" when they
+  // were not UTF-8, so a name is shown as vantor list shows it.
+  std::string Shown(std::string_view key) const {
+    history::Record raw;
+    const std::string_view rawJson = base().Value("raw");
+    if (!rawJson.empty() && raw.Parse(std::string(rawJson))) {
+      const std::string bytes = history::FromHex(raw.Text(key));
+      if (!bytes.empty()) return cli::Shown(bytes);
+    }
+    return cli::Shown(Text(key));
+  }
   // The start, or the end when the "started" record is missing.
   std::string Time() const { return started ? started->Text("time") : finished->Text("time"); }
   std::string Result() const { return ended() ? finished->Text("result") : kUnended; }
@@ -47,7 +60,10 @@ struct Attempt {
 std::string AttemptJson(const Attempt& attempt) {
   const history::Record& base = attempt.base();
   std::string out = "{";
+  std::vector<std::string_view> added;  // each key once, whatever the records repeat
   const auto add = [&](std::string_view key, std::string_view value) {
+    if (std::find(added.begin(), added.end(), key) != added.end()) return;
+    added.push_back(key);
     out += out.size() > 1 ? ",\"" : "\"";
     out.append(key.data(), key.size());
     out += "\":";
@@ -62,9 +78,10 @@ std::string AttemptJson(const Attempt& attempt) {
   add("result", attempt.ended() ? attempt.finished->Value("result") : "\"interrupted\"");
   for (std::size_t i = 0; i < base.size(); ++i) {
     const std::string_view key = base.Key(i);
-    if (key != "schema" && key != "event" && key != "time" && key != "raw" && key != "attempt" &&
-        key != "batch" && key != "result") {
-      add(key, base.Value(i));
+    if (key != "schema" && key != "event" && key != "time" && key != "raw" &&
+        (attempt.ended() || (key != "duration_ms" && key != "records_sent" &&
+                             key != "failed_step" && key != "exit_code"))) {
+      add(key, base.Value(key));  // a repeated key: its last value, as Value gives it
     }
   }
   if (!attempt.ended()) {
@@ -80,7 +97,8 @@ std::string AttemptJson(const Attempt& attempt) {
 // attempt that may never end, a fifth of the memory of the whole record).
 history::Record Kept(const history::Record& started) {
   std::string line = "{";
-  for (const char* key : {"attempt", "batch", "time", "reader_path", "serial", "file_name"}) {
+  for (const char* key :
+       {"attempt", "batch", "time", "reader_path", "serial", "file_name", "raw"}) {
     const std::string_view value = started.Value(key);
     if (value.empty()) continue;
     line += line.size() > 1 ? ",\"" : "\"";
@@ -93,24 +111,6 @@ history::Record Kept(const history::Record& started) {
   return kept;
 }
 
-// A value for the terminal: control characters (C0, DEL, C1) become '?'.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if (c < 0x20 || c == 0x7F || c1) {
-      out += '?';
-      i += c1 ? 1 : 0;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::size_t Width(const std::string& utf8) {
   std::size_t n = 0;
   for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
@@ -120,10 +120,10 @@ std::size_t Width(const std::string& utf8) {
 struct Columns {
   std::size_t result = 6, reader = 6, serial = 6, file = 4;
   void Fit(const Attempt& attempt) {
-    result = std::max(result, Width(attempt.Result()));
-    reader = std::max(reader, Width(Printable(attempt.Text("reader_path"))));
-    serial = std::max(serial, Width(Printable(attempt.Text("serial"))));
-    file = std::max(file, Width(Printable(attempt.Text("file_name"))));
+    result = std::max(result, Width(Shown(attempt.Result())));
+    reader = std::max(reader, Width(attempt.Shown("reader_path")));
+    serial = std::max(serial, Width(attempt.Shown("serial")));
+    file = std::max(file, Width(attempt.Shown("file_name")));
   }
 };
 
@@ -155,7 +155,12 @@ std::string NormalTime(const std::string& text) {
   std::smatch m;
   if (!std::regex_match(text, m, kTime)) return "";
   const auto number = [&](int i) { return m[i].matched ? std::stoi(m[i].str()) : 0; };
-  if (number(2) < 1 || number(2) > 12 || number(3) < 1 || number(3) > 31 || number(4) > 23 ||
+  const int year = number(1), month = number(2);
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  const int days = month == 2                                              ? (leap ? 29 : 28)
+                   : month == 4 || month == 6 || month == 9 || month == 11 ? 30
+                                                                           : 31;
+  if (month < 1 || month > 12 || number(3) < 1 || number(3) > days || number(4) > 23 ||
       number(5) > 59 || number(6) > 59) {
     return "";
   }
@@ -273,9 +278,9 @@ class Query {
         std::snprintf(seconds, sizeof seconds, "%.2f",
                       std::strtod(duration.c_str(), nullptr) / 1000);
       }
-      PrintRow(columns_, Printable(attempt.Time()), attempt.Result(),
-               Printable(attempt.Text("reader_path")), Printable(attempt.Text("serial")),
-               Printable(attempt.Text("file_name")), seconds);
+      PrintRow(columns_, Shown(attempt.Time()), Shown(attempt.Result()),
+               attempt.Shown("reader_path"), attempt.Shown("serial"), attempt.Shown("file_name"),
+               seconds);
     }
     ++printed_;
   }
@@ -290,18 +295,31 @@ class Query {
 }  // namespace
 
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryQuery& query) {
+  // An empty value would filter nothing: a usage error rather than "all".
+  const CLI::Validator notEmpty(
+      [](std::string& value) { return value.empty() ? std::string("an empty value") : ""; }, "");
+  const CLI::Validator count(
+      [](std::string& value) {
+        const bool digits = !value.empty() && value.size() <= 18 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        return digits ? std::string() : "not a whole number of attempts (0 or more): " + value;
+      },
+      "");
   auto* command =
       app.add_subcommand("history", "Show the download history, one line per attempt, newest last");
   command->add_flag("--json", query.json, "Print the attempts as a JSON array");
-  command->add_option("--since", query.since,
-                      "Only attempts started at or after this UTC time, e.g. 2026-12-07 or "
-                      "2026-12-07T08:00:00Z");
-  command->add_option("--serial", query.serial, "Only the reader with this USB serial number");
+  command
+      ->add_option("--since", query.since,
+                   "Only attempts started at or after this UTC time, e.g. 2026-12-07 or "
+                   "2026-12-07T08:00:00Z")
+      ->check(notEmpty);
+  command->add_option("--serial", query.serial, "Only the reader with this USB serial number")
+      ->check(notEmpty);
   command->add_flag("--failed", query.failed,
                     "Only attempts that did not succeed, and those with no end recorded");
-  command->add_option("--batch", query.batch, "Only the readers of this download --all");
-  command->add_option("--limit", query.limit, "Only the newest N attempts")
-      ->check(CLI::NonNegativeNumber);
+  command->add_option("--batch", query.batch, "Only the readers of this download --all")
+      ->check(notEmpty);
+  command->add_option("--limit", query.limit, "Only the newest N attempts")->check(count);
   return command;
 }
 
@@ -311,42 +329,48 @@ int RunHistory(const HistoryQuery& query) {
     std::fprintf(stderr,
                  "vantor: --since %s is no UTC date or time such as 2026-12-07 or "
                  "2026-12-07T08:00:00Z\n",
-                 query.since.c_str());
+                 Shown(query.since).c_str());
     return kExitUsage;
   }
   const history::Place place = history::Locate(false, false);
   if (!place.error.empty()) {
-    std::fprintf(stderr, "vantor: %s\n", place.error.c_str());
+    std::fprintf(stderr, "vantor: %s\n", Shown(place.error).c_str());
     return kExitUsage;
   }
   if (!place.on()) {
     std::fprintf(stderr, "vantor: the download history is off (VANTOR_HISTORY=off)\n");
     return kExitUsage;
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(history::OpenForReading(place.file),
-                                                       &std::fclose);
+  const std::string shownFile = Shown(place.file);
+  std::string refusal;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      history::OpenForReading(place.file, &refusal), &std::fclose);
+  if (!file && !refusal.empty()) {
+    std::fprintf(stderr, "vantor: the download history %s %s\n", shownFile.c_str(),
+                 refusal.c_str());
+    return kExitFailed;
+  }
   if (!file && errno == ENOENT) {
     std::fprintf(stderr, "vantor: no download recorded yet (%s does not exist)\n",
-                 place.file.c_str());
+                 shownFile.c_str());
     if (query.json) std::fputs("[]\n", stdout);
     return kExitOk;
   }
   if (!file) {
-    std::fprintf(stderr, "vantor: %s: %s\n", place.file.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "vantor: %s: %s\n", shownFile.c_str(), std::strerror(errno));
     return kExitUsage;
   }
   Query run(query, since);
   const std::uint64_t lines = run.Measure(file.get());
   if (std::ferror(file.get())) {
-    std::fprintf(stderr, "vantor: %s: %s\n", place.file.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "vantor: %s: %s\n", shownFile.c_str(), std::strerror(errno));
     return kExitUsage;
   }
   std::rewind(file.get());
   run.Print(file.get(), lines);
   if (run.skipped() > 0) {
-    std::fprintf(stderr, "vantor: %s: %llu line%s skipped (no history record)\n",
-                 place.file.c_str(), static_cast<unsigned long long>(run.skipped()),
-                 run.skipped() == 1 ? "" : "s");
+    std::fprintf(stderr, "vantor: %s: %llu line%s skipped (no history record)\n", shownFile.c_str(),
+                 static_cast<unsigned long long>(run.skipped()), run.skipped() == 1 ? "" : "s");
   }
   return kExitOk;
 }

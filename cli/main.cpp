@@ -40,13 +40,13 @@ bool EnvironmentIsValid() {
       std::fprintf(stderr,
                    "vantor: VANTOR_READ_TIMEOUT_MS=%s is not a whole number of milliseconds "
                    "from 1 to 3600000\n",
-                   ms);
+                   vantor::cli::Shown(std::string(ms)).c_str());
       return false;
     }
   }
   if (!vantor::download::AnsiCharsetKnown()) {
     std::fprintf(stderr, "vantor: VANTOR_CODEPAGE=%s is not a code page this system knows\n",
-                 vantor::download::AnsiCharset().c_str());
+                 vantor::cli::Shown(vantor::download::AnsiCharset()).c_str());
     return false;
   }
   return true;
@@ -80,8 +80,9 @@ namespace {
 int Run(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   // The emulated reader's failures, as the library records them.
-  vantor::ReportReaderFailuresTo(
-      [](const std::string& text) { std::fprintf(stderr, "vantor emulator: %s\n", text.c_str()); });
+  vantor::ReportReaderFailuresTo([](const std::string& text) {
+    std::fprintf(stderr, "vantor emulator: %s\n", vantor::cli::Shown(text).c_str());
+  });
 #ifdef _WIN32
   // The arguments as UTF-8 from the wide command line, so that any file
   // name survives (the narrow argv has only the ANSI code page).
@@ -112,6 +113,10 @@ int Run(int argc, char** argv) {
                exitCodes + "."};
   app.footer(environment);
   app.require_subcommand(1);
+  // A usage error echoes what was typed: shown by the terminal rule.
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return Shown(std::string(e.what())) + "\nRun with --help for more information.\n";
+  });
   app.set_version_flag("--version,--tool-version", "vantor " VANTORTOOL_VERSION);
 
   int slot = 0;
@@ -172,7 +177,8 @@ int Run(int argc, char** argv) {
       known = known || sub->check_name(argv[1]);
     }
     if (!known) {
-      std::fprintf(stderr, "vantor: unknown command '%s' (see vantor --help)\n", argv[1]);
+      std::fprintf(stderr, "vantor: unknown command '%s' (see vantor --help)\n",
+                   Shown(std::string(argv[1])).c_str());
       return kExitUsage;
     }
   }

@@ -12,7 +12,20 @@
 namespace vantor::cli {
 namespace {
 
-bool IsControl(std::uint32_t c) { return (c < 0x20 && c != '\n') || (c >= 0x7F && c <= 0x9F); }
+// What could drive a terminal or reorder what it shows: C0, DEL, C1 and the
+// bidirectional controls (marks, embeddings, overrides, isolates).
+bool MustEscape(std::uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// The one escaped form of a character, or of a byte that is no text:
+// \x1b, \xff, \u202e.
+std::string Escaped(std::uint32_t c) {
+  char piece[16];
+  std::snprintf(piece, sizeof piece, c < 0x100 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(c));
+  return piece;
+}
 
 void AppendUtf8(std::string& out, std::uint32_t c) {
   if (c < 0x80) {
@@ -32,37 +45,56 @@ void AppendUtf8(std::string& out, std::uint32_t c) {
   }
 }
 
-}  // namespace
-
-std::string Shown(const std::string& text) {
+// Bytes for the terminal: valid UTF-8 is kept but for the characters that
+// must be escaped (line breaks kept when lines is set); each other byte is
+// escaped.
+std::string ShownBytes(const std::string& text, bool lines) {
   std::string out;
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (IsControl(c) && c < 0x80) {
-      char piece[8];
-      std::snprintf(piece, sizeof piece, "\\x%02x", c);
-      out += piece;
-    } else {
-      out += ch;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = history::Utf8Sequence(p + i, text.size() - i);
+    if (n == 0) {
+      out += Escaped(p[i++]);
+      continue;
     }
+    std::uint32_t c = n == 1 ? p[i] : p[i] & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (p[i + k] & 0x3F);
+    if (MustEscape(c) && !(lines && c == '\n')) {
+      out += Escaped(c);
+    } else {
+      out.append(text, i, n);
+    }
+    i += n;
   }
   return out;
 }
 
-std::string Shown(const std::wstring& text) {
+// Wide text for the terminal by the same rule; a byte a path kept as
+// U+DC80 + b (see local_path.h) is no text and is escaped as that byte.
+std::string ShownWide(const std::wstring& text, bool lines) {
   std::wstring safe;
   for (wchar_t wc : text) {
     const auto c = static_cast<std::uint32_t>(wc);
-    if (IsControl(c)) {
-      wchar_t piece[8];
-      std::swprintf(piece, 8, L"\\x%02x", c);
-      safe += piece;
-    } else {
+    std::string escaped;
+    if (c >= 0xDC80 && c <= 0xDCFF) {
+      escaped = Escaped(c - 0xDC00);
+    } else if (MustEscape(c) && !(lines && c == '\n')) {
+      escaped = Escaped(c);
+    }
+    if (escaped.empty()) {
       safe += wc;
+    } else {
+      safe.append(escaped.begin(), escaped.end());
     }
   }
   return ToTerminal(safe);
 }
+
+}  // namespace
+
+std::string Shown(const std::string& text) { return ShownBytes(text, false); }
+
+std::string Shown(const std::wstring& text) { return ShownWide(text, false); }
 
 std::string ShownPane(const std::wstring& pane) {
   std::wstring text;
@@ -70,7 +102,7 @@ std::string ShownPane(const std::wstring& pane) {
     if (pane[i] == L'\r' && i + 1 < pane.size() && pane[i + 1] == L'\n') continue;
     text += pane[i];
   }
-  return Shown(text);
+  return ShownWide(text, true);
 }
 
 std::string EchoLine(const std::wstring& text) {
@@ -84,10 +116,8 @@ std::string EchoLine(const std::wstring& text) {
     } else if (c >= 0x20 && c <= 0x7E) {
       piece[0] = static_cast<char>(c);
       piece[1] = '\0';
-    } else if (c <= 0xFF) {
-      std::snprintf(piece, sizeof piece, "\\x%02x", static_cast<unsigned>(c));
     } else {
-      std::snprintf(piece, sizeof piece, "\\u%04x", static_cast<unsigned>(c & 0xFFFF));
+      std::snprintf(piece, sizeof piece, "%s", Escaped(c & 0xFFFF).c_str());
     }
     if (out.size() + std::strlen(piece) > kShown) {
       out += "...";

@@ -7,13 +7,16 @@
 
 namespace vantor::cli {
 
-// A path or a text from a file or the reader, for the terminal: control
-// characters (C0 but the line break, DEL, C1) escaped as \x1b, so that
-// nothing in a name can drive the terminal. Printable text, UTF-8
-// included, is kept.
+// The one rule for everything vantor shows on a terminal: a path, a name
+// or a text from a file, the reader or the history, with the characters
+// that could drive the terminal or reorder the line (C0, DEL, C1 and the
+// bidirectional controls U+061C, U+200E, U+200F, U+202A-U+202E,
+// U+2066-U+2069) escaped as \x1b or \u202e, and each byte that is not
+// valid UTF-8 (a Linux name is bytes) as \xff. Other text is kept.
 std::string Shown(const std::string& text);
 std::string Shown(const std::wstring& text);
-// The pane's text for the terminal: CR LF becomes LF, then Shown.
+// The pane's text for the terminal: CR LF becomes LF, then Shown but for
+// the line breaks.
 std::string ShownPane(const std::wstring& pane);
 // A bad line for the terminal: at most about 80 characters, then "...";
 // control characters, bytes above 0x7E and the backslash escaped, so the

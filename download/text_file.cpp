@@ -88,6 +88,7 @@ bool TextFile::Open(const std::string& path) {
   // Reads go straight into our own buffer.
   std::setvbuf(f, nullptr, _IONBF, 0);
   file_ = f;
+  fills_ = 0;
   buffer_.reset(new char[kBufferSize]);
   ResetReading();
   return true;
@@ -125,14 +126,33 @@ void TextFile::ResetReading() {
 }
 
 void TextFile::SeekToBegin() {
-  if (file_ != nullptr) {
+  // The buffer (or the memory) holds the text from its first byte.
+  if ((file_ != nullptr && fills_ == 1) || (memoryOpen_ && memoryServed_)) {
+    const char* start = memoryOpen_ ? memory_ : buffer_.get();
+    const char* end = end_;
+    ResetReading();
+    pos_ = start;
+    end_ = end;
+    memoryServed_ = memoryOpen_;
+    return;
+  }
+  if (file_ != nullptr && fills_ > 1) {
     if (std::fseek(file_, 0, SEEK_SET) != 0) {
       throw std::runtime_error(std::string("cannot rewind the download file: ") +
                                std::strerror(errno));
     }
     std::clearerr(file_);
+    fills_ = 0;
+    if (watcher_ != nullptr) watcher_->Restart();
   }
   ResetReading();
+}
+
+void TextFile::ReadToEnd() {
+  while (Fill()) {
+  }
+  pos_ = end_;
+  textEnded_ = true;
 }
 
 bool TextFile::Fill() {
@@ -141,6 +161,7 @@ bool TextFile::Fill() {
     memoryServed_ = true;
     pos_ = memory_;
     end_ = memory_ + memorySize_;
+    if (watcher_ != nullptr) watcher_->Read(pos_, memorySize_);
     return true;
   }
   if (file_ == nullptr) return false;
@@ -150,8 +171,10 @@ bool TextFile::Fill() {
     throw std::runtime_error(std::string("cannot read the download file: ") + std::strerror(err));
   }
   if (got == 0) return false;
+  ++fills_;
   pos_ = buffer_.get();
   end_ = pos_ + got;
+  if (watcher_ != nullptr) watcher_->Read(pos_, got);
   return true;
 }
 

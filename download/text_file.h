@@ -13,6 +13,15 @@ namespace vantor::download {
 // (521 bytes) with room for blanks around it and for a long comment.
 constexpr std::size_t kMaxHeldLine = 1024;
 
+// Sees the bytes as they are read from the file or memory: each byte once,
+// in order; Restart() when the file is read again from its first byte.
+class ReadWatcher {
+ public:
+  virtual ~ReadWatcher() = default;
+  virtual void Restart() = 0;
+  virtual void Read(const char* data, std::size_t size) = 0;
+};
+
 // Every byte becomes one wide character of the same code (0x00-0xFF); there
 // is no BOM or multibyte handling. A line ends at LF, and a CR directly
 // before the LF belongs to the line break; any other CR is an ordinary
@@ -44,9 +53,19 @@ class TextFile {
 
   bool IsOpen() const;
 
-  // Starts reading again from the first line. Throws std::runtime_error when
+  // Starts reading again from the first line. While everything read so far
+  // is still buffered (a first line shorter than the buffer), the buffered
+  // bytes are read again rather than the file, so a check of the first line
+  // and the load after it see the same bytes. Throws std::runtime_error when
   // the file cannot be repositioned.
   void SeekToBegin();
+
+  // Shows every byte read from now on to watcher (nullptr: none), which
+  // must outlive the reading.
+  void Watch(ReadWatcher* watcher) { watcher_ = watcher; }
+  // Reads the rest of the file, past a 0x1A too, without keeping it (for
+  // the watcher). Throws std::runtime_error on a read error.
+  void ReadToEnd();
 
   // The next line without its line break. Returns false (with line empty) at
   // the end of the text or when nothing is open. A read error is not the end
@@ -77,7 +96,9 @@ class TextFile {
   bool memoryOpen_ = false;
   bool memoryServed_ = false;
 
+  ReadWatcher* watcher_ = nullptr;
   std::unique_ptr<char[]> buffer_;
+  int fills_ = 0;  // reads into buffer_ since the file was opened or repositioned
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
   bool textEnded_ = false;

@@ -54,6 +54,62 @@ int MakeParents(const std::string& path, mode_t mode) {
   return 0;
 }
 
+// What path is when it is there but is no regular file ("" otherwise):
+// the history is never opened through a link, nor as a FIFO or a device,
+// whose open or reads could block or never end.
+std::string NotRegular(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
+  if (S_ISLNK(info.st_mode)) return "is a symbolic link; the history is not used through a link";
+  const char* kind = S_ISDIR(info.st_mode)    ? "a directory"
+                     : S_ISFIFO(info.st_mode) ? "a FIFO"
+                     : S_ISCHR(info.st_mode)  ? "a character device"
+                     : S_ISBLK(info.st_mode)  ? "a block device"
+                     : S_ISSOCK(info.st_mode) ? "a socket"
+                                              : "something else";
+  return std::string("is ") + kind + ", not a regular file";
+}
+
+// After an open that was denied: who owns the file, or the nearest folder
+// above it that exists, when that is not this user, and how to go on.
+std::string OwnerHint(const std::string& file) {
+  for (std::string path = file;; path = FolderOf(path)) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+      if (info.st_uid == ::geteuid()) return "";
+      const passwd* owner = ::getpwuid(info.st_uid);
+      const std::string name =
+          owner && owner->pw_name ? owner->pw_name : "user " + std::to_string(info.st_uid);
+      return "; " + (path == file ? std::string("it") : path) + " belongs to " + name +
+             " (download with --no-history, or keep a history of your own with "
+             "VANTOR_HISTORY=FILE)";
+    }
+    if (path == "/" || path == ".") return "";
+  }
+}
+
+// Opens path with flags, not following a link in its last component and
+// without blocking; *refusal is set (and -1 returned) for what is no
+// regular file.
+int OpenRegular(const std::string& path, int flags, std::string* refusal) {
+  if (!(*refusal = NotRegular(path)).empty()) return -1;
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    const int error = errno;
+    *refusal = NotRegular(path);  // replaced meanwhile
+    errno = error;
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    *refusal = "is not a regular file";
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 Place Locate(bool noHistory, bool window) {
@@ -103,11 +159,23 @@ bool Appender::Open(const Place& place, std::string* error) {
     return Fail(error, SystemReason(failed));
   }
   // Read access lets Append see whether the last line was ended.
-  int fd = ::open(file_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-  if (fd < 0 && errno == EACCES) fd = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    fd = ::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd >= 0) SyncFolder(FolderOf(file_));
+  std::string refusal;
+  int fd = OpenRegular(file_, O_RDWR | O_APPEND, &refusal);
+  if (fd < 0 && errno == EACCES && refusal.empty()) {
+    fd = OpenRegular(file_, O_WRONLY | O_APPEND, &refusal);
+  }
+  if (fd < 0 && errno == ENOENT && refusal.empty()) {
+    fd = OpenRegular(file_, O_RDWR | O_APPEND | O_CREAT | O_EXCL, &refusal);
+    if (fd < 0 && errno == EEXIST && refusal.empty()) {  // made by another process meanwhile
+      fd = OpenRegular(file_, O_RDWR | O_APPEND, &refusal);
+    } else if (fd >= 0) {
+      SyncFolder(FolderOf(file_));
+    }
+  }
+  if (fd < 0 && !refusal.empty()) return Fail(error, refusal);
+  if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+    const std::string reason = SystemReason(errno);
+    return Fail(error, reason + OwnerHint(file_));
   }
   if (fd < 0) return Fail(error, SystemReason(errno));
   handle_ = fd;
@@ -115,6 +183,10 @@ bool Appender::Open(const Place& place, std::string* error) {
 }
 
 bool Appender::Append(const std::string& line, std::string* error, bool sync) {
+  return Append(std::vector<std::string>{line}, error, sync);
+}
+
+bool Appender::Append(const std::vector<std::string>& lines, std::string* error, bool sync) {
   std::lock_guard<std::mutex> guard(lock_);
   const int fd = static_cast<int>(handle_);
   if (fd < 0) return Fail(error, SystemReason(EBADF));
@@ -123,12 +195,12 @@ bool Appender::Append(const std::string& line, std::string* error, bool sync) {
   }
   std::string text;
   struct stat info {};
+  const bool sized = ::fstat(fd, &info) == 0;
   char last = '\n';
-  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+  if (sized && info.st_size > 0) {
     if (::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') text = "\n";
   }
-  text += line;
-  text += '\n';
+  for (const auto& line : lines) text += line + '\n';
   // One write; a short one (a full disk) is followed by one that names why.
   int failed = 0;
   for (std::size_t done = 0; done < text.size() && failed == 0;) {
@@ -136,13 +208,24 @@ bool Appender::Append(const std::string& line, std::string* error, bool sync) {
     if (n > 0) done += static_cast<std::size_t>(n);
     if (n < 0 && errno != EINTR) failed = errno;
   }
+  // Flushed under the lock, so that a failure can still take back what was
+  // written: no record, nor a torn piece of one, stays of a failed append.
+  if (failed == 0 && sync && ::fsync(fd) != 0) failed = errno;
+  if (failed != 0 && sized) {
+    while (::ftruncate(fd, info.st_size) != 0 && errno == EINTR) {
+    }
+  }
   ::flock(fd, LOCK_UN);
-  // EINVAL: a file that keeps nothing (VANTOR_HISTORY=/dev/null).
-  if (failed == 0 && sync && ::fsync(fd) != 0 && errno != EINVAL) failed = errno;
   return failed == 0 || Fail(error, SystemReason(failed));
 }
 
-std::FILE* OpenForReading(const std::string& path) { return std::fopen(path.c_str(), "rbe"); }
+std::FILE* OpenForReading(const std::string& path, std::string* refusal) {
+  const int fd = OpenRegular(path, O_RDONLY, refusal);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
 
 std::string SystemReason(int code) { return std::strerror(code); }
 

@@ -1,5 +1,7 @@
 // The history's place and its appender on Windows: LockFileEx, a handle
 // opened for appending only (FILE_APPEND_DATA), FlushFileBuffers.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -48,6 +50,21 @@ void MakeParents(const std::wstring& path) {
 
 HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// What an open handle is when it is no regular file on a disk ("" otherwise):
+// the history is never used through a link (it is opened with
+// FILE_FLAG_OPEN_REPARSE_POINT), nor as a pipe or a device such as NUL.
+std::string NotRegular(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) {
+    return "is not a regular file";
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return "is a symbolic link; the history is not used through a link";
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "is a directory, not a regular file";
+  return "";
+}
+
 }  // namespace
 
 Place Locate(bool noHistory, bool window) {
@@ -92,17 +109,26 @@ bool Appender::Open(const Place& place, std::string* error) {
   // Without FILE_WRITE_DATA every write goes to the end of the file; read
   // access lets LockFileEx lock it and Append see whether the last line
   // was ended.
-  const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(path.c_str(), FILE_APPEND_DATA | GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return Fail(error, SystemReason(static_cast<int>(GetLastError())));
+  }
+  if (const std::string refusal = NotRegular(file); !refusal.empty()) {
+    CloseHandle(file);
+    return Fail(error, refusal);
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
   return true;
 }
 
 bool Appender::Append(const std::string& line, std::string* error, bool sync) {
+  return Append(std::vector<std::string>{line}, error, sync);
+}
+
+bool Appender::Append(const std::vector<std::string>& lines, std::string* error, bool sync) {
   std::lock_guard<std::mutex> guard(lock_);
   const HANDLE file = Handle(handle_);
   if (handle_ == -1) return Fail(error, SystemReason(ERROR_INVALID_HANDLE));
@@ -121,8 +147,7 @@ bool Appender::Append(const std::string& line, std::string* error, bool sync) {
     DWORD read = 0;
     if (ReadFile(file, &byte, 1, &read, &at) && read == 1 && byte != '\n') text = "\n";
   }
-  text += line;
-  text += '\n';
+  for (const auto& line : lines) text += line + '\n';
   DWORD failed = 0;
   for (std::size_t done = 0; done < text.size() && failed == 0;) {
     DWORD written = 0;
@@ -137,7 +162,29 @@ bool Appender::Append(const std::string& line, std::string* error, bool sync) {
   return failed == 0 || Fail(error, SystemReason(static_cast<int>(failed)));
 }
 
-std::FILE* OpenForReading(const std::string& path) { return _wfopen(Wide(path).c_str(), L"rb"); }
+std::FILE* OpenForReading(const std::string& path, std::string* refusal) {
+  refusal->clear();
+  const HANDLE file = CreateFileW(
+      Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    errno = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    return nullptr;
+  }
+  if (!(*refusal = NotRegular(file)).empty()) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(fd, "rb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
 
 std::string SystemReason(int code) {
   wchar_t text[512] = {};

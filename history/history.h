@@ -11,8 +11,7 @@
 //   history::Appender appender;                  // one for a whole batch will do
 //   if (!place.error.empty()) fail(place.error);
 //   if (place.on() && !appender.Open(place, &error)) fail(error);
-//   history::Facts facts;                        // attempt = NewId(), the file's facts...
-//   if (!history::HashFile(path, &facts.sha256, &facts.fileSize, &error)) fail(error);
+//   history::Facts facts;      // attempt = NewId(), the facts of the file as it was loaded
 //   if (place.on() && !appender.Append(history::StartedRecord(facts), &error)) fail(error);
 //   ... the download ...
 //   appender.Append(history::FinishedRecord(facts, end), &error);
@@ -58,15 +57,23 @@ class Appender {
   Appender& operator=(const Appender&) = delete;
 
   // Makes the missing parent folders and opens (creating) the file for
-  // appending. false with *error = "cannot write the download history
-  // FILE: REASON" (REASON from the OS).
+  // appending. The history is a regular file or does not exist yet: a
+  // symbolic link in its last component is not followed, and a link, a
+  // FIFO, a device or a folder there is refused without being opened.
+  // false with *error = "cannot write the download history FILE: REASON"
+  // (REASON from the OS or the refusal; a file or folder that belongs to
+  // another user is named with its owner and the ways around it).
   bool Open(const Place& place, std::string* error);
   // Appends line (one record, without its newline) and a newline with one
   // write under the lock, and flushes it to the disk before returning
-  // (sync = false skips that, for tests and bulk writers). A last line that
-  // an earlier crash left without its newline is ended first, so that it
-  // cannot swallow this record. false with *error as Open's.
+  // (sync = false skips that, for tests and bulk writers); a flush that
+  // fails fails the record. A last line that an earlier crash left without
+  // its newline is ended first, so that it cannot swallow this record.
+  // false with *error as Open's.
   bool Append(const std::string& line, std::string* error, bool sync = true);
+  // The lines as one append: all of them, or (when the write or the flush
+  // fails) none: the file is cut back to where it was (Linux).
+  bool Append(const std::vector<std::string>& lines, std::string* error, bool sync = true);
   const std::string& file() const { return file_; }
 
  private:
@@ -88,12 +95,12 @@ struct Facts {
   std::string attempt;  // NewId()
   std::string batch;    // NewId() shared by the readers of one download --all; "" otherwise
   std::string readerPath;
-  std::string serial;    // the reader's USB serial number string, "" when none
-  std::string usbPath;   // Linux: sysfs name such as "1-1.3"; "" when none
-  std::string fileName;  // the name sent to the reader
-  std::string filePath;  // the full path
-  std::uint64_t fileSize = 0;
-  std::string sha256;  // HashFile
+  std::string serial;          // the reader's USB serial number string, "" when none
+  std::string usbPath;         // Linux: sysfs name such as "1-1.3"; "" when none
+  std::string fileName;        // the name sent to the reader
+  std::string filePath;        // the full path
+  std::uint64_t fileSize = 0;  // of the bytes loaded, which are the bytes sent
+  std::string sha256;          // Sha256 of the same bytes
   Kind kind = Kind::kScript;
   std::uint8_t header[3] = {0, 0, 0};  // the header line's three bytes
   long lines = 0;                      // entries in the loaded line table
@@ -126,6 +133,11 @@ std::string FinishedRecord(const Facts& facts, const End& end);
 std::string JsonString(const std::string& bytes, bool* wasRaw = nullptr);
 // Lower-case hex of the bytes.
 std::string Hex(const std::string& bytes);
+// The bytes of hex digits (either case); "" when hex is not whole pairs of them.
+std::string FromHex(std::string_view hex);
+// The length of the valid UTF-8 sequence at p[0..n) (n > 0), 0 when there
+// is none: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t Utf8Sequence(const unsigned char* p, std::size_t n);
 
 // object[field] = JsonString(bytes); when bytes are not valid UTF-8 also
 // object["raw"][field] = Hex(bytes), from which a reader gets the bytes back.
@@ -145,13 +157,32 @@ std::string Dump(const Json& value, int indent = -1) {
 
 // ---- Files.
 
-// SHA-256 of the file's bytes (64 lower-case hex digits) and its size: libcrypto
-// on Linux, BCrypt on Windows. false with *error = "FILE: REASON".
-bool HashFile(const std::string& path, std::string* sha256, std::uint64_t* size,
-              std::string* error);
+// SHA-256 of bytes given in pieces: libcrypto on Linux, BCrypt on Windows.
+// The constructor throws std::runtime_error when SHA-256 is not available.
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  // Starts again, forgetting the bytes given so far.
+  void Restart();
+  void Update(const char* data, std::size_t size);
+  // 64 lower-case hex digits of the bytes given since the start; ends the hash.
+  std::string Final();
+  std::uint64_t size() const { return size_; }
 
-// Opens path (UTF-8 on Windows) for binary reading; nullptr with errno set.
-std::FILE* OpenForReading(const std::string& path);
+ private:
+  struct State;
+  State* state_;
+  std::uint64_t size_ = 0;
+};
+
+// Opens the history at path (UTF-8 on Windows) for binary reading, refusing
+// what Appender::Open refuses. nullptr with *refusal = the reason when it
+// is not a regular file (or is a link), or with "" and errno set when it
+// cannot be opened (ENOENT: it does not exist).
+std::FILE* OpenForReading(const std::string& path, std::string* refusal);
 
 // The lines of a file, read in bounded memory: a line longer than maxLength
 // (a torn or foreign file) is skipped and counted, never held.

@@ -6,10 +6,7 @@
 #include "history.h"
 
 namespace vantor::history {
-namespace {
 
-// The length of the valid UTF-8 sequence at p[0..n), 0 when there is none:
-// no overlong forms, no surrogates, nothing above U+10FFFF.
 std::size_t Utf8Sequence(const unsigned char* p, std::size_t n) {
   const unsigned char b = p[0];
   if (b < 0x80) return 1;
@@ -34,6 +31,8 @@ std::size_t Utf8Sequence(const unsigned char* p, std::size_t n) {
   }
   return length;
 }
+
+namespace {
 
 void AppendUtf8(std::string* out, unsigned code) {
   if (code < 0x80) {
@@ -221,6 +220,17 @@ std::string Hex(const std::string& bytes) {
   for (unsigned char b : bytes) {
     out += kDigits[b >> 4];
     out += kDigits[b & 0xF];
+  }
+  return out;
+}
+
+std::string FromHex(std::string_view hex) {
+  std::string out;
+  if (hex.size() % 2 != 0) return out;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = HexDigit(hex[i]), low = HexDigit(hex[i + 1]);
+    if (high < 0 || low < 0) return "";
+    out += static_cast<char>(high * 16 + low);
   }
   return out;
 }

@@ -1,35 +1,53 @@
-// SHA-256 of a file with OpenSSL's libcrypto (EVP).
+// SHA-256 with OpenSSL's libcrypto (EVP).
 #include <openssl/evp.h>
 
-#include <cerrno>
-#include <memory>
+#include <stdexcept>
 
 #include "history.h"
 
 namespace vantor::history {
 
-bool HashFile(const std::string& path, std::string* sha256, std::uint64_t* size,
-              std::string* error) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenForReading(path), &std::fclose);
-  if (!file) return *error = path + ": " + SystemReason(errno), false;
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-    return *error = path + ": SHA-256 is not available", false;
+struct Sha256::State {
+  EVP_MD_CTX* context = nullptr;
+};
+
+Sha256::Sha256() : state_(new State) {
+  state_->context = EVP_MD_CTX_new();
+  if (state_->context == nullptr) {
+    delete state_;
+    throw std::runtime_error("SHA-256 is not available");
   }
-  std::uint64_t total = 0;
-  char buffer[64 * 1024];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    EVP_DigestUpdate(context.get(), buffer, n);
-    total += n;
+  try {
+    Restart();
+  } catch (...) {
+    EVP_MD_CTX_free(state_->context);
+    delete state_;
+    throw;
   }
-  if (std::ferror(file.get())) return *error = path + ": " + SystemReason(errno), false;
+}
+
+Sha256::~Sha256() {
+  EVP_MD_CTX_free(state_->context);
+  delete state_;
+}
+
+void Sha256::Restart() {
+  if (EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 is not available");
+  }
+  size_ = 0;
+}
+
+void Sha256::Update(const char* data, std::size_t size) {
+  EVP_DigestUpdate(state_->context, data, size);
+  size_ += size;
+}
+
+std::string Sha256::Final() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  EVP_DigestFinal_ex(context.get(), digest, &length);
-  *sha256 = Hex(std::string(reinterpret_cast<char*>(digest), length));
-  *size = total;
-  return true;
+  EVP_DigestFinal_ex(state_->context, digest, &length);
+  return Hex(std::string(reinterpret_cast<char*>(digest), length));
 }
 
 }  // namespace vantor::history

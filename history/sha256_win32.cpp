@@ -1,41 +1,57 @@
-// SHA-256 of a file with the system's BCrypt.
+// SHA-256 with the system's BCrypt.
 #include <windows.h>
 #include <bcrypt.h>
 
-#include <cerrno>
-#include <cstring>
-#include <memory>
+#include <stdexcept>
 
 #include "history.h"
 
 namespace vantor::history {
 
-bool HashFile(const std::string& path, std::string* sha256, std::uint64_t* size,
-              std::string* error) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenForReading(path), &std::fclose);
-  if (!file) return *error = path + ": " + std::strerror(errno), false;
+struct Sha256::State {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
-  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-    return *error = path + ": SHA-256 is not available", false;
+};
+
+Sha256::Sha256() : state_(new State) {
+  if (BCryptOpenAlgorithmProvider(&state_->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+    delete state_;
+    throw std::runtime_error("SHA-256 is not available");
   }
-  bool ok = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0;
-  std::uint64_t total = 0;
-  char buffer[64 * 1024];
-  std::size_t n;
-  while (ok && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    ok = BCryptHashData(hash, reinterpret_cast<PUCHAR>(buffer), static_cast<ULONG>(n), 0) == 0;
-    total += n;
+  try {
+    Restart();
+  } catch (...) {
+    BCryptCloseAlgorithmProvider(state_->algorithm, 0);
+    delete state_;
+    throw;
   }
+}
+
+Sha256::~Sha256() {
+  if (state_->hash) BCryptDestroyHash(state_->hash);
+  BCryptCloseAlgorithmProvider(state_->algorithm, 0);
+  delete state_;
+}
+
+void Sha256::Restart() {
+  if (state_->hash) BCryptDestroyHash(state_->hash);
+  state_->hash = nullptr;
+  if (BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0) != 0) {
+    throw std::runtime_error("SHA-256 is not available");
+  }
+  size_ = 0;
+}
+
+void Sha256::Update(const char* data, std::size_t size) {
+  BCryptHashData(state_->hash, reinterpret_cast<PUCHAR>(const_cast<char*>(data)),
+                 static_cast<ULONG>(size), 0);
+  size_ += size;
+}
+
+std::string Sha256::Final() {
   unsigned char digest[32];
-  ok = ok && BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
-  if (hash) BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
-  if (std::ferror(file.get())) return *error = path + ": " + std::strerror(errno), false;
-  if (!ok) return *error = path + ": SHA-256 failed", false;
-  *sha256 = Hex(std::string(reinterpret_cast<char*>(digest), sizeof digest));
-  *size = total;
-  return true;
+  if (BCryptFinishHash(state_->hash, digest, sizeof digest, 0) != 0) return "";
+  return Hex(std::string(reinterpret_cast<char*>(digest), sizeof digest));
 }
 
 }  // namespace vantor::history

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli_run.h"
 #include "emulator/sim_link.h"
@@ -420,6 +421,95 @@ TEST_F(Cli, ABatchListsItsReadersOnce) {
   std::smatch read;
   ASSERT_TRUE(std::regex_search(run.out, read, std::regex("rchar: ([0-9]+)"))) << run.out;
   EXPECT_LT(std::stoull(read[1]), 3 * stateBytes) << "bytes read of " << stateBytes;
+}
+
+// A history that cannot account for the attempts is refused, before any
+// reader is touched, without a hang, and stays as it was: no regular file
+// (a FIFO nobody reads, a device), a link in its last component (whatever
+// it names is left alone), another user's file (named, with the ways on),
+// a disk that takes only part of a batch's records (none of them stays).
+TEST_F(Cli, HistoryThatCannotAccountIsRefused) {
+  MakeReaders();
+  dir_.Write("target.conf", "keep\n");
+  const std::string full(3000, 'x');  // and its line break: 1 KiB short of the limit below
+  dir_.Write("full.jsonl", full + "\n");
+  const bool root = ::geteuid() == 0;
+  const std::string ways =
+      "it belongs to root (download with --no-history, or keep a history of your own with "
+      "VANTOR_HISTORY=FILE)";
+  struct Case {
+    std::string setup, history, args;
+    std::string inErr, prefix = "";
+    std::string kept = "", content = "";  // a file left with this content ("" absent)
+    bool opened = false;  // the readers were taken (nothing sent) before the history failed
+  } cases[] = {
+      {"mkfifo h.fifo", "h.fifo", "download " + F("script.bin") + " --all",
+       F("h.fifo") + ": is a FIFO, not a regular file; nothing was downloaded"},
+      {"", "h.fifo", "history", "history " + F("h.fifo") + " is a FIFO, not a regular file"},
+      {"", "/dev/full", "download " + F("script.bin"), "is a character device, not a regular"},
+      {"", "/dev/full", "history", "/dev/full is a character device, not a regular file"},
+      {"ln -s target.conf link.jsonl", "link.jsonl", "download " + F("script.bin"),
+       F("link.jsonl") + ": is a symbolic link", "", "target.conf", "keep\n"},
+      {"", "link.jsonl", "history", "is a symbolic link"},
+      {"ln -s gone.conf gone.jsonl", "gone.jsonl", "download " + F("script.bin") + " --all",
+       F("gone.jsonl") + ": is a symbolic link", "", "gone.conf"},
+      {"", "full.jsonl", "download " + F("script.bin") + " --all", "File too large",
+       "trap '' XFSZ; prlimit --fsize=4096", "full.jsonl", full + "\n", true},
+      {root ? "chmod 755 . && mkdir -m 755 shared && touch shared/h.jsonl" : "", "shared/h.jsonl",
+       "download " + F("script.bin"), F("shared/h.jsonl") + ": Permission denied; " + ways,
+       "setpriv --reuid=65534 --regid=65534 --clear-groups", "shared/h.jsonl", ""},
+  };
+  for (const auto& c : cases) {
+    if (c.history == "shared/h.jsonl" && !root) continue;  // another user's file needs root
+    if (!c.setup.empty()) RunShell("cd " + dir_.path() + " && " + c.setup, "/dev/null");
+    const std::string history = c.history[0] == '/' ? c.history : F(c.history);
+    const CliRun run = Vantor(c.args, "VANTOR_HISTORY=" + history + " " + c.prefix + " timeout 20");
+    EXPECT_EQ(run.exitCode, 1) << c.args << " " << c.history << "\n" << run.out << run.err;
+    EXPECT_NE(run.err.find(c.inErr), npos) << c.history << "\n" << run.err;
+    if (!c.kept.empty()) {
+      EXPECT_EQ(std::filesystem::exists(F(c.kept)) ? ReadFile(F(c.kept)) : "", c.content)
+          << c.history;
+    }
+    for (const auto& reader : readers_) {
+      json state = State(reader);
+      EXPECT_EQ(state.count("log"), c.opened ? 1u : 0u) << c.history;
+      EXPECT_TRUE(state.value("offline_records", json::array()).empty()) << c.history;
+      dir_.Write(reader.substr(reader.rfind('/') + 1), "{\"led\":[]}");
+    }
+  }
+}
+
+// One rule for everything vantor shows on a terminal, in every command: C0,
+// DEL, C1 and the bidirectional controls escaped, and a byte that is not
+// UTF-8 escaped the same way wherever a name is shown.
+TEST_F(Cli, OneEscapingRuleOnTheTerminal) {
+  const std::string name = F("r\xFF.json");
+  dir_.Write("r\xFF.json", R"({"serial":"S\u009b2J\u202e","firmware_version":"V\u202e1"})");
+  sim_.emplace("VANTOR_READER_SIM", name.c_str());
+  const std::string shownName = F("r\\xff.json");
+  dir_.Write("h.jsonl",
+             R"({"event":"finished","attempt":"a1","time":"2026-12-07T08:00:00.000Z",)"
+             R"("reader_path":"r\u00ff.json","serial":"S\u009b2J","file_name":"\u202ex\u2066.bin",)"
+             R"("result":"\u001b[2J\u001b[31m","raw":{"reader_path":"72ff2e6a736f6e"}})"
+             "\n");
+  const std::string utf8 = "LC_ALL=C.UTF-8 ";
+  for (const auto& [args, shown] :
+       {std::pair<std::string, std::string>{"list", shownName + "  0755:0001 v0205  ok  serial "
+                                                                "S\\x9b2J\\u202e\n"},
+        {"info", "Firmware Version: V\\u202e1\n"},
+        {"--reader $(printf 'x\\342\\200\\256') info", "reader x\\u202e is not attached"},
+        {"history --since " + std::string("$(printf '\\033')"), "--since \\x1b is no UTC date"},
+        {"history --limit $(printf '\\302\\233')",
+         "--limit: not a whole number of attempts (0 "
+         "or more): \\x9b"},
+        {"history", "\\x1b[2J\\x1b[31m  r\\xff.json  S\\x9b2J  \\u202ex\\u2066.bin"}}) {
+    const CliRun run = Vantor(args, utf8 + "VANTOR_HISTORY=" + F("h.jsonl"));
+    const std::string said = run.out + run.err;
+    EXPECT_NE(said.find(shown), npos) << args << "\n" << said;
+    for (const char* raw : {"\x1b", "\xc2\x9b", "\xe2\x80\xae", "\xe2\x81\xa6", "\xff"}) {
+      EXPECT_EQ(said.find(raw), npos) << args << "\n" << said;
+    }
+  }
 }
 
 // The documentation's tables of options, environment variables and exit

@@ -3,8 +3,10 @@
 // reader and what is left behind.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "history/history.h"
 #include "scripted_host.h"
 #include "test_util.h"
 #include "ui/VantorToolDlg.h"
@@ -302,6 +304,31 @@ TEST_F(Controller, HistoryWhenNamed) {
   const json end = json::parse(records.substr(second));
   EXPECT_EQ(end["result"].get<std::string>() + "|" + end["failed_step"].get<std::string>(),
             "failed|00Loading Error!");
+
+  // The file changes while the firmware question waits: the record is of
+  // the bytes loaded and sent, read once, not of what the path names later.
+  std::string image = ";=F1 ProductType=02 ProductNum=05\n";
+  for (int i = 0; i < 60; ++i) image += "0102030405\n";
+  history::Sha256 loaded;
+  loaded.Update(image.data(), image.size());
+  const std::string expected = std::to_string(image.size()) + " " + loaded.Final();
+  for (const bool rename : {true, false}) {
+    std::filesystem::remove(dir_.File("h.jsonl"));
+    SetState(json::object());
+    host_.answers = {kIdYes};
+    host_.whileAsked = [&] {
+      dir_.Write(rename ? "new.bin" : "fw.bin", ";=F1 ProductType=02 ProductNum=05\n0A0B\n");
+      if (rename) std::filesystem::rename(dir_.File("new.bin"), dir_.File("fw.bin"));
+    };
+    Download("fw.bin", image.c_str());
+    host_.whileAsked = nullptr;
+    const std::string written = ReadFile(dir_.File("h.jsonl"));
+    const json started = json::parse(written.substr(0, written.find('\n')));
+    EXPECT_EQ(started["file_size"].dump() + " " + started["sha256"].get<std::string>(), expected)
+        << rename;
+    EXPECT_EQ(started["lines"], 61) << rename;
+    EXPECT_EQ(State()["firmware"].dump().find("0A0B"), std::string::npos) << rename;
+  }
 
   ScopedEnv unwritable("VANTOR_HISTORY", dir_.File("x.bin/h.jsonl").c_str());
   const std::size_t sent = Codes().size();

@@ -104,13 +104,14 @@ TEST(HistoryRecords, CarryTheAgreedFieldsAndTheFileHash) {
   }
   EXPECT_EQ(history::Dump(nlohmann::json("\xff")), "\"\xef\xbf\xbd\"");  // no type_error 316
 
-  TempDir dir;  // a file read in several pieces
-  dir.Write("f", std::string(1000000, 'a'));
-  std::string hash, error;
-  std::uint64_t size = 0;
-  EXPECT_TRUE(history::HashFile(dir.File("f"), &hash, &size, &error)) << error;
-  EXPECT_EQ(hash + " " + std::to_string(size),
-            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0 1000000");
+  history::Sha256 sha256;  // bytes given in pieces, after a start that was taken back
+  sha256.Update("abc", 3);
+  sha256.Restart();
+  const std::string a(65536, 'a');
+  for (int i = 0; i < 15; ++i) sha256.Update(a.data(), a.size());
+  sha256.Update(a.data(), 1000000 - 15 * 65536);
+  EXPECT_EQ(std::to_string(sha256.size()) + " " + sha256.Final(),
+            "1000000 cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 // `vantor history ARGS` on the history file, after the shell command before.
@@ -120,15 +121,16 @@ CliRun History(const std::string& args, const std::string& file, const char* bef
                   dir.File("e"));
 }
 
-// A batch of two, an attempt with no end recorded, a control character.
+// A batch of two, an attempt with no end recorded, a control character,
+// keys that --json adds itself.
 const char kHistory[] =
     R"({"event":"started","attempt":"a1","batch":"b1","time":"2026-12-07T08:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"a.bin"}
 {"event":"started","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin"}
 {"event":"finished","attempt":"a1","batch":"b1","time":"2026-12-07T08:00:02.500Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"a.bin","duration_ms":2500,"result":"success","exit_code":0}
 {"event":"finished","attempt":"a2","batch":"b1","time":"2026-12-07T08:00:03.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"a.bin","duration_ms":2990,"result":"failed","exit_code":1}
-{"event":"started","attempt":"a3","batch":null,"time":"2026-12-08T09:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"\ud83d\ude00fw.bin"}
+{"event":"started","attempt":"a3","batch":null,"time":"2026-12-08T09:00:00.000Z","reader_path":"/dev/hidraw1","serial":"S1","file_name":"\ud83d\ude00fw.bin","duration_ms":5}
 {"event":"started","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.000Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin"}
-{"event":"finished","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin","duration_ms":10,"result":"nothing-sent","exit_code":0}
+{"event":"finished","attempt":"a4","batch":null,"time":"2026-12-09T10:00:00.010Z","reader_path":"/dev/hidraw2","serial":"S2","file_name":"b\u001b[1m.bin","duration_ms":10,"result":"nothing-sent","exit_code":0,"ended":"yes","started":"x"}
 )";
 
 TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
@@ -138,13 +140,13 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
   EXPECT_EQ(table.exitCode, 0);
   EXPECT_EQ(
       table.out,
-      R"(time                      result                         reader        serial  file       seconds
-2026-12-07T08:00:00.000Z  success                        /dev/hidraw1  S1      a.bin         2.50
-2026-12-07T08:00:00.010Z  failed                         /dev/hidraw2  S2      a.bin         2.99
+      R"(time                      result                         reader        serial  file          seconds
+2026-12-07T08:00:00.000Z  success                        /dev/hidraw1  S1      a.bin            2.50
+2026-12-07T08:00:00.010Z  failed                         /dev/hidraw2  S2      a.bin            2.99
 2026-12-08T09:00:00.000Z  interrupted (no end recorded)  /dev/hidraw1  S1      )"
       "\xF0\x9F\x98\x80"  // U+1F600, written as a surrogate pair
-      R"(fw.bin          -
-2026-12-09T10:00:00.000Z  nothing-sent                   /dev/hidraw2  S2      b?[1m.bin     0.01
+      R"(fw.bin             -
+2026-12-09T10:00:00.000Z  nothing-sent                   /dev/hidraw2  S2      b\x1b[1m.bin     0.01
 )");
   EXPECT_EQ(table.err, "vantor: " + dir.File("h") + ": 2 lines skipped (no history record)\n");
   // An attempt with its end and one without, as --json shows them.
@@ -155,13 +157,39 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
 ]
 )");
 
+  // Each key once in every attempt --json prints.
+  std::istringstream printed(History("--json", dir.File("h")).out);
+  for (std::string line; std::getline(printed, line);) {
+    history::Record attempt;
+    if (!attempt.Parse(line.substr(0, line.find_last_of('}') + 1))) continue;
+    std::set<std::string_view> keys;
+    for (std::size_t i = 0; i < attempt.size(); ++i) keys.insert(attempt.Key(i));
+    EXPECT_EQ(keys.size(), attempt.size()) << line;
+  }
+
   // "ARGUMENTS|the attempts --json prints, or the exit code"
-  for (const char* c :
-       {"|a1 a2 a3 a4", "--failed --limit 1|a3", "--serial S1|a1 a3", "--batch b1|a1 a2",
-        "--limit 2|a3 a4", "--limit 0|", "--since 2026-12-08|a3 a4",
-        "--since 2026-12-07T08:00:00.005Z|a2 a3 a4", "--since '2026-12-07 08:00'|a1 a2 a3 a4",
-        "--since 2026-13-01|2", "--since 2026-00-05|2", "--since 2026-12-07T25:00|2",
-        "--since yesterday|2", "--limit -1|2"}) {
+  for (const char* c : {"|a1 a2 a3 a4",
+                        "--failed --limit 1|a3",
+                        "--serial S1|a1 a3",
+                        "--batch b1|a1 a2",
+                        "--limit 2|a3 a4",
+                        "--limit 0|",
+                        "--since 2026-12-08|a3 a4",
+                        "--since 2026-12-07T08:00:00.005Z|a2 a3 a4",
+                        "--since '2026-12-07 08:00'|a1 a2 a3 a4",
+                        "--since 2026-13-01|2",
+                        "--since 2026-00-05|2",
+                        "--since 2026-12-07T25:00|2",
+                        "--since yesterday|2",
+                        "--limit -1|2",
+                        "--limit 0x10|2",
+                        "--limit ' 1'|2",
+                        "--since 2026-02-31|2",
+                        "--since 2026-02-29|2",
+                        "--since 2024-02-29|a1 a2 a3 a4",
+                        "--since ''|2",
+                        "--serial ''|2",
+                        "--batch ''|2"}) {
     const std::string args = std::string(c).substr(0, std::strchr(c, '|') - c);
     const CliRun run = History("--json " + args, dir.File("h"));
     std::string ids = run.exitCode ? std::to_string(run.exitCode) : "";
@@ -169,9 +197,11 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
       ids += (ids.empty() ? "" : " ") + attempt["attempt"].get<std::string>();
     }
     EXPECT_EQ(ids, std::strchr(c, '|') + 1) << args;
+    EXPECT_LT(run.err.size(), 200u) << run.err;  // no range of 309 digits
   }
-  // No history, one that cannot be read, one not written yet.
-  EXPECT_EQ(History("", "off").exitCode * 10 + History("", dir.path()).exitCode, 22);
+  // No history (a usage error), one that is no regular file (refused), one
+  // not written yet.
+  EXPECT_EQ(History("", "off").exitCode * 10 + History("", dir.path()).exitCode, 21);
   EXPECT_EQ(History("--json", dir.File("none")).out, "[]\n");
 }
 

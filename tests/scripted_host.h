@@ -33,6 +33,7 @@ class ScriptedHost : public WindowHost {
                      unsigned type) override {
     Record(L"box " + caption + L" " + std::to_wstring(type) + L" " + text);
     if (type != kMbYesNo) return kIdOk;
+    if (whileAsked) whileAsked();
     if (answers.empty()) return kIdNo;
     const int answer = answers.front();
     answers.pop_front();
@@ -59,9 +60,10 @@ class ScriptedHost : public WindowHost {
   std::vector<std::wstring> Take() { return std::exchange(log_, {}); }
 
   std::wstring pathField;
-  std::wstring chosenFile;  // what the file dialog answers ("" = cancel)
-  std::deque<int> answers;  // answers of Yes/No boxes (default No)
-  bool failStart = false;   // no thread for the worker
+  std::wstring chosenFile;           // what the file dialog answers ("" = cancel)
+  std::deque<int> answers;           // answers of Yes/No boxes (default No)
+  std::function<void()> whileAsked;  // runs while a Yes/No box waits for its answer
+  bool failStart = false;            // no thread for the worker
 
  private:
   void Record(const std::wstring& line) { log_.push_back(line); }

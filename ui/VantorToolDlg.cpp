@@ -158,9 +158,7 @@ bool CVantorToolDlg::Starting(const app::Reader& reader) {
   const std::string path = ToLocalPath(file_.path);
   attempt_ = app::AttemptFacts(file_, path, reader.OpenedPath());
   std::string error;
-  if (!history_.Open(place, &error) ||
-      !history::HashFile(path, &attempt_.sha256, &attempt_.fileSize, &error) ||
-      !history_.Append(history::StartedRecord(attempt_), &error)) {
+  if (!history_.Open(place, &error) || !history_.Append(history::StartedRecord(attempt_), &error)) {
     // Nothing is sent to a reader the history cannot account for.
     host_.RunOnWindowThread([&] { host_.ShowMessageBox(FromLocalPath(error), L"Info", kMbOk); });
     return false;
