@@ -14,6 +14,12 @@ echo '{"firmware_version": "V9 %s", "offline_file_name": "612E62696E"}' > "$work
 expected=$(printf 'firmware: V9 %%s (trailer 0000)\noffline file: a.bin')
 out=$(VANTOR_READER_SIM="$work/reader.json" "$example")
 [ "$out" = "$expected" ] || { echo "unexpected from the C example: $out"; exit 1; }
+# A sanitizer's runtime must be the first library of the process, which the
+# Python interpreter's is not: the Python example runs in the plain builds.
+if ldd "$lib" | grep -qE 'lib(a|t|ub)san'; then
+  echo "$(wc -w <<<"$want") exports, C example ok (the Python example runs in the plain build)"
+  exit 0
+fi
 out=$(VANTOR_READER_SIM="$work/reader.json" python3 "$python_example" "$lib")
 [ "$out" = "$expected" ] || { echo "unexpected from the Python example: $out"; exit 1; }
 echo "$(wc -w <<<"$want") exports, C and Python examples ok"
