@@ -56,10 +56,10 @@ class Appender {
   Appender(const Appender&) = delete;
   Appender& operator=(const Appender&) = delete;
 
-  // Takes the place and checks it without making or opening anything: the
-  // history is a regular file this user may write, or does not exist yet
-  // below a folder that takes new entries. A link in its last component,
-  // a FIFO, a device or a folder there is refused. false with *error =
+  // Takes the place and checks it without making anything: the history
+  // is a regular file this user may write, or does not exist yet below a
+  // folder that takes new entries. A link in its last component, a FIFO,
+  // a device or a folder there is refused. false with *error =
   // "cannot write the download history FILE: REASON" (REASON from the OS
   // or the refusal; a file or folder that belongs to another user is named
   // with its owner and the ways around it).
