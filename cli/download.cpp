@@ -363,8 +363,10 @@ int Download(const Selection& selection, const std::string& path, const Download
     return EndEarly(ExitCodeFor(load.outcome), path, reason, options.json);
   }
 
-  // The history is opened before any reader is touched: one that cannot
-  // account for the attempts stops the download here.
+  // The history's place is checked before any reader is touched: one that
+  // cannot account for the attempts stops the download here. The file is
+  // made by the first record, so a download that records nothing leaves
+  // no history behind.
   const history::Place place = history::Locate(options.noHistory, false);
   history::Appender appender;
   std::string historyError = place.error;

@@ -132,9 +132,9 @@ void Cell(std::string* line, const std::string& text, std::size_t width) {
   line->append(width - std::min(width, Width(text)) + 2, ' ');
 }
 
-void PrintRow(const Columns& columns, const std::string& time, const std::string& result,
-              const std::string& reader, const std::string& serial, const std::string& file,
-              const std::string& seconds) {
+void PrintRow(std::FILE* out, const Columns& columns, const std::string& time,
+              const std::string& result, const std::string& reader, const std::string& serial,
+              const std::string& file, const std::string& seconds) {
   std::string line;
   Cell(&line, time, 24);
   Cell(&line, result, columns.result);
@@ -144,7 +144,7 @@ void PrintRow(const Columns& columns, const std::string& time, const std::string
   char tail[32];
   std::snprintf(tail, sizeof tail, "%7s\n", seconds.c_str());
   line += tail;
-  std::fputs(line.c_str(), stdout);
+  std::fputs(line.c_str(), out);
 }
 
 // "2026-12-07", "2026-12-07T08:00", "2026-12-07 08:00:00.5Z", ... (UTC) as
@@ -173,7 +173,8 @@ std::string NormalTime(const std::string& text) {
 
 class Query {
  public:
-  Query(const HistoryQuery& query, std::string since) : query_(query), since_(std::move(since)) {}
+  Query(const HistoryQuery& query, std::string since, std::FILE* out)
+      : query_(query), since_(std::move(since)), out_(out) {}
 
   bool Shows(const Attempt& attempt) const {
     const std::string result = attempt.Result();
@@ -231,9 +232,9 @@ class Query {
         query_.limit < 0 ? shown_ : static_cast<std::uint64_t>(query_.limit);
     skip_ = shown_ > limit ? shown_ - limit : 0;
     if (query_.json) {
-      std::fputs("[", stdout);
+      std::fputs("[", out_);
     } else {
-      PrintRow(columns_, "time", "result", "reader", "serial", "file", "seconds");
+      PrintRow(out_, columns_, "time", "result", "reader", "serial", "file", "seconds");
     }
     std::unordered_map<std::string, history::Record> waiting;
     const std::uint64_t skippedBefore = skipped_;
@@ -250,7 +251,7 @@ class Query {
       }
     });
     skipped_ = skippedBefore;
-    if (query_.json) std::fputs(printed_ > 0 ? "\n]\n" : "]\n", stdout);
+    if (query_.json) std::fputs(printed_ > 0 ? "\n]\n" : "]\n", out_);
   }
 
   std::uint64_t skipped() const { return skipped_; }
@@ -269,8 +270,8 @@ class Query {
       return;
     }
     if (query_.json) {
-      std::fputs(printed_ > 0 ? ",\n" : "\n", stdout);
-      std::fputs(AttemptJson(attempt).c_str(), stdout);
+      std::fputs(printed_ > 0 ? ",\n" : "\n", out_);
+      std::fputs(AttemptJson(attempt).c_str(), out_);
     } else {
       char seconds[32] = "-";
       const std::string duration(attempt.ended() ? attempt.finished->Value("duration_ms") : "");
@@ -278,7 +279,7 @@ class Query {
         std::snprintf(seconds, sizeof seconds, "%.2f",
                       std::strtod(duration.c_str(), nullptr) / 1000);
       }
-      PrintRow(columns_, Shown(attempt.Time()), Shown(attempt.Result()),
+      PrintRow(out_, columns_, Shown(attempt.Time()), Shown(attempt.Result()),
                attempt.Shown("reader_path"), attempt.Shown("serial"), attempt.Shown("file_name"),
                seconds);
     }
@@ -287,12 +288,24 @@ class Query {
 
   const HistoryQuery& query_;
   const std::string since_;
+  std::FILE* const out_;
   std::unordered_set<std::string> unended_;
   Columns columns_;
   std::uint64_t shown_ = 0, skip_ = 0, printed_ = 0, skipped_ = 0;
 };
 
 }  // namespace
+
+bool ShowHistory(std::FILE* in, std::FILE* out, const HistoryQuery& query, const std::string& since,
+                 std::uint64_t* skipped) {
+  Query run(query, since, out);
+  const std::uint64_t lines = run.Measure(in);
+  if (std::ferror(in)) return false;
+  std::rewind(in);
+  run.Print(in, lines);
+  *skipped = run.skipped();
+  return true;
+}
 
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryQuery& query) {
   // An empty value would filter nothing: a usage error rather than "all".
@@ -360,17 +373,14 @@ int RunHistory(const HistoryQuery& query) {
     std::fprintf(stderr, "vantor: %s: %s\n", shownFile.c_str(), std::strerror(errno));
     return kExitUsage;
   }
-  Query run(query, since);
-  const std::uint64_t lines = run.Measure(file.get());
-  if (std::ferror(file.get())) {
+  std::uint64_t skipped = 0;
+  if (!ShowHistory(file.get(), stdout, query, since, &skipped)) {
     std::fprintf(stderr, "vantor: %s: %s\n", shownFile.c_str(), std::strerror(errno));
     return kExitUsage;
   }
-  std::rewind(file.get());
-  run.Print(file.get(), lines);
-  if (run.skipped() > 0) {
+  if (skipped > 0) {
     std::fprintf(stderr, "vantor: %s: %llu line%s skipped (no history record)\n", shownFile.c_str(),
-                 static_cast<unsigned long long>(run.skipped()), run.skipped() == 1 ? "" : "s");
+                 static_cast<unsigned long long>(skipped), skipped == 1 ? "" : "s");
   }
   return kExitOk;
 }

@@ -1,6 +1,8 @@
 // vantor history: the download history, one line (or JSON object) per attempt.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace CLI {
@@ -22,5 +24,12 @@ struct HistoryQuery {
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryQuery& query);
 // Prints the history's attempts that pass the query, newest last; the exit code.
 int RunHistory(const HistoryQuery& query);
+// What RunHistory prints, from the history's text in (read twice as a
+// stream, rewound between the passes) to out: the table, or with
+// query.json the JSON array. since is --since as the history writes times
+// ("" for all). *skipped gets the lines that are no history record. false
+// (errno set) when in could not be read; out is untouched then.
+bool ShowHistory(std::FILE* in, std::FILE* out, const HistoryQuery& query, const std::string& since,
+                 std::uint64_t* skipped);
 
 }  // namespace vantor::cli

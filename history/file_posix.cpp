@@ -154,8 +154,38 @@ bool Appender::Open(const Place& place, std::string* error) {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
   handle_ = -1;
   file_ = place.file;
+  privateFolders_ = place.privateFolders;
   if (file_.empty()) return Fail(error, "no file named");
-  if (const int failed = MakeParents(file_, place.privateFolders ? 0700 : 0777)) {
+  // Only looked at: the file and its folders are made by the first record.
+  struct stat info {};
+  if (::lstat(file_.c_str(), &info) == 0) {
+    if (!S_ISREG(info.st_mode)) return Fail(error, NotRegular(file_));
+    if (::faccessat(AT_FDCWD, file_.c_str(), W_OK, AT_EACCESS) != 0) return Denied(error, errno);
+    return true;
+  }
+  if (errno != ENOENT) return Fail(error, SystemReason(errno));
+  // Not there yet: the nearest folder above that exists must take a new entry.
+  for (std::string folder = FolderOf(file_);; folder = FolderOf(folder)) {
+    if (::stat(folder.c_str(), &info) == 0) {
+      if (!S_ISDIR(info.st_mode)) return Fail(error, SystemReason(ENOTDIR));
+      if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return Denied(error, errno);
+      }
+      return true;
+    }
+    if (errno != ENOENT) return Fail(error, SystemReason(errno));
+    if (folder == "/" || folder == ".") return true;
+  }
+}
+
+bool Appender::Denied(std::string* error, int code) const {
+  if (code != EACCES && code != EPERM) return Fail(error, SystemReason(code));
+  return Fail(error, SystemReason(code) + OwnerHint(file_));
+}
+
+bool Appender::OpenFile(std::string* error) {
+  if (file_.empty()) return Fail(error, SystemReason(EBADF));
+  if (const int failed = MakeParents(file_, privateFolders_ ? 0700 : 0777)) {
     return Fail(error, SystemReason(failed));
   }
   // Read access lets Append see whether the last line was ended.
@@ -173,11 +203,7 @@ bool Appender::Open(const Place& place, std::string* error) {
     }
   }
   if (fd < 0 && !refusal.empty()) return Fail(error, refusal);
-  if (fd < 0 && (errno == EACCES || errno == EPERM)) {
-    const std::string reason = SystemReason(errno);
-    return Fail(error, reason + OwnerHint(file_));
-  }
-  if (fd < 0) return Fail(error, SystemReason(errno));
+  if (fd < 0) return Denied(error, errno);
   handle_ = fd;
   return true;
 }
@@ -188,8 +214,8 @@ bool Appender::Append(const std::string& line, std::string* error, bool sync) {
 
 bool Appender::Append(const std::vector<std::string>& lines, std::string* error, bool sync) {
   std::lock_guard<std::mutex> guard(lock_);
+  if (handle_ < 0 && !OpenFile(error)) return false;
   const int fd = static_cast<int>(handle_);
-  if (fd < 0) return Fail(error, SystemReason(EBADF));
   while (::flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) return Fail(error, SystemReason(errno));
   }

@@ -103,7 +103,26 @@ bool Appender::Open(const Place& place, std::string* error) {
   if (handle_ != -1) CloseHandle(Handle(handle_));
   handle_ = -1;
   file_ = place.file;
+  privateFolders_ = place.privateFolders;
   if (file_.empty()) return Fail(error, "no file named");
+  // Only looked at: the file and its folders are made by the first record.
+  // What is there is opened as it is (never created) to see what it is.
+  const HANDLE file =
+      CreateFileW(Wide(file_).c_str(), FILE_APPEND_DATA | GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+    return Fail(error, SystemReason(static_cast<int>(code)));
+  }
+  const std::string refusal = NotRegular(file);
+  CloseHandle(file);
+  return refusal.empty() || Fail(error, refusal);
+}
+
+bool Appender::OpenFile(std::string* error) {
+  if (file_.empty()) return Fail(error, SystemReason(ERROR_INVALID_HANDLE));
   const std::wstring path = Wide(file_);
   MakeParents(path);
   // Without FILE_WRITE_DATA every write goes to the end of the file; read
@@ -130,8 +149,8 @@ bool Appender::Append(const std::string& line, std::string* error, bool sync) {
 
 bool Appender::Append(const std::vector<std::string>& lines, std::string* error, bool sync) {
   std::lock_guard<std::mutex> guard(lock_);
+  if (handle_ == -1 && !OpenFile(error)) return false;
   const HANDLE file = Handle(handle_);
-  if (handle_ == -1) return Fail(error, SystemReason(ERROR_INVALID_HANDLE));
   OVERLAPPED whole{};
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
     return Fail(error, SystemReason(static_cast<int>(GetLastError())));

@@ -428,6 +428,7 @@ TEST_F(Cli, ABatchListsItsReadersOnce) {
 // (a FIFO nobody reads, a device), a link in its last component (whatever
 // it names is left alone), another user's file (named, with the ways on),
 // a disk that takes only part of a batch's records (none of them stays).
+// A download that records nothing makes no history, nor its folder.
 TEST_F(Cli, HistoryThatCannotAccountIsRefused) {
   MakeReaders();
   dir_.Write("target.conf", "keep\n");
@@ -442,6 +443,8 @@ TEST_F(Cli, HistoryThatCannotAccountIsRefused) {
     std::string inErr, prefix = "";
     std::string kept = "", content = "";  // a file left with this content ("" absent)
     bool opened = false;  // the readers were taken (nothing sent) before the history failed
+    int exitCode = 1;
+    std::string gone = "";  // a path that must not be there afterwards
   } cases[] = {
       {"mkfifo h.fifo", "h.fifo", "download " + F("script.bin") + " --all",
        F("h.fifo") + ": is a FIFO, not a regular file; nothing was downloaded"},
@@ -458,18 +461,23 @@ TEST_F(Cli, HistoryThatCannotAccountIsRefused) {
       {root ? "chmod 755 . && mkdir -m 755 shared && touch shared/h.jsonl" : "", "shared/h.jsonl",
        "download " + F("script.bin"), F("shared/h.jsonl") + ": Permission denied; " + ways,
        "setpriv --reuid=65534 --regid=65534 --clear-groups", "shared/h.jsonl", ""},
+      {"", "new/h.jsonl", "download " + F("script.bin"), "no reader", "VANTOR_READER_SIM=:", "", "",
+       false, 3, "new"},
+      {"", "new/h.jsonl", "download " + F("script.bin") + " --all", "no reader found",
+       "VANTOR_READER_SIM=:", "", "", false, 3, "new"},
   };
   for (const auto& c : cases) {
     if (c.history == "shared/h.jsonl" && !root) continue;  // another user's file needs root
     if (!c.setup.empty()) RunShell("cd " + dir_.path() + " && " + c.setup, "/dev/null");
     const std::string history = c.history[0] == '/' ? c.history : F(c.history);
     const CliRun run = Vantor(c.args, "VANTOR_HISTORY=" + history + " " + c.prefix + " timeout 20");
-    EXPECT_EQ(run.exitCode, 1) << c.args << " " << c.history << "\n" << run.out << run.err;
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.args << " " << c.history << "\n" << run.out << run.err;
     EXPECT_NE(run.err.find(c.inErr), npos) << c.history << "\n" << run.err;
     if (!c.kept.empty()) {
       EXPECT_EQ(std::filesystem::exists(F(c.kept)) ? ReadFile(F(c.kept)) : "", c.content)
           << c.history;
     }
+    EXPECT_TRUE(c.gone.empty() || !std::filesystem::exists(F(c.gone))) << c.args;
     for (const auto& reader : readers_) {
       json state = State(reader);
       EXPECT_EQ(state.count("log"), c.opened ? 1u : 0u) << c.history;

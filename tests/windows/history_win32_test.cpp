@@ -1,9 +1,11 @@
 // The download history on Windows: its default place, appends from several
-// threads through handles opened for appending only under LockFileEx, a
-// folder as the file, and SHA-256 through BCrypt.
+// threads through handles opened for appending only under LockFileEx (the
+// file and its folder made by the first record), a folder as the file, and
+// SHA-256 through BCrypt.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -25,6 +27,8 @@ TEST(HistoryWin32, PlaceAppendsAndHash) {
   history::Appender shared, other;
   std::string error;
   ASSERT_TRUE(shared.Open(place, &error) && other.Open(place, &error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("new")));  // made by the first record
+  ASSERT_TRUE(shared.Append("{}", &error)) << error;
   dir.Write("new\\history.jsonl", "{\"torn");
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
