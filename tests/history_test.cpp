@@ -204,6 +204,13 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
     EXPECT_EQ(ids, std::strchr(c, '|') + 1) << args;
     EXPECT_LT(run.err.size(), 200u) << run.err;  // no range of 309 digits
   }
+  // A duration too long for its column still ends its row.
+  dir.Write("long", R"({"event":"finished","attempt":"a1","duration_ms":1e99})"
+                    "\n");
+  const std::string rows = History("", dir.File("long")).out;
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 2) << rows;
+  EXPECT_EQ(rows.back(), '\n');
+
   // No history (a usage error), one that is no regular file (refused), one
   // not written yet.
   EXPECT_EQ(History("", "off").exitCode * 10 + History("", dir.path()).exitCode, 21);
