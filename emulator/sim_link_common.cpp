@@ -2,8 +2,7 @@
 
 #include <atomic>
 #include <filesystem>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -24,23 +23,41 @@ struct LinkOutcome {
   std::string failure;
 };
 
-struct Link {
-  std::thread thread;
-  std::shared_ptr<LinkStop> stop;
-  std::shared_ptr<LinkOutcome> outcome;
-};
+class Link : public HostLink {
+ public:
+  Link(int host, bool (*closeHost)(int)) : host_(host), closeHost_(closeHost) {}
+  ~Link() override {
+    if (thread_.joinable()) Close();
+  }
 
-struct Registry {
-  std::mutex mutex;
-  std::map<int, Link> links;  // host end -> serving thread
-};
+  int handle() const override { return host_; }
 
-// Never destroyed: a process may end with links still open, and destroying
-// a joinable std::thread would abort it.
-Registry& TheRegistry() {
-  static Registry* registry = new Registry;
-  return *registry;
-}
+  bool Close() override {
+    if (!thread_.joinable()) return false;  // closed before
+    // A report still on its way is lost, however slow the link is paced.
+    stop_->Stop();
+    const bool ok = closeHost_(host_);
+    thread_.join();
+    if (!outcome_->failure.empty()) RecordFailure(outcome_->failure);
+    // A state that could not be written is a failed close for the caller.
+    return ok && outcome_->saved;
+  }
+
+  void Forget() override {
+    if (!thread_.joinable()) return;
+    // Its emulator has already seen the end of its link.
+    stop_->Stop();
+    thread_.join();
+  }
+
+  std::thread thread_;
+  const std::shared_ptr<LinkStop> stop_ = std::make_shared<LinkStop>();
+  const std::shared_ptr<LinkOutcome> outcome_ = std::make_shared<LinkOutcome>();
+
+ private:
+  const int host_;
+  bool (*const closeHost_)(int);
+};
 
 thread_local std::string t_failure;
 std::atomic<void (*)(const std::string&)> g_report{nullptr};
@@ -73,7 +90,7 @@ void Serve(ReaderEnd& end, SimState& state, LinkStop* stop) {
 void Run(std::unique_ptr<ReaderEnd> end, std::string path, LinkState link,
          std::shared_ptr<LinkStop> stop, std::shared_ptr<LinkOutcome> outcome) {
   outcome->saved = ServeAndSave(*end, path, *link.state, &outcome->failure, stop.get());
-  link.lock.reset();  // before CloseLink returns: the next link may start
+  link.lock.reset();  // before the host's close returns: the next link may start
 }
 
 }  // namespace
@@ -163,59 +180,17 @@ bool InUse(const char* statePath) {
   return inUse;
 }
 
-bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath, LinkState state) {
-  Registry& registry = TheRegistry();
-  Link stale;
+std::unique_ptr<HostLink> StartLink(int host, bool (*closeHost)(int),
+                                    std::unique_ptr<ReaderEnd> end, const char* statePath,
+                                    LinkState state) {
   try {
-    // Take the registry slot first, so nothing can fail once the thread runs.
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    auto& slot = registry.links[host];
-    // A handle closed without CloseLink leaves its entry behind; its
-    // emulator has already seen the end of its link.
-    stale = std::move(slot);
-    slot = Link{};
+    auto link = std::make_unique<Link>(host, closeHost);
+    link->thread_ = std::thread(Run, std::move(end), std::string(statePath), std::move(state),
+                                link->stop_, link->outcome_);
+    return link;
   } catch (const std::exception&) {
-    return false;
+    return nullptr;  // the end closes itself when it is destroyed
   }
-  if (stale.stop) stale.stop->Stop();
-  if (stale.thread.joinable()) stale.thread.join();
-
-  Link link;
-  try {
-    link.stop = std::make_shared<LinkStop>();
-    link.outcome = std::make_shared<LinkOutcome>();
-    link.thread = std::thread(Run, std::move(end), std::string(statePath), std::move(state),
-                              link.stop, link.outcome);
-  } catch (const std::exception&) {
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    registry.links.erase(host);
-    return false;  // the end closes itself when it is destroyed
-  }
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  registry.links.find(host)->second = std::move(link);
-  return true;
-}
-
-bool FinishLink(int handle, bool (*closeHost)(int), bool* closed) {
-  Link link;
-  {
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    const auto it = registry.links.find(handle);
-    if (it == registry.links.end()) return false;
-    link = std::move(it->second);
-    // Unregistered before the close so a new link given the same handle
-    // value cannot be mistaken for this one.
-    registry.links.erase(it);
-  }
-  // A report still on its way is lost, however slow the link is paced.
-  link.stop->Stop();
-  const bool ok = closeHost(handle);
-  link.thread.join();
-  if (!link.outcome->failure.empty()) RecordFailure(link.outcome->failure);
-  // A state that could not be written is a failed close for the caller.
-  if (closed) *closed = ok && link.outcome->saved;
-  return true;
 }
 
 }  // namespace vantor::sim

@@ -1,7 +1,7 @@
 // What the emulated reader's links share on every OS: loading the state,
 // serving the emulator's end of the link on a thread of its own, writing
-// the state file when the link ends, the registry of open links that lets
-// CloseLink wait for that write, and the texts of its failures.
+// the state file when the link ends, the host's link object whose close
+// waits for that write, and the texts of its failures.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "link_clock.h"
+#include "sim_link.h"
 #include "sim_state.h"
 #include "frame.h"
 
@@ -71,16 +72,12 @@ bool Save(const std::string& path, const SimState& state, std::string* failure);
 // when another link holds it.
 LinkState LoadForLink(const char* statePath, bool* inUse);
 
-// Starts serving end on a thread of its own and registers host, the host's
-// handle of the same link. The lock is released once the state is written.
-// false when the thread cannot be started (end is then closed; host stays
-// the caller's to close).
-bool StartLink(int host, std::unique_ptr<ReaderEnd> end, const char* statePath, LinkState link);
-
-// When handle is a registered host end: unregisters it, stops its link,
-// closes it with closeHost, waits until its emulator has written the state
-// file (recording the emulator's failure on this thread), stores in
-// *closed whether both succeeded and returns true. Otherwise false.
-bool FinishLink(int handle, bool (*closeHost)(int), bool* closed);
+// Starts serving end on a thread of its own: the link of host, the host's
+// handle of the same link, which closeHost closes. The lock is released
+// once the state is written. Null when the thread cannot be started (end is
+// then closed; host stays the caller's to close).
+std::unique_ptr<HostLink> StartLink(int host, bool (*closeHost)(int),
+                                    std::unique_ptr<ReaderEnd> end, const char* statePath,
+                                    LinkState link);
 
 }  // namespace vantor::sim

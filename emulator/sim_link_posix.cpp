@@ -105,26 +105,22 @@ std::unique_ptr<StateLock> LockState(const std::string& statePath, bool* inUse) 
   return nullptr;
 }
 
-int OpenLink(const char* statePath, bool* inUse) {
+std::unique_ptr<HostLink> OpenLink(const char* statePath, bool* inUse) {
   LinkState state = LoadForLink(statePath, inUse);
-  if (!state.state) return -1;
+  if (!state.state) return nullptr;
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return -1;
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return nullptr;
   int host = fds[0];
   auto end = std::make_unique<SocketEnd>(fds[1]);
   if (host == 0) {
     // Callers take handle 0 for "not open".
     host = ::fcntl(fds[0], F_DUPFD_CLOEXEC, 3);
     ::close(fds[0]);
-    if (host < 0) return -1;
+    if (host < 0) return nullptr;
   }
-  if (!StartLink(host, std::move(end), statePath, std::move(state))) {
-    ::close(host);
-    return -1;
-  }
-  return host;
+  auto link = StartLink(host, CloseHost, std::move(end), statePath, std::move(state));
+  if (!link) ::close(host);
+  return link;
 }
-
-bool CloseLink(int handle, bool* closed) { return FinishLink(handle, CloseHost, closed); }
 
 }  // namespace vantor::sim

@@ -135,20 +135,16 @@ std::unique_ptr<StateLock> LockState(const std::string& statePath, bool* inUse) 
   return nullptr;
 }
 
-int OpenLink(const char* statePath, bool* inUse) {
+std::unique_ptr<HostLink> OpenLink(const char* statePath, bool* inUse) {
   LinkState state = LoadForLink(statePath, inUse);
-  if (!state.state) return -1;
+  if (!state.state) return nullptr;
   HANDLE hostEnd = INVALID_HANDLE_VALUE;
   HANDLE emulatorEnd = INVALID_HANDLE_VALUE;
-  if (!MakePipe(&hostEnd, &emulatorEnd)) return -1;
-  const int host = ToInt(hostEnd);
-  if (!StartLink(host, std::make_unique<PipeEnd>(emulatorEnd), statePath, std::move(state))) {
-    CloseHandle(hostEnd);
-    return -1;
-  }
-  return host;
+  if (!MakePipe(&hostEnd, &emulatorEnd)) return nullptr;
+  auto link = StartLink(ToInt(hostEnd), CloseHost, std::make_unique<PipeEnd>(emulatorEnd),
+                        statePath, std::move(state));
+  if (!link) CloseHandle(hostEnd);
+  return link;
 }
-
-bool CloseLink(int handle, bool* closed) { return FinishLink(handle, CloseHost, closed); }
 
 }  // namespace vantor::sim

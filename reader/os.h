@@ -1,21 +1,23 @@
-// The one seam between the reader link and the operating system: find the
-// reader, write and read one 64-byte report, close, last OS error. One
-// implementation file per OS (os_linux.cpp, os_win32.cpp).
+// The one seam between the reader link and the operating system: find and
+// list the readers, and open one as a handle with its io (handles.h): write
+// and read one 64-byte report, close. One implementation file per OS
+// (os_linux.cpp, os_win32.cpp).
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "handles.h"
 
 namespace vantor::os {
 
 constexpr int kInvalidHandle = -1;
 
 // Opens the first attached reader that no other program holds, and holds
-// it until CloseHandle; kInvalidHandle when none is found, with *heldPath
+// it until its io closes it; null when none is found, with *heldPath
 // naming a reader that another program holds (empty when none was).
-int FindReaderDevice(std::string* heldPath);
+std::unique_ptr<ReaderIo> FindReaderDevice(std::string* heldPath);
 
 // One attached reader as the search sees it.
 struct ReaderDevice {
@@ -38,24 +40,19 @@ struct ReaderDevice {
 // (and closed) to fill inUse and openError.
 std::vector<ReaderDevice> ListDevices(bool probe);
 
-// Opens the attached reader at path and holds it until CloseHandle;
-// kInvalidHandle when it does not open, with *inUse telling whether
-// another program holds it.
-int OpenDevice(const std::string& path, bool* inUse);
+// Opens the attached reader at path and holds it until its io closes it;
+// null when it does not open, with *inUse telling whether another program
+// holds it.
+std::unique_ptr<ReaderIo> OpenDevice(const std::string& path, bool* inUse);
 
-// Writes one whole 64-byte report. false: LastError() tells why.
-bool WriteReport(int handle, const std::uint8_t report[64]);
+// The io of a handle opened elsewhere that carries one report per message:
+// the host end of the emulated reader's link (a socket; on Windows a named
+// pipe opened for overlapped I/O), or a test's. Its Close closes the handle.
+std::unique_ptr<ReaderIo> MessageIo(int handle);
 
-// Reads one report into report[0..63]; *bytesRead gets the count the OS
-// delivered. Waits at most VANTOR_READ_TIMEOUT_MS (default 10 s); a timeout
-// fails with ETIMEDOUT (Windows: WAIT_TIMEOUT). false: LastError() tells why.
-bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead);
-
-// Closes the handle; true on success.
-bool CloseHandle(int handle);
-
-// The OS error code of the last failed call of this thread (positive).
-int LastError();
+// The OS error for a handle that is not open: EBADF (Windows:
+// ERROR_INVALID_HANDLE).
+int NotOpenError();
 
 // The read time-out in milliseconds (VANTOR_READ_TIMEOUT_MS or 10000).
 int ReadTimeoutMs();

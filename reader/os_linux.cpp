@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <exception>
 
 #include "discovery.h"
 #include "os.h"
@@ -14,73 +15,82 @@
 
 namespace vantor::os {
 namespace {
-thread_local int t_lastError = 0;
 
-bool Fail(int error) {
-  t_lastError = error;
-  return false;
+// One descriptor as a reader handle. A hidraw node takes write() at once;
+// any other descriptor (the emulated reader's socket) goes through send(),
+// which keeps a vanished peer from raising SIGPIPE. The node's flock goes
+// with its descriptor.
+class DescriptorIo : public ReaderIo {
+ public:
+  DescriptorIo(int fd, bool node) : ReaderIo(fd), node_(node) {}
+  ~DescriptorIo() override {
+    if (open_.exchange(false)) ::close(handle());
+  }
+
+  bool Write(const std::uint8_t report[64], int* error) override {
+    ssize_t n;
+    do {
+      n = node_ ? -1 : ::send(handle(), report, VANTOR_REPORT_SIZE, MSG_NOSIGNAL);
+      if (node_ || (n < 0 && errno == ENOTSOCK)) n = ::write(handle(), report, VANTOR_REPORT_SIZE);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return Fail(errno, error);
+    if (n != VANTOR_REPORT_SIZE) return Fail(EIO, error);
+    return true;
+  }
+
+  bool Read(std::uint8_t report[64], std::size_t* got, int timeoutMs, int* error) override {
+    pollfd p{handle(), POLLIN, 0};
+    int ready;
+    do {
+      ready = ::poll(&p, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return Fail(errno, error);
+    if (ready == 0) return Fail(ETIMEDOUT, error);
+    if (p.revents & POLLNVAL) return Fail(EBADF, error);
+    ssize_t n;
+    do {
+      n = ::read(handle(), report, VANTOR_REPORT_SIZE);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return Fail(errno, error);
+    if (n == 0) return Fail(EIO, error);  // the reader is gone
+    *got = static_cast<std::size_t>(n);
+    return true;
+  }
+
+  bool Close() override { return open_.exchange(false) && ::close(handle()) == 0; }
+  void Forget() override { open_ = false; }
+
+ private:
+  static bool Fail(int code, int* error) {
+    *error = code;
+    return false;
+  }
+
+  const bool node_;
+  std::atomic<bool> open_{true};
+};
+
+std::unique_ptr<ReaderIo> NodeIo(int fd) {
+  if (fd < 0) return nullptr;
+  try {
+    return std::make_unique<DescriptorIo>(fd, true);
+  } catch (const std::exception&) {
+    ::close(fd);
+    return nullptr;
+  }
 }
 
-// The descriptors this layer opened on hidraw nodes, until it closes them:
-// those take write() at once. Any other handle (the emulated reader's
-// socket) goes through send(), which keeps a vanished peer from raising
-// SIGPIPE.
-constexpr int kTrackedHandles = 1024;
-std::atomic<bool> g_isNode[kTrackedHandles];
-
-int Track(int fd) {
-  if (fd >= 0 && fd < kTrackedHandles) g_isNode[fd].store(true, std::memory_order_relaxed);
-  return fd;
-}
-
-bool IsNode(int handle) {
-  return handle >= 0 && handle < kTrackedHandles &&
-         g_isNode[handle].load(std::memory_order_relaxed);
-}
 }  // namespace
 
-int FindReaderDevice(std::string* heldPath) {
-  const int fd = OpenFirstReader(kSysHidrawRoot, kDevRoot, heldPath);
-  return fd < 0 ? kInvalidHandle : Track(fd);
+std::unique_ptr<ReaderIo> FindReaderDevice(std::string* heldPath) {
+  return NodeIo(OpenFirstReader(kSysHidrawRoot, kDevRoot, heldPath));
 }
 
-bool WriteReport(int handle, const std::uint8_t report[64]) {
-  const bool node = IsNode(handle);
-  ssize_t n;
-  do {
-    n = node ? -1 : ::send(handle, report, VANTOR_REPORT_SIZE, MSG_NOSIGNAL);
-    if (node || (n < 0 && errno == ENOTSOCK)) n = ::write(handle, report, VANTOR_REPORT_SIZE);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return Fail(errno);
-  if (n != VANTOR_REPORT_SIZE) return Fail(EIO);
-  return true;
+std::unique_ptr<ReaderIo> MessageIo(int handle) {
+  return std::make_unique<DescriptorIo>(handle, false);
 }
 
-bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
-  pollfd p{handle, POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&p, 1, ReadTimeoutMs());
-  } while (ready < 0 && errno == EINTR);
-  if (ready < 0) return Fail(errno);
-  if (ready == 0) return Fail(ETIMEDOUT);
-  if (p.revents & POLLNVAL) return Fail(EBADF);
-  ssize_t n;
-  do {
-    n = ::read(handle, report, VANTOR_REPORT_SIZE);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return Fail(errno);
-  if (n == 0) return Fail(EIO);  // the reader is gone
-  *bytesRead = static_cast<std::size_t>(n);
-  return true;
-}
-
-bool CloseHandle(int handle) {
-  if (IsNode(handle)) g_isNode[handle].store(false, std::memory_order_relaxed);
-  return ::close(handle) == 0;
-}
-
-int LastError() { return t_lastError; }
+int NotOpenError() { return EBADF; }
 
 std::vector<ReaderDevice> ListDevices(bool probe) {
   std::vector<ReaderDevice> devices;
@@ -100,11 +110,11 @@ std::vector<ReaderDevice> ListDevices(bool probe) {
   return devices;
 }
 
-int OpenDevice(const std::string& path, bool* inUse) {
+std::unique_ptr<ReaderIo> OpenDevice(const std::string& path, bool* inUse) {
   int error = 0;
   const int fd = OpenReaderNode(kSysHidrawRoot, kDevRoot, path, &error);
   *inUse = error == EWOULDBLOCK;
-  return fd < 0 ? kInvalidHandle : Track(fd);
+  return NodeIo(fd);
 }
 
 }  // namespace vantor::os

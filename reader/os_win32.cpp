@@ -7,11 +7,10 @@
 // the callers see synchronous writes and reads.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <cstddef>
-#include <map>
-#include <mutex>
 #include <string>
 #include <exception>
 
@@ -23,37 +22,28 @@ namespace vantor::os {
 
 namespace {
 
-thread_local int t_lastError = 0;
-
-bool Fail(DWORD error) {
-  t_lastError = static_cast<int>(error);
+bool Fail(DWORD code, int* error) {
+  *error = static_cast<int>(code);
   return false;
 }
 
 HANDLE ToHandle(int handle) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(handle)); }
 
-// 0 (not open), -1 (the OS's invalid value) and -2 (no reader) are never
-// open handles; -2 is also the current thread's pseudo handle, which must
-// not be written to or "closed" with success.
-bool IsReaderHandle(int handle) { return handle != 0 && handle != -1 && handle != -2; }
-
-// One overlapped transfer of 64 bytes, waited for up to the read time-out.
-// On a time-out the transfer is cancelled and waited for, so the buffer is
-// never touched after the return.
-bool Transfer(int handle, bool write, std::uint8_t* buffer, std::size_t* done) {
-  if (!IsReaderHandle(handle)) return Fail(ERROR_INVALID_HANDLE);
-  const HANDLE h = ToHandle(handle);
+// One overlapped transfer of 64 bytes, waited for up to timeoutMs. On a
+// time-out the transfer is cancelled and waited for, so the buffer is never
+// touched after the return.
+bool Transfer(HANDLE h, bool write, std::uint8_t* buffer, int timeoutMs, std::size_t* done,
+              int* failure) {
   OVERLAPPED overlapped{};
   overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (overlapped.hEvent == nullptr) return Fail(GetLastError());
+  if (overlapped.hEvent == nullptr) return Fail(GetLastError(), failure);
   DWORD count = 0;
   const BOOL started = write ? WriteFile(h, buffer, 64, nullptr, &overlapped)
                              : ReadFile(h, buffer, 64, nullptr, &overlapped);
   DWORD error = started ? ERROR_SUCCESS : GetLastError();
   bool ok = false;
   if (started || error == ERROR_IO_PENDING) {
-    const DWORD waited =
-        WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(ReadTimeoutMs()));
+    const DWORD waited = WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(timeoutMs));
     if (waited == WAIT_OBJECT_0) {
       ok = GetOverlappedResult(h, &overlapped, &count, FALSE) != FALSE;
       if (!ok) error = GetLastError();
@@ -66,35 +56,59 @@ bool Transfer(int handle, bool write, std::uint8_t* buffer, std::size_t* done) {
     }
   }
   ::CloseHandle(overlapped.hEvent);
-  if (!ok) return Fail(error);
+  if (!ok) return Fail(error, failure);
   *done = count;
   return true;
 }
 
-// The claims of the open readers, released when their handles close.
-struct Claims {
-  std::mutex mutex;
-  std::map<int, HANDLE> byHandle;
-};
-
-// Never destroyed: readers may still be open when the process ends.
-Claims& TheClaims() {
-  static Claims* claims = new Claims;
-  return *claims;
-}
-
-void ReleaseClaim(int handle) {
-  Claims& claims = TheClaims();
-  HANDLE claim = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(claims.mutex);
-    const auto it = claims.byHandle.find(handle);
-    if (it == claims.byHandle.end()) return;
-    claim = it->second;
-    claims.byHandle.erase(it);
+// One HANDLE opened for overlapped I/O as a reader handle, with the claim
+// (the named mutex of its device path) that keeps other programs off the
+// device until it closes; a handle opened elsewhere has none.
+class DeviceIo : public ReaderIo {
+ public:
+  DeviceIo(HANDLE device, HANDLE claim)
+      : ReaderIo(static_cast<int>(reinterpret_cast<std::intptr_t>(device))), claim_(claim) {}
+  ~DeviceIo() override {
+    if (open_.exchange(false)) ::CloseHandle(ToHandle(handle()));
+    ReleaseClaim();
   }
-  ::CloseHandle(claim);
-}
+
+  bool Write(const std::uint8_t report[64], int* error) override {
+    std::uint8_t buffer[64];
+    std::memcpy(buffer, report, sizeof buffer);
+    // A successful write is the whole report, whatever count the HID driver
+    // reports: some report one byte less (the report ID), e.g. Wine's hidraw
+    // bus says 63 for 64.
+    std::size_t written = 0;
+    return Transfer(ToHandle(handle()), true, buffer, ReadTimeoutMs(), &written, error);
+  }
+
+  bool Read(std::uint8_t report[64], std::size_t* got, int timeoutMs, int* error) override {
+    std::size_t count = 0;
+    if (!Transfer(ToHandle(handle()), false, report, timeoutMs, &count, error)) return false;
+    if (count == 0) return Fail(ERROR_HANDLE_EOF, error);  // the reader is gone
+    *got = count;
+    return true;
+  }
+
+  bool Close() override {
+    const bool closed = open_.exchange(false) && ::CloseHandle(ToHandle(handle())) != FALSE;
+    ReleaseClaim();
+    return closed;
+  }
+  void Forget() override {
+    open_ = false;
+    ReleaseClaim();
+  }
+
+ private:
+  void ReleaseClaim() {
+    if (const HANDLE claim = claim_.exchange(nullptr)) ::CloseHandle(claim);
+  }
+
+  std::atomic<bool> open_{true};
+  std::atomic<HANDLE> claim_;
+};
 
 std::string Utf8(const std::wstring& text) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -105,31 +119,22 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-// A found reader as the int handle, its claim kept until it closes;
-// kInvalidHandle when none was found or it cannot be kept.
-int Keep(const win32::FoundReader& found) {
-  if (found.device == INVALID_HANDLE_VALUE) return kInvalidHandle;
-  const int handle = static_cast<int>(reinterpret_cast<std::intptr_t>(found.device));
-  bool kept = IsReaderHandle(handle);
-  if (kept) {
-    try {
-      std::lock_guard<std::mutex> lock(TheClaims().mutex);
-      TheClaims().byHandle[handle] = found.claim;
-    } catch (const std::exception&) {
-      kept = false;
-    }
-  }
-  if (!kept) {
+// A found reader's io, holding its claim until it closes; null when none
+// was found or it cannot be kept.
+std::unique_ptr<ReaderIo> Keep(const win32::FoundReader& found) {
+  if (found.device == INVALID_HANDLE_VALUE) return nullptr;
+  try {
+    return std::make_unique<DeviceIo>(found.device, found.claim);
+  } catch (const std::exception&) {
     ::CloseHandle(found.device);
     ::CloseHandle(found.claim);
-    return kInvalidHandle;
+    return nullptr;
   }
-  return handle;
 }
 
 }  // namespace
 
-int FindReaderDevice(std::string* heldPath) {
+std::unique_ptr<ReaderIo> FindReaderDevice(std::string* heldPath) {
   heldPath->clear();
   const win32::FoundReader found = win32::FindAttachedReader();
   if (found.device == INVALID_HANDLE_VALUE) *heldPath = Utf8(found.heldPath);
@@ -160,10 +165,10 @@ std::vector<ReaderDevice> ListDevices(bool probe) {
   return devices;
 }
 
-int OpenDevice(const std::string& path, bool* inUse) {
+std::unique_ptr<ReaderIo> OpenDevice(const std::string& path, bool* inUse) {
   *inUse = false;
   const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
-  if (n <= 1) return kInvalidHandle;
+  if (n <= 1) return nullptr;
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], n);
   win32::SearchFor what;
@@ -173,33 +178,10 @@ int OpenDevice(const std::string& path, bool* inUse) {
   return Keep(found);
 }
 
-bool WriteReport(int handle, const std::uint8_t report[64]) {
-  std::uint8_t buffer[64];
-  std::memcpy(buffer, report, sizeof buffer);
-  // A successful write is the whole report, whatever count the HID driver
-  // reports: some report one byte less (the report ID), e.g. Wine's hidraw
-  // bus says 63 for 64.
-  std::size_t written = 0;
-  return Transfer(handle, true, buffer, &written);
+std::unique_ptr<ReaderIo> MessageIo(int handle) {
+  return std::make_unique<DeviceIo>(ToHandle(handle), nullptr);
 }
 
-bool ReadReport(int handle, std::uint8_t report[64], std::size_t* bytesRead) {
-  std::size_t got = 0;
-  if (!Transfer(handle, false, report, &got)) return false;
-  if (got == 0) return Fail(ERROR_HANDLE_EOF);  // the reader is gone
-  *bytesRead = got;
-  return true;
-}
-
-bool CloseHandle(int handle) {
-  if (!IsReaderHandle(handle)) return Fail(ERROR_INVALID_HANDLE);
-  const bool closed = ::CloseHandle(ToHandle(handle)) != FALSE;
-  const DWORD error = GetLastError();
-  if (closed) ReleaseClaim(handle);  // only a handle that was open had one
-  if (!closed) return Fail(error);
-  return true;
-}
-
-int LastError() { return t_lastError; }
+int NotOpenError() { return ERROR_INVALID_HANDLE; }
 
 }  // namespace vantor::os

@@ -14,12 +14,36 @@
 #include <mutex>
 #include <utility>
 
+#include "handles.h"
 #include "sim_link.h"
 #include "sim_state.h"
 #include "vantor/reader.h"
 
 namespace vantor {
 namespace {
+
+// An emulated reader's handle: the host's end of its link, read and written
+// like any handle with one report per message; the link owns that end and
+// closes it, after which it waits for the emulator's state file.
+class EmulatedIo : public ReaderIo {
+ public:
+  explicit EmulatedIo(std::unique_ptr<sim::HostLink> link)
+      : ReaderIo(link->handle()), link_(std::move(link)), io_(os::MessageIo(handle())) {}
+  ~EmulatedIo() override { io_->Forget(); }  // the link closes its end itself
+
+  bool Write(const std::uint8_t report[64], int* error) override {
+    return io_->Write(report, error);
+  }
+  bool Read(std::uint8_t report[64], std::size_t* got, int timeoutMs, int* error) override {
+    return io_->Read(report, got, timeoutMs, error);
+  }
+  bool Close() override { return link_->Close(); }
+  void Forget() override { link_->Forget(); }
+
+ private:
+  std::unique_ptr<sim::HostLink> link_;
+  std::unique_ptr<ReaderIo> io_;
+};
 
 #ifdef _WIN32
 constexpr char kPathListSeparator = ';';
@@ -118,14 +142,19 @@ void ReportReaderFailuresTo(void (*report)(const std::string& text)) {
   sim::SetFailureReport(report);
 }
 
+int OpenEmulatedReader(const std::string& statePath, bool* inUse) {
+  auto link = sim::OpenLink(statePath.c_str(), inUse);
+  return link ? AddReaderHandle(std::make_unique<EmulatedIo>(std::move(link))) : os::kInvalidHandle;
+}
+
 int OpenReaderAt(const std::string& path) {
   std::vector<std::string> emulated;
   bool inUse = false;
   int handle = os::kInvalidHandle;
   if (!EmulatedReaders(&emulated)) {
-    handle = os::OpenDevice(path, &inUse);
+    handle = AddReaderHandle(os::OpenDevice(path, &inUse));
   } else if (std::find(emulated.begin(), emulated.end(), path) != emulated.end()) {
-    handle = sim::OpenLink(path.c_str(), &inUse);
+    handle = OpenEmulatedReader(path, &inUse);
   }
   if (handle != os::kInvalidHandle) return handle;
   return inUse ? VANTOR_ERR_BUSY : VANTOR_ERR_NO_READER;
@@ -145,12 +174,12 @@ VANTOR_API int DllOpenReader(void) {
       for (const auto& reader : vantor::ListReaders(false)) {
         if (!reader.duplicateOf.empty()) continue;
         bool inUse = false;
-        handle = vantor::sim::OpenLink(reader.path.c_str(), &inUse);
+        handle = vantor::OpenEmulatedReader(reader.path, &inUse);
         if (handle != vantor::os::kInvalidHandle) break;
         if (inUse && held.empty()) held = reader.path;
       }
     } else {
-      handle = vantor::os::FindReaderDevice(&held);
+      handle = vantor::AddReaderHandle(vantor::os::FindReaderDevice(&held));
     }
     if (handle != vantor::os::kInvalidHandle) return handle;
     vantor::RecordHeld(std::move(held));
@@ -162,9 +191,7 @@ VANTOR_API int DllOpenReader(void) {
 
 VANTOR_API int DllCloseReader(int handle) {
   vantor::sim::ClearFailure();
-  bool closed = false;
-  if (!vantor::sim::CloseLink(handle, &closed)) closed = vantor::os::CloseHandle(handle);
-  return closed ? VANTOR_OK : VANTOR_ERR_CLOSE;
+  return vantor::CloseReaderHandle(handle) ? VANTOR_OK : VANTOR_ERR_CLOSE;
 }
 
 VANTOR_API int DllListReaders(char* buffer, unsigned int capacity) {

@@ -26,6 +26,12 @@ os::ReaderDevice ListedReader(const std::string& path, bool* listed = nullptr);
 // VANTOR_ERR_BUSY.
 int OpenReaderAt(const std::string& path);
 
+// Opens the emulated reader whose state file is statePath, whether or not
+// VANTOR_READER_SIM names it: a handle, or -1 with *inUse telling whether
+// another link holds it (otherwise the failure is recorded for
+// DllGetErrorText).
+int OpenEmulatedReader(const std::string& statePath, bool* inUse = nullptr);
+
 // Whether VANTOR_READER_SIM is set (not empty): then its state files, in
 // the order given (separated by ':' on Linux, ';' on Windows; empty entries
 // name nothing), are the readers, and the attached ones are not looked at.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frame.h"
+#include "handles.h"
 #include "os.h"
 #include "vantor/reader.h"
 
@@ -17,12 +18,21 @@ thread_local int t_lastTransportError = 0;
 
 void SetLastTransportError(int code) { t_lastTransportError = code; }
 
+// The io of an open handle; null with the "not open" error as the last
+// transport error.
+std::shared_ptr<ReaderIo> OpenIo(int handle) {
+  auto io = FindReaderHandle(handle);
+  if (!io) SetLastTransportError(os::NotOpenError());
+  return io;
+}
+
 // Reads and drops the rest of a response whose length cannot be held.
-void Drain(int handle, std::size_t reports) {
+void Drain(ReaderIo& io, std::size_t reports) {
   std::uint8_t report[kReportSize];
   std::size_t bytesRead = 0;
+  int error = 0;
   for (std::size_t i = 0; i < reports; ++i) {
-    if (!os::ReadReport(handle, report, &bytesRead)) return;
+    if (!io.Read(report, &bytesRead, os::ReadTimeoutMs(), &error)) return;
   }
 }
 
@@ -63,14 +73,17 @@ int SendFrame(int handle, int slot, std::uint8_t command, const std::uint8_t* da
     SetLastTransportError(VANTOR_ERR_LENGTH);
     return 0;
   }
+  const auto io = OpenIo(handle);
+  if (!io) return 0;
   std::uint8_t frame[kCommandFrameBuffer];
   const std::size_t frameLength = BuildCommandFrame(static_cast<std::uint8_t>(slot & 0xFF), command,
                                                     data, static_cast<std::size_t>(length), frame);
   std::uint8_t report[kReportSize];
   for (std::size_t i = 0, n = ReportCount(frameLength); i < n; ++i) {
     CutReport(frame, frameLength, i, kOutputReportId, report);
-    if (!os::WriteReport(handle, report)) {
-      SetLastTransportError(os::LastError());
+    int error = 0;
+    if (!io->Write(report, &error)) {
+      SetLastTransportError(error);
       return 0;
     }
   }
@@ -79,20 +92,23 @@ int SendFrame(int handle, int slot, std::uint8_t command, const std::uint8_t* da
 
 int ReceiveFrame(int handle, std::uint8_t* data, std::size_t capacity, int* length) {
   SetLastTransportError(0);
+  const auto io = OpenIo(handle);
+  if (!io) return 0;
   ResponseAssembler response;
   std::uint8_t report[kReportSize];
   for (;;) {
     std::memset(report, 0, sizeof report);
     report[0] = kInputReportId;
     std::size_t bytesRead = 0;
-    if (!os::ReadReport(handle, report, &bytesRead)) {
-      SetLastTransportError(os::LastError());
+    int error = 0;
+    if (!io->Read(report, &bytesRead, os::ReadTimeoutMs(), &error)) {
+      SetLastTransportError(error);
       return 0;
     }
     const auto result = response.Feed(report, bytesRead);
     if (result == ResponseAssembler::kNeedMore) continue;
     if (result == ResponseAssembler::kFailed) {
-      Drain(handle, response.reportsToDrain());
+      Drain(*io, response.reportsToDrain());
       SetLastTransportError(ResponseError(response));
       return 0;
     }

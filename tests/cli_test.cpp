@@ -137,10 +137,10 @@ TEST_F(Cli, ExitCodesAndTexts) {
   };
   for (const auto& c : cases) {
     if (!c.state.empty()) dir_.Write("reader.json", c.state);
-    const int held = c.held ? sim::OpenLink(F("reader.json").c_str()) : 0;
-    ASSERT_GE(held, 0) << c.args;  // a reader another program holds must be held
+    const auto held = c.held ? sim::OpenLink(F("reader.json").c_str()) : nullptr;
+    ASSERT_EQ(held != nullptr, c.held) << c.args;  // a reader another program holds must be held
     const CliRun run = Vantor(c.args, c.shell);
-    if (held) sim::CloseLink(held, nullptr);
+    if (held) held->Close();
     const std::string what = c.shell + " " + c.args + "\n" + run.out + run.err;
     EXPECT_EQ(run.exitCode, c.exitCode) << what;
     EXPECT_EQ(run.out.substr(0, c.outStart.size()), c.outStart) << what;

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "emulator/sim_link.h"
+#include "reader/readers.h"
 #include "test_util.h"
 #include "vantor/reader.h"
 
@@ -35,9 +36,9 @@ struct Emulator {
       std::filesystem::permissions(dir.File("t.json"), std::filesystem::perms(0444));
       std::filesystem::create_symlink("t.json", path);
     }
-    fd = sim::OpenLink(path.c_str());
+    fd = OpenEmulatedReader(path);
   }
-  ~Emulator() { sim::CloseLink(fd, nullptr); }
+  ~Emulator() { DllCloseReader(fd); }
   // LED (0x78) or buzzer (0x79); a damaged frame (bad checksum) bypasses the library.
   int Command(std::uint8_t code, std::uint8_t value, bool damaged = false) {
     if (!damaged) return code == 0x78 ? DllLedControl(fd, value) : DllSpeakerControl(fd, value);
@@ -49,8 +50,7 @@ struct Emulator {
     return SKRevData(fd, 0, code, answer, &length) == 1 ? VANTOR_OK : VANTOR_ERR_CHECKSUM;
   }
   json Close() {
-    bool closed = false;
-    EXPECT_TRUE(sim::CloseLink(std::exchange(fd, -1), &closed) && closed);
+    EXPECT_EQ(DllCloseReader(std::exchange(fd, -1)), VANTOR_OK);
     return json::parse(test::ReadFile(path));
   }
 

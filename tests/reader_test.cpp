@@ -3,22 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <thread>
 #endif
 
 #include "protocol/frame.h"
+#include "reader/handles.h"
 #include "reader/os.h"
 #include "reader/transport.h"
 #include "test_util.h"
@@ -42,6 +41,52 @@ class ReaderLink : public ::testing::Test {
   ScopedEnv timeout_{"VANTOR_READ_TIMEOUT_MS", "300"};
   ReaderPeer peer_;
   int h() const { return peer_.host(); }
+};
+
+// What a fake reader is to do: each read gives the next report (as many
+// bytes as the OS would deliver), then fails with readError.
+struct Script {
+  std::vector<Bytes> reads;
+  int readError = 61;
+  int writeError = 0;  // 0: every write succeeds
+  bool closes = true;
+};
+
+// What it did, kept by the test while the table owns the io.
+struct FakeLog {
+  std::atomic<int> writes{0}, closes{0}, forgets{0}, timeoutMs{0};
+};
+
+class FakeIo : public ReaderIo {
+ public:
+  FakeIo(int handle, FakeLog* log, Script script)
+      : ReaderIo(handle), log_(log), script_(std::move(script)) {}
+  bool Write(const std::uint8_t*, int* error) override {
+    ++log_->writes;
+    *error = script_.writeError;
+    return script_.writeError == 0;
+  }
+  bool Read(std::uint8_t report[64], std::size_t* got, int timeoutMs, int* error) override {
+    log_->timeoutMs = timeoutMs;
+    if (next_ == script_.reads.size()) {
+      *error = script_.readError;
+      return false;
+    }
+    const Bytes& r = script_.reads[next_++];
+    std::copy(r.begin(), r.end(), report);
+    *got = r.size();
+    return true;
+  }
+  bool Close() override {
+    ++log_->closes;
+    return script_.closes;
+  }
+  void Forget() override { ++log_->forgets; }
+
+ private:
+  FakeLog* log_;
+  Script script_;
+  std::size_t next_ = 0;
 };
 
 // Whole milliseconds from 1 to an hour; anything else is the default.
@@ -203,6 +248,64 @@ TEST_F(ReaderLink, ReadingCommands) {
   }
 }
 
+// A handle reaches its reader only through its own io, and is refused once
+// closed: the io's errors pass through as they are, it is closed exactly
+// once, a failed close is reported.
+TEST(HandleTable, CommandsAndClosesGoThroughTheHandlesIo) {
+  ScopedEnv timeout("VANTOR_READ_TIMEOUT_MS", "250");
+  const Bytes ok = Reports(Frame({0, 0, 0, 0, 0}, {}))[0];
+  const Bytes shortFirst = {4, 0x00, 0x7C, 0x00};  // status 0, the length in the next report
+  Bytes rest(64, 0);
+  rest[0] = 4, rest[1] = 0x41, rest[2] = 0x41, rest[3] = 0x7C;
+  const struct {
+    const char* what;
+    Script script;
+    int result, writes, firstClose;
+  } cases[] = {
+      {"answered", {{ok}}, VANTOR_OK, 1, VANTOR_OK},
+      {"a short first report", {{shortFirst, rest}}, VANTOR_OK, 1, VANTOR_OK},
+      {"read times out", {{}, 1460}, 1460, 1, VANTOR_OK},
+      {"read fails midway", {{shortFirst}, 5}, 5, 1, VANTOR_OK},
+      {"write fails", {{ok}, 0, 32}, 32, 1, VANTOR_OK},
+      {"close fails", {{ok}, 0, 0, false}, VANTOR_OK, 1, VANTOR_ERR_CLOSE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLog log;
+    const int h = AddReaderHandle(std::make_unique<FakeIo>(4242, &log, c.script));
+    ASSERT_EQ(h, 4242);
+    EXPECT_EQ(DllLedControl(h, 1), c.result);
+    EXPECT_EQ(LastTransportError(), c.result);
+    EXPECT_EQ(log.writes, c.writes);
+    EXPECT_EQ(log.timeoutMs, c.script.writeError ? 0 : 250);
+    EXPECT_EQ(DllCloseReader(h), c.firstClose);
+    EXPECT_EQ(DllCloseReader(h), VANTOR_ERR_CLOSE);
+    EXPECT_EQ(DllLedControl(h, 1), os::NotOpenError());
+    EXPECT_EQ(log.closes * 10 + log.forgets, 10) << "closed once, never forgotten";
+  }
+
+  // 0 and below are never handles (-2 is also a pseudo handle on Windows):
+  // refused at once, and an io given such a value is closed, not kept.
+  for (const int value : {0, -1, -2}) {
+    FakeLog log;
+    EXPECT_EQ(AddReaderHandle(std::make_unique<FakeIo>(value, &log, Script{})), -1) << value;
+    EXPECT_EQ(log.closes, 1) << value;
+    EXPECT_EQ(DllLedControl(value, 1), os::NotOpenError()) << value;
+    EXPECT_EQ(DllCloseReader(value), VANTOR_ERR_CLOSE) << value;
+  }
+
+  // A value the OS gives again after its handle was closed behind the
+  // library's back: the new handle replaces the stale entry, which is
+  // forgotten, not closed (that would close the new one).
+  FakeLog stale, fresh;
+  ASSERT_EQ(AddReaderHandle(std::make_unique<FakeIo>(4243, &stale, Script{})), 4243);
+  ASSERT_EQ(AddReaderHandle(std::make_unique<FakeIo>(4243, &fresh, Script{{ok}})), 4243);
+  EXPECT_EQ(DllLedControl(4243, 1), VANTOR_OK);
+  EXPECT_EQ(DllCloseReader(4243), VANTOR_OK);
+  EXPECT_EQ((std::vector<int>{stale.closes, stale.forgets, fresh.closes, fresh.forgets}),
+            (std::vector<int>{0, 1, 1, 0}));
+}
+
 #ifndef _WIN32  // POSIX error numbers and descriptors; Windows has its own tests
 TEST_F(ReaderLink, TransportFailuresGiveTheOsError) {
   // No reader: EBADF at once, neither read nor settle time waited (the fastest of three runs:
@@ -221,14 +324,6 @@ TEST_F(ReaderLink, TransportFailuresGiveTheOsError) {
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET || result == EIO) << result;
 }
 
-TEST_F(ReaderLink, ClosingTwiceFails) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ::close(fds[1]);
-  EXPECT_EQ(DllCloseReader(fds[0]), 0);
-  EXPECT_EQ(DllCloseReader(fds[0]), VANTOR_ERR_CLOSE);
-}
-
 // Another thread's successful exchange must never turn a failure into success.
 TEST(TransportThreads, FailureStaysWithItsThread) {
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
@@ -236,8 +331,8 @@ TEST(TransportThreads, FailureStaysWithItsThread) {
 #else
   constexpr long kCalls = 1500000;
 #endif
-  const int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(sink, 0);
+  FakeLog log;
+  const int sink = AddReaderHandle(std::make_unique<FakeIo>(1 << 20, &log, Script{}));
   std::atomic<long> sentWrongly{0}, failedWrongly{0};
   std::thread sender([&] {
     unsigned char data[4] = {1, 2, 3, 4};
@@ -245,22 +340,14 @@ TEST(TransportThreads, FailureStaysWithItsThread) {
   });
   for (long i = 0; i < kCalls; ++i) sentWrongly += DllLedControl(1 << 24, 1) == 0;  // never open
   sender.join();
-  ::close(sink);
+  EXPECT_EQ(DllCloseReader(sink), VANTOR_OK);
   EXPECT_EQ(sentWrongly.load(), 0);
   EXPECT_EQ(failedWrongly.load(), 0);
 }
 #endif  // _WIN32
 
-// A first report shorter than the header (a socket's) must not let the length
-// disagree with what was gathered; the reader's side gathers the largest command whole.
-TEST(Assemblers, ShortFirstReportAndLargestCommand) {
-  ResponseAssembler response;
-  std::uint8_t first[64] = {4, 0x00, 0x7C, 0x00};  // status 0, length bytes not delivered
-  ASSERT_EQ(response.Feed(first, 4), ResponseAssembler::kNeedMore);
-  std::uint8_t second[64] = {4, 0x41, 0x41, 0x7C};  // length, fitting checksum
-  ASSERT_EQ(response.Feed(second, 64), ResponseAssembler::kDone);
-  EXPECT_EQ(response.dataLength(), 0u);
-
+// The reader's side gathers the largest command whole.
+TEST(Assemblers, LargestCommand) {
   CommandAssembler command;
   const Bytes data = Counting(599);
   const std::vector<Report> reports = Reports(Frame({0, 0x8C, 0x57, 0x02}, data), 3);

@@ -20,6 +20,8 @@
 #include <thread>
 #include <utility>
 
+#include "reader/os.h"
+
 namespace vantor::test {
 
 #ifndef _WIN32  // Windows: test_util_win32.cpp
@@ -112,17 +114,13 @@ ReaderPeer::ReaderPeer() {
     host_ = ::open(hostNode.c_str(), O_RDWR | O_CLOEXEC);
     if (host_ < 0 || reader_ < 0) throw std::runtime_error("cannot open " + std::string(nodes));
     gadget_ = std::make_shared<GadgetSide>(reader_);
-    return;
+  } else {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
+      throw std::runtime_error("socketpair");
+    host_ = fds[0], reader_ = fds[1];
   }
-  int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
-    throw std::runtime_error("socketpair");
-  host_ = fds[0], reader_ = fds[1];
-}
-
-ReaderPeer::~ReaderPeer() {
-  if (host_ >= 0) ::close(host_);
-  CloseReaderSide();
+  OpenHost();
 }
 
 void ReaderPeer::CloseReaderSide() {
@@ -146,6 +144,16 @@ void ReaderPeer::Answer(const std::vector<Report>& reports) {
   }
 }
 #endif
+
+void ReaderPeer::OpenHost() {
+  if (AddReaderHandle(os::MessageIo(host_)) != host_)
+    throw std::runtime_error("host not registered");
+}
+
+ReaderPeer::~ReaderPeer() {
+  CloseReaderHandle(host_);
+  CloseReaderSide();
+}
 
 void ReaderPeer::AnswerFrame(std::uint8_t status, const std::vector<std::uint8_t>& data) {
   const auto n = static_cast<std::uint16_t>(data.size());

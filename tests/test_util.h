@@ -37,7 +37,8 @@ class ScopedEnv {
 using Report = std::vector<std::uint8_t>;
 
 // AF_UNIX SOCK_SEQPACKET pair: host() is a reader handle for the link
-// functions, the test plays the reader on the other end. On Linux,
+// functions, open in the library's table of handles until the peer goes;
+// the test plays the reader on the other end. On Linux,
 // VANTOR_TEST_HID_PEER="HOSTNODE GADGETNODE" (e.g. "/dev/hidraw0 /dev/hidg0")
 // puts a real kernel's USB HID stack in between instead.
 class ReaderPeer {
@@ -51,6 +52,8 @@ class ReaderPeer {
   void CloseReaderSide();
 
  private:
+  void OpenHost();  // registers host() as an open handle
+
   int host_ = -1;
   int reader_ = -1;
   std::shared_ptr<struct GadgetSide> gadget_;  // with VANTOR_TEST_HID_PEER

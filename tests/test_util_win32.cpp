@@ -47,11 +47,7 @@ ReaderPeer::ReaderPeer() {
   ConnectNamedPipe(reader, nullptr);  // already connected: ERROR_PIPE_CONNECTED
   host_ = AsInt(host);
   reader_ = AsInt(reader);
-}
-
-ReaderPeer::~ReaderPeer() {
-  CloseHandle(AsHandle(host_));
-  CloseReaderSide();
+  OpenHost();
 }
 
 void ReaderPeer::CloseReaderSide() {
