@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "protocol/frame.h"
+#include "reader/os.h"
 #include "vantor/reader.h"
 
 namespace {
@@ -37,16 +38,18 @@ void BM_Exchange(benchmark::State& state) {
   int fds[2];
   ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds);
   std::thread reader(Responder, fds[1]);
+  // The host end is a reader handle once the library holds it.
+  const int host = vantor::AddReaderHandle(vantor::os::MessageIo(fds[0]));
   std::uint8_t record[255];
   for (int i = 0; i < 255; ++i) record[i] = static_cast<std::uint8_t>(i);
   const auto length = static_cast<unsigned char>(state.range(0));
   for (auto _ : state) {
-    if (DllWriteOfflineData(fds[0], 0x11, record, length) != 0) {
+    if (DllWriteOfflineData(host, 0x11, record, length) != 0) {
       state.SkipWithError("exchange failed");
       break;
     }
   }
-  ::close(fds[0]);
+  DllCloseReader(host);
   reader.join();
   state.SetLabel(std::to_string((length + 2 + 5 + 62) / 63) + " output report(s)");
 }

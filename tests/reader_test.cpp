@@ -260,14 +260,14 @@ TEST(HandleTable, CommandsAndClosesGoThroughTheHandlesIo) {
   const struct {
     const char* what;
     Script script;
-    int result, writes, firstClose;
+    int result, firstClose;
   } cases[] = {
-      {"answered", {{ok}}, VANTOR_OK, 1, VANTOR_OK},
-      {"a short first report", {{shortFirst, rest}}, VANTOR_OK, 1, VANTOR_OK},
-      {"read times out", {{}, 1460}, 1460, 1, VANTOR_OK},
-      {"read fails midway", {{shortFirst}, 5}, 5, 1, VANTOR_OK},
-      {"write fails", {{ok}, 0, 32}, 32, 1, VANTOR_OK},
-      {"close fails", {{ok}, 0, 0, false}, VANTOR_OK, 1, VANTOR_ERR_CLOSE},
+      {"answered", {{ok}}, VANTOR_OK, VANTOR_OK},
+      {"a short first report", {{shortFirst, rest}}, VANTOR_OK, VANTOR_OK},
+      {"read times out", {{}, 1460}, 1460, VANTOR_OK},
+      {"read fails midway", {{shortFirst}, 5}, 5, VANTOR_OK},
+      {"write fails", {{ok}, 0, 32}, 32, VANTOR_OK},
+      {"close fails", {{ok}, 0, 0, false}, VANTOR_OK, VANTOR_ERR_CLOSE},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -276,7 +276,7 @@ TEST(HandleTable, CommandsAndClosesGoThroughTheHandlesIo) {
     ASSERT_EQ(h, 4242);
     EXPECT_EQ(DllLedControl(h, 1), c.result);
     EXPECT_EQ(LastTransportError(), c.result);
-    EXPECT_EQ(log.writes, c.writes);
+    EXPECT_EQ(log.writes, 1);
     EXPECT_EQ(log.timeoutMs, c.script.writeError ? 0 : 250);
     EXPECT_EQ(DllCloseReader(h), c.firstClose);
     EXPECT_EQ(DllCloseReader(h), VANTOR_ERR_CLOSE);
