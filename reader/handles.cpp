@@ -5,7 +5,6 @@
 #include "handles.h"
 
 #include <exception>
-#include <stdexcept>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -29,15 +28,18 @@ Table& TheTable() {
 int AddReaderHandle(std::unique_ptr<ReaderIo> io) {
   if (!io) return -1;
   const int handle = io->handle();
+  if (handle <= 0) {
+    io->Close();
+    return -1;
+  }
   std::shared_ptr<ReaderIo> entry, stale;
   try {
-    if (handle <= 0) throw std::invalid_argument("not a handle's value");
     entry = std::move(io);  // io keeps it when this fails
     Table& table = TheTable();
     std::lock_guard<std::mutex> lock(table.mutex);
     stale = std::exchange(table.open[handle], entry);
   } catch (const std::exception&) {
-    // Not given out: closed again.
+    // No room: not given out, so closed again.
     if (io) io->Close();
     if (entry) entry->Close();
     return -1;
