@@ -36,7 +36,7 @@ ReaderResult Listed(const os::ReaderDevice& device) {
 }  // namespace
 
 // One reader of the attempt while it is taken and run.
-struct Attempt::Run_ {
+struct Attempt::Taken {
   ReaderSlot own;
   ReaderSlot* slot = &own;
   std::wstring ownStatus;
@@ -104,7 +104,7 @@ bool Attempt::Take() {
 }
 
 bool Attempt::TakeOne() {
-  auto run = std::make_unique<Run_>();
+  auto run = std::make_unique<Taken>();
   if (setup_.slot != nullptr) {
     run->slot = setup_.slot;
   } else {
@@ -146,7 +146,7 @@ bool Attempt::TakeAll() {
       held = true;
       continue;
     }
-    auto run = std::make_unique<Run_>();
+    auto run = std::make_unique<Taken>();
     run->own.SetPath(device.path);
     run->own.Adopt(handle);
     ReaderResult reader = Listed(device);
@@ -214,7 +214,7 @@ void Attempt::Run() {
 }
 
 void Attempt::RunOne(std::size_t i) {
-  Run_& run = *runs_[i];
+  Taken& run = *runs_[i];
   run.start = Clock::now();
   Forward forward(*this, i);
   DownloadJob(file_, *run.slot, *run.status, forward, setup_.stop, i).Run();
@@ -223,7 +223,7 @@ void Attempt::RunOne(std::size_t i) {
 // A run's end: its result, exit code and finished record. A record that
 // is not written is told with the end, and fails the attempt.
 void Attempt::Finish(std::size_t i, DownloadEnd* end) {
-  Run_& run = *runs_[i];
+  Taken& run = *runs_[i];
   ReaderResult& reader = result_.readers[i];
   const Clock::duration took = Clock::now() - run.start;
   reader.end = *end;

@@ -100,8 +100,10 @@ class Attempt {
   const AttemptResult& Result() const { return result_; }
 
  private:
-  struct Run_;
+  struct Taken;
   class Forward;
+  // A kRunEnded for each of ends (reader 0 when nothing was taken): the
+  // attempt ends before any download; false.
   bool EndBefore(const std::vector<DownloadEnd>& ends);
   bool TakeAll();
   bool TakeOne();
@@ -115,7 +117,7 @@ class Attempt {
   DownloadSink& sink_;
   AttemptResult result_;
   history::Appender appender_;
-  std::vector<std::unique_ptr<Run_>> runs_;
+  std::vector<std::unique_ptr<Taken>> runs_;
   std::mutex sinkMutex_;   // one event at a time reaches the sink
   std::mutex errorMutex_;  // result_.finishedError, between the runs
   std::chrono::steady_clock::time_point startedAt_;

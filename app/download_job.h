@@ -1,7 +1,7 @@
 // The download as a job that knows no window: the file check and load,
 // then the download sequence into one reader, reported as events. The
-// window runs it on its worker thread; the command line runs one per
-// reader.
+// download attempt (attempt.h) runs one per reader, for the window and the
+// command line alike.
 #pragma once
 
 #include <atomic>

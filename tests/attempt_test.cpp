@@ -229,9 +229,13 @@ TEST_F(Attempt, OneReader) {
     EXPECT_EQ(!result.historyError.empty(), row.history != "h.jsonl");
     EXPECT_EQ(!result.finishedError.empty(), row.finishedFails);
     // Nothing reaches a reader the history cannot account for.
-    if (row.history != "h.jsonl") EXPECT_EQ(State("r.json").count("log"), 0u);
+    if (row.history != "h.jsonl") {
+      EXPECT_EQ(State("r.json").count("log"), 0u);
+    }
     // Stopped before the erase: the failure buzzer is all the reader hears.
-    if (row.stopAt == 0) EXPECT_EQ(State("r.json")["log"].size(), 1u);
+    if (row.stopAt == 0) {
+      EXPECT_EQ(State("r.json")["log"].size(), 1u);
+    }
   }
 }
 

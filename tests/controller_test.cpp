@@ -321,7 +321,7 @@ TEST_F(Controller, HistoryWhenNamed) {
     EXPECT_EQ(State()["firmware"].dump().find("0A0B"), std::string::npos) << rename;
   }
 
-  ScopedEnv unwritable("VANTOR_HISTORY", dir_.File("x.bin/h.jsonl").c_str());
+  ScopedEnv unwritable("VANTOR_HISTORY", dir_.File("fw.bin/h.jsonl").c_str());
   const std::size_t sent = Codes().size();
   const Ops ops = WorkerOps(Download("y.bin", "00\n"));
   ASSERT_GE(ops.size(), 5u);
