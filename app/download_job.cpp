@@ -20,6 +20,10 @@ namespace vantor::app {
 namespace {
 
 constexpr auto kStartToFirstPause = std::chrono::milliseconds(200);
+// The step of a run whose reader did not close (the emulated reader: its
+// state was not written), as every text of the library's errors reads.
+const std::wstring kCloseFailedStep =
+    L"closing the reader failed (" + std::to_wstring(VANTOR_ERR_CLOSE) + L")";
 
 // Blanks and tabs removed wherever they stand.
 std::wstring WithoutBlanks(const std::wstring& text) {
@@ -110,13 +114,32 @@ LoadResult LoadDownloadFile(const std::wstring& path, const std::function<bool()
   return result;
 }
 
-DownloadJob::DownloadJob(const DownloadFile& file, Reader& reader, std::wstring& statusText,
-                         DownloadEvents& events, const std::atomic<bool>* stop)
-    : file_(file), reader_(reader), statusText_(statusText), events_(events), stop_(stop) {}
+DownloadJob::DownloadJob(const DownloadFile& file, ReaderSlot& reader, std::wstring& statusText,
+                         DownloadSink& sink, const std::atomic<bool>* stop, std::size_t index)
+    : file_(file),
+      reader_(reader),
+      statusText_(statusText),
+      sink_(sink),
+      stop_(stop),
+      index_(index) {}
+
+void DownloadJob::Emit(DownloadEvent::Kind kind, std::wstring pane, int percent) {
+  DownloadEvent event;
+  event.kind = kind;
+  event.reader = index_;
+  event.pane = std::move(pane);
+  event.percent = percent;
+  if (kind == DownloadEvent::Kind::kSent) {
+    event.count = end_.recordsSent;
+    event.total = file_.lines.size();
+  }
+  if (kind == DownloadEvent::Kind::kRunEnded) event.end = end_;
+  sink_.On(event);
+}
 
 void DownloadJob::AppendStatus(const std::wstring& text) {
   statusText_ += text;
-  events_.ShowPane(statusText_, -1);
+  Emit(DownloadEvent::Kind::kStatus, statusText_);
 }
 
 bool DownloadJob::FailWith(const std::wstring& text) {
@@ -130,7 +153,7 @@ void DownloadJob::ShowProgress(std::uint32_t key) {
   const std::uint32_t entries = static_cast<std::uint32_t>(file_.lines.size());
   const int percent =
       static_cast<int>(static_cast<double>(key) / static_cast<double>(entries) * 100.0);
-  events_.ShowPane(statusText_ + std::to_wstring(percent) + L"%", percent);
+  Emit(DownloadEvent::Kind::kSent, statusText_ + std::to_wstring(percent) + L"%", percent);
 }
 
 bool DownloadJob::StopHere(StopPoint point) {
@@ -150,25 +173,27 @@ bool DownloadJob::PrepareData(const std::wstring& text, std::int32_t* count) {
 
 void DownloadJob::Run() {
   end_ = DownloadEnd{};
-  // However the run ends: the outcome kept, the reader closed, the
-  // controls enabled again.
+  // However the run ends: the outcome kept, the reader closed, the end told.
   Outcome outcome = Outcome::kReaderStepFailed;
   ScopeGuard end([&] {
     end_.outcome = outcome;
     reader_.Close();
     end_.closeFailed = reader_.CloseFailed();
-    events_.Ended(end_);
-    events_.SetControls(true);
+    // What the reader was told may not be kept: that is the failing step
+    // of a run that failed nowhere else.
+    if (end_.closeFailed && end_.failedStep.empty() && end_.stopPoint == StopPoint::kNone &&
+        outcome != Outcome::kNoReader) {
+      end_.failedStep = kCloseFailedStep;
+    }
+    Emit(DownloadEvent::Kind::kRunEnded);
   });
   try {
-    events_.SetControls(false);
     statusText_.clear();
     if (!reader_.OpenIfNeeded()) {
-      events_.ShowOpenDeviceError();
+      Emit(DownloadEvent::Kind::kNoReader, L"Open Device Error!");
       outcome = Outcome::kNoReader;
       return;
     }
-    if (!events_.Starting(reader_)) return;
     AppendStatus(L"Loading...\r\n");
     const bool sent = file_.mode == download::kHeaderF   ? DownloadFirmware()
                       : file_.mode == download::kHeaderE ? true
@@ -203,7 +228,7 @@ bool DownloadJob::DownloadFirmware() {
     ShowProgress(key);
   }
   statusText_ = file_.Name() + L"\r\n\r\nDownload SUCCESS!\r\n";
-  events_.ShowPane(statusText_, -1);
+  Emit(DownloadEvent::Kind::kStatus, statusText_);
   return true;
 }
 
@@ -248,7 +273,7 @@ bool DownloadJob::DownloadOfflineData() {
     return FailWith(L"Set Offline File Name Error!\r\n");
   }
   statusText_ = file_.Name() + L"\r\n\r\nDownload SUCCESS!\r\n";
-  events_.ShowPane(statusText_, -1);
+  Emit(DownloadEvent::Kind::kStatus, statusText_);
   DllSpeakerControl(handle, 0);
   return true;
 }

@@ -1,7 +1,7 @@
 // The download as a job that knows no window: the file check and load,
 // then the download sequence into one reader, reported as events. The
-// window runs it on its worker thread; the command line runs one per
-// reader.
+// download attempt (attempt.h) runs one per reader, for the window and the
+// command line alike.
 #pragma once
 
 #include <atomic>
@@ -12,7 +12,7 @@
 
 #include "loader.h"
 #include "outcome.h"
-#include "reader.h"
+#include "reader_slot.h"
 
 namespace vantor::app {
 
@@ -49,24 +49,6 @@ struct LoadResult {
 LoadResult LoadDownloadFile(const std::wstring& path, const std::function<bool()>& confirmFirmware,
                             DownloadFile* file);
 
-// What a download tells its host as it goes; called on the run's thread.
-class DownloadEvents {
- public:
-  virtual ~DownloadEvents() = default;
-  // The controls a run disables at its start and enables at its end.
-  virtual void SetControls(bool enable) = 0;
-  // The pane's whole text; percent >= 0 when it ends in that percentage.
-  virtual void ShowPane(const std::wstring& pane, int percent) = 0;
-  // No reader opened: the pane and a box say "Open Device Error!".
-  virtual void ShowOpenDeviceError() = 0;
-  // The reader is open and nothing was sent yet (the history's started
-  // record goes here); false ends the run at once, as a failure.
-  virtual bool Starting(const Reader& /*reader*/) { return true; }
-  // The run has ended and the reader is closed; the controls are enabled
-  // right after.
-  virtual void Ended(const struct DownloadEnd& /*end*/) {}
-};
-
 // How a run ended.
 struct DownloadEnd {
   Outcome outcome = Outcome::kNone;
@@ -74,17 +56,47 @@ struct DownloadEnd {
   std::size_t recordsSent = 0;  // lines the reader accepted
   std::wstring failedStep;      // the failing step's text, without its line break
   bool closeFailed = false;
+  // The history could not record the attempt: its started record (then
+  // nothing was sent) or its finished one. "" when it could.
+  std::string historyError;
+};
+
+// What happened in a download, told to its host as it happens, on the
+// thread of the reader's run.
+struct DownloadEvent {
+  enum class Kind {
+    kRunStarted,  // the attempt began: nothing is taken or sent yet
+    kNoReader,    // the reader did not open ("Open Device Error!")
+    kStatus,      // the pane's text changed: pane
+    kSent,        // a record or block was accepted: count of total, percent, pane
+    kRunEnded,    // the reader's run is over and the reader closed: end
+  };
+  Kind kind = Kind::kStatus;
+  std::size_t reader = 0;  // the reader's place in the attempt
+  std::wstring pane;       // the pane's whole text, as it must show
+  std::size_t count = 0;   // kSent: records or blocks sent so far
+  std::size_t total = 0;   // kSent: lines in the table
+  int percent = -1;        // kSent: the percentage the pane ends in
+  DownloadEnd end;         // kRunEnded
+};
+
+class DownloadSink {
+ public:
+  virtual ~DownloadSink() = default;
+  virtual void On(const DownloadEvent& event) = 0;
 };
 
 class DownloadJob {
  public:
   // statusText is the shared status text the run empties and appends to;
   // reader is opened if it is not open and closed at the end; a set stop
-  // flag ends the run after the exchange in flight.
-  DownloadJob(const DownloadFile& file, Reader& reader, std::wstring& statusText,
-              DownloadEvents& events, const std::atomic<bool>* stop = nullptr);
+  // flag ends the run after the exchange in flight; index is the reader's
+  // place in its attempt, as the events give it.
+  DownloadJob(const DownloadFile& file, ReaderSlot& reader, std::wstring& statusText,
+              DownloadSink& sink, const std::atomic<bool>* stop = nullptr, std::size_t index = 0);
 
-  // The whole download, on the calling thread.
+  // The whole download, on the calling thread: the status and sent events,
+  // kNoReader when the reader does not open, kRunEnded last of all.
   void Run();
   const DownloadEnd& End() const { return end_; }
 
@@ -98,10 +110,13 @@ class DownloadJob {
   bool StopHere(StopPoint point);
 
   const DownloadFile& file_;
-  Reader& reader_;
+  void Emit(DownloadEvent::Kind kind, std::wstring pane = L"", int percent = -1);
+
+  ReaderSlot& reader_;
   std::wstring& statusText_;
-  DownloadEvents& events_;
+  DownloadSink& sink_;
   const std::atomic<bool>* stop_;
+  std::size_t index_;
   DownloadEnd end_;
   // A line's code-page form with its terminator, and the bytes it decodes
   // to (two hex digits a byte, so half the line).

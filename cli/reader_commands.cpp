@@ -10,7 +10,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "hex.h"
-#include "reader.h"
+#include "reader_slot.h"
 #include "readers.h"
 #include "terminal.h"
 #include "vantor/reader.h"
@@ -79,7 +79,7 @@ bool ResolveReader(const std::string& value, const char* source, std::string* pa
 }
 
 int OpenReader(std::string* path) {
-  app::Reader reader(*path);
+  app::ReaderSlot reader(*path);
   const bool opened = reader.OpenIfNeeded();
   *path = reader.OpenedPath();
   return opened ? reader.Handle() : reader.LastOpenResult();

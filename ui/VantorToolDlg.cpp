@@ -5,9 +5,9 @@
 
 #include <exception>
 
+#include "attempt.h"
 #include "info_query.h"
 #include "local_path.h"
-#include "records.h"
 #include "scope_guard.h"
 
 namespace vantor {
@@ -120,8 +120,39 @@ void CVantorToolDlg::OnDownload() {
 
 unsigned CVantorToolDlg::DownloadThreadProc(void* param) {
   auto* dlg = static_cast<CVantorToolDlg*>(param);
-  app::DownloadJob(dlg->file_, dlg->reader_, dlg->statusText_, *dlg).Run();
+  // The one reader the command opened and closed again; the history only
+  // where VANTOR_HISTORY names a file.
+  app::AttemptSetup setup;
+  setup.place = history::Locate(false, true);
+  setup.slot = &dlg->reader_;
+  setup.statusText = &dlg->statusText_;
+  app::RunAttempt(dlg->file_, std::move(setup), *dlg);
   return 0;
+}
+
+void CVantorToolDlg::On(const app::DownloadEvent& event) {
+  using Kind = app::DownloadEvent::Kind;
+  switch (event.kind) {
+    case Kind::kRunStarted: SetControls(false); break;
+    case Kind::kNoReader: host_.RunOnWindowThread([this] { ShowNoReader(); }); break;
+    case Kind::kStatus:
+    case Kind::kSent:
+      host_.RunOnWindowThread([&] {
+        host_.SetPaneText(event.pane);
+        if (event.kind == Kind::kSent) host_.OnProgress(event.percent);
+      });
+      break;
+    case Kind::kRunEnded:
+      host_.RunOnWindowThread([&] {
+        outcome_ = event.end.outcome;
+        // A history that could not record the attempt says why.
+        if (!event.end.historyError.empty()) {
+          host_.ShowMessageBox(FromLocalPath(event.end.historyError), L"Info", kMbOk);
+        }
+      });
+      SetControls(true);
+      break;
+  }
 }
 
 void CVantorToolDlg::SetControls(bool enable) {
@@ -134,53 +165,6 @@ void CVantorToolDlg::SetControls(bool enable) {
     host_.EnableControl(kIdDownload, enable);
     if (enable) workerRunning_ = false;
   });
-}
-
-void CVantorToolDlg::ShowPane(const std::wstring& pane, int percent) {
-  host_.RunOnWindowThread([&] {
-    host_.SetPaneText(pane);
-    if (percent >= 0) host_.OnProgress(percent);
-  });
-}
-
-void CVantorToolDlg::ShowOpenDeviceError() {
-  host_.RunOnWindowThread([this] { ShowNoReader(); });
-}
-
-}  // namespace vantor
-
-namespace vantor {
-
-bool CVantorToolDlg::Starting(const app::Reader& reader) {
-  const history::Place place = history::Locate(false, true);
-  recording_ = false;
-  if (!place.on()) return true;
-  const std::string path = ToLocalPath(file_.path);
-  attempt_ = app::AttemptFacts(file_, path, reader.OpenedPath());
-  std::string error;
-  if (!history_.Open(place, &error) || !history_.Append(history::StartedRecord(attempt_), &error)) {
-    // Nothing is sent to a reader the history cannot account for.
-    host_.RunOnWindowThread([&] { host_.ShowMessageBox(FromLocalPath(error), L"Info", kMbOk); });
-    return false;
-  }
-  recording_ = true;
-  started_ = std::chrono::steady_clock::now();
-  return true;
-}
-
-void CVantorToolDlg::Ended(const app::DownloadEnd& end) {
-  outcome_ = end.outcome;
-  if (!recording_) return;
-  const bool ok = (end.outcome == Outcome::kSuccess || end.outcome == Outcome::kNothingSent) &&
-                  !end.closeFailed;
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - started_)
-                      .count();
-  std::string error;
-  history_.Append(
-      history::FinishedRecord(attempt_,
-                              app::AttemptEnd(end, ms, ok, ToTerminal(end.failedStep), ok ? 0 : 1)),
-      &error);
 }
 
 }  // namespace vantor

@@ -7,18 +7,15 @@
 #include <cstdint>
 #include <string>
 
-#include <chrono>
-
 #include "WindowHost.h"
 #include "download_job.h"
-#include "history.h"
-#include "reader.h"
+#include "reader_slot.h"
 
 namespace vantor {
 
 using app::Outcome;
 
-class CVantorToolDlg : private app::DownloadEvents {
+class CVantorToolDlg : private app::DownloadSink {
  public:
   explicit CVantorToolDlg(WindowHost& host);
   CVantorToolDlg(const CVantorToolDlg&) = delete;
@@ -55,12 +52,9 @@ class CVantorToolDlg : private app::DownloadEvents {
 
  private:
   // The worker's events, carried out on the window thread.
-  void SetControls(bool enable) override;
-  void ShowPane(const std::wstring& pane, int percent) override;
-  void ShowOpenDeviceError() override;
-  // The download history, when VANTOR_HISTORY names a file.
-  bool Starting(const app::Reader& reader) override;
-  void Ended(const app::DownloadEnd& end) override;
+  void On(const app::DownloadEvent& event) override;
+  // The controls a run disables at its start and enables at its end.
+  void SetControls(bool enable);
 
   // The pane and the box of a command that found no reader (window thread).
   void ShowNoReader();
@@ -69,20 +63,16 @@ class CVantorToolDlg : private app::DownloadEvents {
 
   // Shared window state.
   std::wstring filePath_;
-  app::Reader reader_;
+  app::ReaderSlot reader_;
   std::wstring statusText_;
   app::DownloadFile file_;  // the download mode, header bytes and line table
 
   // Window thread only: set before a worker starts, cleared by its last
   // control operation.
   bool workerRunning_ = false;
+  // Window thread only: the handlers write it, and a worker's end through
+  // the window thread (RunOnWindowThread) before its controls are enabled.
   Outcome outcome_ = Outcome::kNone;
-
-  // The worker's record of its attempt, when the history is on.
-  history::Appender history_;
-  history::Facts attempt_;
-  bool recording_ = false;
-  std::chrono::steady_clock::time_point started_;
 };
 
 }  // namespace vantor

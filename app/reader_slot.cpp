@@ -1,21 +1,21 @@
-#include "reader.h"
+#include "reader_slot.h"
 
 #include "readers.h"
 #include "vantor/reader.h"
 
 namespace vantor::app {
 
-bool Reader::IsOpen() const {
+bool ReaderSlot::IsOpen() const {
   return handle_ != 0 && handle_ != VANTOR_ERR_NO_READER && handle_ != VANTOR_ERR_BUSY;
 }
 
-void Reader::Adopt(int handle) {
+void ReaderSlot::Adopt(int handle) {
   handle_ = handle;
   openResult_ = handle;
   closeFailed_ = false;
 }
 
-bool Reader::OpenIfNeeded() {
+bool ReaderSlot::OpenIfNeeded() {
   if (IsOpen()) return true;
   opened_ = path_;
   if (!path_.empty()) {
@@ -42,7 +42,7 @@ bool Reader::OpenIfNeeded() {
   return IsOpen();
 }
 
-void Reader::Close() {
+void ReaderSlot::Close() {
   if (IsOpen()) {
     closeFailed_ = DllCloseReader(handle_) != VANTOR_OK;
     handle_ = 0;

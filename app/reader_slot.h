@@ -5,11 +5,11 @@
 
 namespace vantor::app {
 
-class Reader {
+class ReaderSlot {
  public:
   // path: "" for the first reader that opens, else the one at this path
   // (as DllListReaders names it).
-  explicit Reader(std::string path = "") : path_(std::move(path)) {}
+  explicit ReaderSlot(std::string path = "") : path_(std::move(path)) {}
 
   const std::string& Path() const { return path_; }
   void SetPath(std::string path) { path_ = std::move(path); }

@@ -1,0 +1,379 @@
+// The download attempt and the job against emulated readers, through a
+// sink that records what they tell: the events in order, the results, the
+// history's records; the window and vantor leave the same records; check
+// says ok exactly when the download would load the file.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/attempt.h"
+#include "cli_run.h"
+#include "emulator/sim_link.h"
+#include "loader_cases.h"
+#include "scripted_host.h"
+#include "test_util.h"
+#include "ui/VantorToolDlg.h"
+
+namespace vantor::test {
+namespace {
+
+using app::DownloadEvent;
+using nlohmann::json;
+using Events = std::vector<std::string>;
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, L"\r\n") == 0) {
+      out += '|';
+      ++i;
+    } else {
+      out += static_cast<char>(text[i]);
+    }
+  }
+  return out;
+}
+
+std::string EndText(const app::DownloadEnd& end) {
+  static const char* const kOutcomes[] = {"none",       "running",   "success", "nothing-sent",
+                                          "failed",     "no-reader", "no-file", "file-error",
+                                          "line-error", "declined"};
+  std::string text = kOutcomes[static_cast<int>(end.outcome)];
+  if (end.stopPoint != app::StopPoint::kNone) text += " stopped";
+  text += " sent=" + std::to_string(end.recordsSent);
+  if (!end.failedStep.empty()) text += " step=" + Narrow(end.failedStep);
+  if (!end.historyError.empty()) text += " history-error";
+  return text;
+}
+
+// Each event as a line: "r1 sent 2/3 66%", "r0 ended success sent=2", ...
+class Recorder : public app::DownloadSink {
+ public:
+  void On(const DownloadEvent& e) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (hook) hook(e);
+    std::string line = "r" + std::to_string(e.reader) + " ";
+    switch (e.kind) {
+      case DownloadEvent::Kind::kRunStarted: line += "started"; break;
+      case DownloadEvent::Kind::kNoReader: line += "no reader"; break;
+      case DownloadEvent::Kind::kStatus: line += "status " + Narrow(e.pane); break;
+      case DownloadEvent::Kind::kSent:
+        line += "sent " + std::to_string(e.count) + "/" + std::to_string(e.total) + " " +
+                std::to_string(e.percent) + "%";
+        break;
+      case DownloadEvent::Kind::kRunEnded: line += "ended " + EndText(e.end); break;
+    }
+    events.push_back(line);
+  }
+  std::function<void(const DownloadEvent&)> hook;
+  Events events;
+
+ private:
+  std::mutex mutex_;
+};
+
+class Attempt : public ::testing::Test {
+ protected:
+  void SetState(const std::string& name, const std::string& state) { dir_.Write(name, state); }
+  json State(const std::string& name) const { return json::parse(ReadFile(dir_.File(name))); }
+  // The history's records, one "event result failed_step exit_code" each.
+  std::vector<std::string> Records(const std::string& name = "h.jsonl") const {
+    std::vector<std::string> out;
+    if (!std::filesystem::exists(dir_.File(name))) return out;
+    std::istringstream lines(ReadFile(dir_.File(name)));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.empty() || line[0] != '{') continue;
+      const json r = json::parse(line);
+      out.push_back(r["event"].get<std::string>() +
+                    (r["event"] == "finished"
+                         ? " " + r["result"].get<std::string>() + " " + r["failed_step"].dump() +
+                               " " + r["exit_code"].dump()
+                         : ""));
+    }
+    return out;
+  }
+  app::DownloadFile Load(const std::string& name, const std::string& content) {
+    dir_.Write(name, content);
+    app::DownloadFile file;
+    const std::string path = dir_.File(name);
+    EXPECT_EQ(app::LoadDownloadFile(
+                  std::wstring(path.begin(), path.end()), [] { return true; }, &file)
+                  .outcome,
+              app::Outcome::kNone);
+    return file;
+  }
+
+  TempDir dir_;
+  ScopedEnv sim_{"VANTOR_READER_SIM", dir_.File("r.json").c_str()};
+  ScopedEnv timeout_{"VANTOR_READ_TIMEOUT_MS", "300"};
+  ScopedEnv codepage_{"VANTOR_CODEPAGE", "CP1252"};
+  ScopedEnv history_{"VANTOR_HISTORY", dir_.File("h.jsonl").c_str()};
+};
+
+const std::string kFault = R"({"faults":[{"code":125,"nth":2,"action":"status","status":4}]})";
+
+// One reader, each way an attempt ends: the events in order, the reader's
+// exit code and the history's records.
+TEST_F(Attempt, OneReader) {
+  const std::string loading = "r0 status Loading...|";
+  struct Row {
+    const char* what;
+    std::string state;
+    std::string history;  // VANTOR_HISTORY
+    int stopAt;           // -1: no stop; 0: before the run; 1: at the first record sent
+    bool finishedFails;
+    Events events;
+    int exitCode;
+    std::vector<std::string> records;
+  } rows[] = {
+      {"success",
+       "{}",
+       "h.jsonl",
+       -1,
+       false,
+       {"r0 started", loading, "r0 sent 1/2 50%", "r0 sent 2/2 100%",
+        "r0 status x.bin||Download SUCCESS!|", "r0 ended success sent=2"},
+       0,
+       {"started", "finished success null 0"}},
+      {"step fails",
+       kFault,
+       "h.jsonl",
+       -1,
+       false,
+       {"r0 started", loading, "r0 status Loading...|00Loading Error!|",
+        "r0 ended failed sent=0 step=00Loading Error!"},
+       1,
+       {"started", R"(finished failed "00Loading Error!" 1)"}},
+      {"no reader",
+       "not a reader",
+       "h.jsonl",
+       -1,
+       false,
+       {"r0 started", "r0 no reader", "r0 ended no-reader sent=0"},
+       -1,
+       {}},
+      {"stop before erase",
+       "{}",
+       "h.jsonl",
+       0,
+       false,
+       {"r0 started", loading, "r0 ended failed stopped sent=0"},
+       143,
+       {"started", "finished interrupted null 143"}},
+      {"stop mid-way",
+       "{}",
+       "h.jsonl",
+       1,
+       false,
+       {"r0 started", loading, "r0 sent 1/2 50%", "r0 ended failed stopped sent=1"},
+       143,
+       {"started", "finished interrupted null 143"}},
+      {"history refused",
+       "{}",
+       "x.bin/h.jsonl",
+       -1,
+       false,
+       {"r0 started", "r0 ended failed sent=0 history-error"},
+       -1,
+       {}},
+      {"finished not written",
+       "{}",
+       "h.jsonl",
+       -1,
+       true,
+       {"r0 started", loading, "r0 sent 1/2 50%", "r0 sent 2/2 100%",
+        "r0 status x.bin||Download SUCCESS!|", "r0 ended success sent=2 history-error"},
+       0,
+       {"started"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove(dir_.File("h.jsonl"));
+    // A history larger than the reader's state, so that only the history
+    // meets the size limit below.
+    if (row.finishedFails) dir_.Write("h.jsonl", std::string(100000, 'x') + "\n");
+    SetState("r.json", row.state);
+    const app::DownloadFile file = Load("x.bin", "00\n11\n");
+    std::atomic<bool> stop{row.stopAt == 0};
+    Recorder recorder;
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    const auto oldXfsz = std::signal(SIGXFSZ, SIG_IGN);
+    recorder.hook = [&](const DownloadEvent& e) {
+      if (row.stopAt == 1 && e.kind == DownloadEvent::Kind::kSent) stop = true;
+      // The started record is in: the history takes no more bytes.
+      if (row.finishedFails && e.kind == DownloadEvent::Kind::kStatus && e.pane.size() < 15) {
+        rlimit full = unlimited;
+        full.rlim_cur = std::filesystem::file_size(dir_.File("h.jsonl"));
+        ::setrlimit(RLIMIT_FSIZE, &full);
+      }
+      if (e.kind == DownloadEvent::Kind::kRunEnded) ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    };
+    app::AttemptSetup setup;
+    setup.place = history::Locate(false, false);
+    setup.place.file = dir_.File(row.history);
+    setup.stop = &stop;
+    setup.stopSignal = [] { return 15; };
+    const app::AttemptResult result = app::RunAttempt(file, std::move(setup), recorder);
+    std::signal(SIGXFSZ, oldXfsz);
+    EXPECT_EQ(recorder.events, row.events);
+    EXPECT_EQ(result.readers.empty() ? -1 : result.readers[0].exitCode, row.exitCode);
+    EXPECT_EQ(Records(), row.records);
+    EXPECT_EQ(result.noReader, row.state == "not a reader");
+    EXPECT_EQ(!result.historyError.empty(), row.history != "h.jsonl");
+    EXPECT_EQ(!result.finishedError.empty(), row.finishedFails);
+    // Nothing reaches a reader the history cannot account for.
+    if (row.history != "h.jsonl") {
+      EXPECT_EQ(State("r.json").count("log"), 0u);
+    }
+    // Stopped before the erase: the failure buzzer is all the reader hears.
+    if (row.stopAt == 0) {
+      EXPECT_EQ(State("r.json")["log"].size(), 1u);
+    }
+  }
+}
+
+// Every attached reader: one held by another program and another name of
+// a reader are left out, one that does not open is a failed reader with no
+// record, the others run and share the batch.
+TEST_F(Attempt, AllReaders) {
+  SetState("a.json", "{}");
+  SetState("held.json", "{}");
+  std::filesystem::create_directory(dir_.File("dir.json"));
+  ScopedEnv sim("VANTOR_READER_SIM", (dir_.File("a.json") + ":" + dir_.File("held.json") + ":" +
+                                      dir_.File("a.json") + ":" + dir_.File("dir.json"))
+                                         .c_str());
+  const int held = sim::OpenLink(dir_.File("held.json").c_str());
+  ASSERT_GT(held, 0);
+  const app::DownloadFile file = Load("x.bin", "00\n");
+  Recorder recorder;
+  app::AttemptSetup setup;
+  setup.choice.all = true;
+  setup.place = history::Locate(false, false);
+  const app::AttemptResult result = app::RunAttempt(file, std::move(setup), recorder);
+  sim::CloseLink(held, nullptr);
+
+  ASSERT_EQ(result.leftOut.size(), 2u);
+  EXPECT_EQ(result.leftOut[0].path + "|" + result.leftOut[0].duplicateOf,
+            dir_.File("held.json") + "|");
+  EXPECT_EQ(result.leftOut[1].duplicateOf, dir_.File("a.json"));
+  ASSERT_EQ(result.readers.size(), 2u);
+  EXPECT_EQ(result.readers[0].path, dir_.File("a.json"));
+  EXPECT_EQ(result.readers[0].exitCode, 0);
+  EXPECT_EQ(result.readers[0].batch, result.batch);
+  EXPECT_FALSE(result.batch.empty());
+  EXPECT_EQ(result.readers[1].end.outcome, app::Outcome::kNoReader);
+  EXPECT_EQ(result.readers[1].exitCode, 3);
+  EXPECT_EQ(result.readers[1].attempt, "");
+  EXPECT_EQ(recorder.events,
+            (Events{"r0 started", "r1 no reader", "r1 ended no-reader sent=0",
+                    "r0 status Loading...|", "r0 sent 1/1 100%",
+                    "r0 status x.bin||Download SUCCESS!|", "r0 ended success sent=1"}));
+  EXPECT_EQ(Records(), (std::vector<std::string>{"started", "finished success null 0"}));
+  const std::string history = ReadFile(dir_.File("h.jsonl"));
+  EXPECT_EQ(json::parse(history.substr(0, history.find('\n')))["batch"], result.batch);
+  EXPECT_TRUE(State("held.json").value("offline_records", json::array()).empty());
+}
+
+// The job on its own: it opens a reader that is not open, and tells no
+// start of its own.
+TEST_F(Attempt, Job) {
+  const struct {
+    std::string state, content;
+    Events events;
+  } rows[] = {
+      {"{}", ";=E0\n00\n", {"r2 status Loading...|", "r2 ended nothing-sent sent=0"}},
+      {"not a reader", "00\n", {"r2 no reader", "r2 ended no-reader sent=0"}},
+      {R"({"faults":[{"code":124,"nth":1,"action":"status","status":4}]})",
+       "00\n",
+       {"r2 status Loading...|", "r2 status Loading...|Erase Offline File Flash Error! |",
+        "r2 ended failed sent=0 step=Erase Offline File Flash Error!"}},
+  };
+  for (const auto& row : rows) {
+    SetState("r.json", row.state);
+    const app::DownloadFile file = Load("j.bin", row.content);
+    app::ReaderSlot slot(dir_.File("r.json"));
+    std::wstring status = L"old";
+    Recorder recorder;
+    app::DownloadJob(file, slot, status, recorder, nullptr, 2).Run();
+    EXPECT_EQ(recorder.events, row.events) << row.content;
+    EXPECT_EQ(slot.IsOpen(), false);
+  }
+}
+
+// A download in the window and one by vantor, of the same file into the
+// same reader, leave the same records but for their ids and times.
+TEST_F(Attempt, WindowAndCommandLineRecordTheSame) {
+  for (const std::string& state : {std::string("{}"), kFault}) {
+    SCOPED_TRACE(state);
+    dir_.Write("x.bin", "; demo\n00 A4 04 00\nreset\n");
+    SetState("r.json", state);
+    {
+      ScopedEnv history("VANTOR_HISTORY", dir_.File("window.jsonl").c_str());
+      ScriptedHost host;
+      CVantorToolDlg dlg(host);
+      dlg.OnInitDialog();
+      const std::string path = dir_.File("x.bin");
+      host.pathField = std::wstring(path.begin(), path.end());
+      dlg.OnDownload();
+      host.RunWorker();
+    }
+    SetState("r.json", state);
+    ScopedEnv history("VANTOR_HISTORY", dir_.File("cli.jsonl").c_str());
+    RunShell(VANTOR_CLI_PATH " download " + dir_.File("x.bin") + " >/dev/null", "/dev/null");
+    std::istringstream window(ReadFile(dir_.File("window.jsonl")));
+    std::istringstream cli(ReadFile(dir_.File("cli.jsonl")));
+    int records = 0;
+    for (std::string w, c; std::getline(window, w) && std::getline(cli, c); ++records) {
+      const json a = json::parse(w), b = json::parse(c);
+      EXPECT_EQ(a.size(), b.size());
+      for (const auto& [key, value] : a.items()) {
+        if (key == "attempt" || key == "time" || key == "duration_ms") continue;
+        EXPECT_EQ(value, b.value(key, json("(absent)"))) << key;
+      }
+    }
+    EXPECT_EQ(records, 2);
+    std::filesystem::remove(dir_.File("window.jsonl"));
+    std::filesystem::remove(dir_.File("cli.jsonl"));
+  }
+}
+
+// vantor check says ok exactly when the download would load the file: every
+// file the loader's and the command line's tests read, and a name too long.
+TEST_F(Attempt, CheckAgreesWithTheDownloadsLoad) {
+  std::vector<std::pair<std::string, std::string>> files;  // name, bytes
+  for (const auto& [bytes, mode, loaded] : LoaderCases()) {
+    files.emplace_back("l" + std::to_string(files.size()) + ".bin", bytes);
+  }
+  for (const std::string& bytes : std::vector<std::string>{
+           "; demo\n00 A4 04 00\nreset\n", "; demo\n00 A4\nGG\n",
+           ";=F1 ProductType=02 ProductNum=05\n0102\n", std::string("; h\nG\0X\\\xFF\n", 10),
+           ";" + std::string(2000, '0') + "\n00\n", ";=E0\n00\n", "\xEF\xBB\xBF;h\n00\n"}) {
+    files.emplace_back("c" + std::to_string(files.size()) + ".bin", bytes);
+  }
+  files.emplace_back(std::string(196, '+') + ".bin", "00\n");        // 400 bytes in UTF-7
+  files.emplace_back(std::string(196, '+') + ".txt", ";=F1\n00\n");  // an image's name is not sent
+  for (const char* codepage : {"CP1252", "UTF-7"}) {
+    ScopedEnv cp("VANTOR_CODEPAGE", codepage);
+    for (const auto& [name, bytes] : files) {
+      dir_.Write(name, bytes);
+      const std::string path = dir_.File(name);
+      app::DownloadFile file;
+      const bool loads = app::LoadDownloadFile(
+                             std::wstring(path.begin(), path.end()), [] { return true; }, &file)
+                             .outcome == app::Outcome::kNone;
+      const CliRun check = RunShell(VANTOR_CLI_PATH " check '" + path + "'", "/dev/null");
+      EXPECT_EQ(check.exitCode == 0, loads) << codepage << " " << name.substr(0, 20) << check.out;
+      EXPECT_EQ(check.exitCode, loads ? 0 : 2);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantor::test
