@@ -249,15 +249,15 @@ TEST_F(Attempt, AllReaders) {
   ScopedEnv sim("VANTOR_READER_SIM", (dir_.File("a.json") + ":" + dir_.File("held.json") + ":" +
                                       dir_.File("a.json") + ":" + dir_.File("dir.json"))
                                          .c_str());
-  const int held = sim::OpenLink(dir_.File("held.json").c_str());
-  ASSERT_GT(held, 0);
+  const auto held = sim::OpenLink(dir_.File("held.json").c_str());
+  ASSERT_TRUE(held);
   const app::DownloadFile file = Load("x.bin", "00\n");
   Recorder recorder;
   app::AttemptSetup setup;
   setup.choice.all = true;
   setup.place = history::Locate(false, false);
   const app::AttemptResult result = app::RunAttempt(file, std::move(setup), recorder);
-  sim::CloseLink(held, nullptr);
+  held->Close();
 
   ASSERT_EQ(result.leftOut.size(), 2u);
   EXPECT_EQ(result.leftOut[0].path + "|" + result.leftOut[0].duplicateOf,
