@@ -16,16 +16,18 @@
 #include <thread>
 #include <vector>
 
+#include "appender.h"
 #include "commands.h"
 #include "download_job.h"
 #include "errors.h"
 #include "format.h"
-#include "history.h"
-#include "records.h"
 #include "interrupt.h"
 #include "local_path.h"
+#include "place.h"
 #include "progress.h"
 #include "readers.h"
+#include "record.h"
+#include "records.h"
 #include "terminal.h"
 #include "text_file.h"
 #include "vantor/reader.h"

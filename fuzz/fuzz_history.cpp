@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "cli/history_command.h"
-#include "history/history.h"
+#include "history/record.h"
 
 namespace {
 

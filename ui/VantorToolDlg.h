@@ -10,9 +10,10 @@
 #include <chrono>
 
 #include "WindowHost.h"
+#include "appender.h"
 #include "download_job.h"
-#include "history.h"
 #include "reader.h"
+#include "record.h"
 
 namespace vantor {
 
