@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "download_job.h"
-#include "history.h"
+#include "appender.h"
+#include "place.h"
 #include "reader_slot.h"
 
 namespace vantor::app {

@@ -10,9 +10,9 @@
 
 #include "codepage.h"
 #include "format.h"
-#include "history.h"
 #include "local_path.h"
 #include "scope_guard.h"
+#include "sha256.h"
 #include "text_file.h"
 #include "vantor/reader.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "download_job.h"
-#include "history.h"
 #include "readers.h"
+#include "record.h"
 
 namespace vantor::app {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "commands.h"
-#include "history.h"
 #include "local_path.h"
+#include "record.h"
 
 namespace vantor::cli {
 namespace {

@@ -86,16 +86,28 @@ class StateError : public std::runtime_error {
 // fields need three levels).
 constexpr int kMaxNesting = 8;
 
-// Reads the state file; a missing file is a factory-fresh reader. Anything
-// but a regular file (a folder, a FIFO, a device) is refused without being
-// read, and so is a file nested deeper than kMaxNesting.
+// The state a state file's text holds; StateError when it is no valid state
+// (not JSON, nested deeper than kMaxNesting, a field out of its range).
+SimState ParseState(const std::string& text);
+
+// Reads the state file (ParseState); a missing file is a factory-fresh
+// reader. Anything but a regular file (a folder, a FIFO, a device) is
+// refused without being read.
 SimState LoadState(const std::string& path);
 
 // The longest serial number a USB string descriptor carries, in UTF-16
 // code units (up to 378 bytes of UTF-8).
 constexpr std::size_t kMaxSerial = 126;
 
-// Writes the state file atomically (temp file, then rename). A symbolic
+// The serial number a state file's text holds when it is a valid one ("" when
+// none), without reading the rest of the state.
+std::string SerialIn(const std::string& text);
+
+// The state file's text for state: the document as read with the fields the
+// emulator keeps brought up to date, indented by two, ending with a newline.
+std::string StateText(const SimState& state);
+
+// Writes the state file (StateText) atomically (temp file, then rename). A symbolic
 // link is written through: the file it leads to is replaced, in its own
 // folder, keeping its mode (and its owner where the system allows). false
 // with *error set when it could not be written.

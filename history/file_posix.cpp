@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "history.h"
+#include "appender.h"
+#include "place.h"
+#include "record.h"
 
 namespace vantor::history {
 namespace {

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "history.h"
+#include "appender.h"
+#include "place.h"
+#include "record.h"
 
 namespace vantor::history {
 namespace {

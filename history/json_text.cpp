@@ -3,7 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "history.h"
+#include "record.h"
 
 namespace vantor::history {
 

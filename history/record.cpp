@@ -4,7 +4,7 @@
 #include <ctime>
 #include <random>
 
-#include "history.h"
+#include "record.h"
 #include "vantor_version.h"
 
 namespace vantor::history {

@@ -4,7 +4,8 @@
 
 #include <stdexcept>
 
-#include "history.h"
+#include "record.h"
+#include "sha256.h"
 
 namespace vantor::history {
 

@@ -17,7 +17,7 @@
 
 #include "cli_run.h"
 #include "emulator/sim_link.h"
-#include "history/history.h"
+#include "history/record.h"
 
 namespace vantor::test {
 namespace {

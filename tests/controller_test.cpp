@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "history/history.h"
+#include "history/sha256.h"
 #include "scripted_host.h"
 #include "test_util.h"
 #include "ui/VantorToolDlg.h"

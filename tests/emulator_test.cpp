@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "emulator/sim_link.h"
+#include "emulator/sim_state.h"
 #include "reader/readers.h"
 #include "test_util.h"
 #include "vantor/reader.h"
@@ -74,8 +75,9 @@ TEST(Emulator, FaultsCountFramesPerCodeAndOversizeLeavesTheLinkClean) {
     EXPECT_EQ(emu.Command(code, value, damaged), result);
   }
   const json state = emu.Close();
-  EXPECT_EQ(state["led"].dump() + state["buzzer"].dump() + std::to_string(state["log"].size()),
-            "[1,3,5][1]8");
+  EXPECT_EQ(state["led"].dump(), "[1,3,5]");
+  EXPECT_EQ(state["buzzer"].dump(), "[1]");
+  EXPECT_EQ(state["log"].size(), 8u);
 }
 
 // Accepted: after n LED frames, the emulator's fields updated and the others as
@@ -155,6 +157,55 @@ TEST(Emulator, StateFile) {
     EXPECT_EQ(text, "state file " + emu.path + ": " + reason);
     EXPECT_EQ(before == kFifo ? kFifo : test::ReadFile(emu.path), before);
   }
+}
+
+// The state file's text, byte for byte: the fields given first, as given;
+// then those the emulator keeps, two spaces deep; the log cut to its limit.
+TEST(Emulator, StateTextKeepsItsForm) {
+  sim::SimState state =
+      sim::ParseState(R"({"serial": "S1", "led": [1], "x": {"y": true}, "log_limit": 1})");
+  state.offlineRecords.push_back({0x20, {0xAB}});
+  sim::AppendLog(state, {{"code", 120}, {"slot", 0}, {"data", "01"}});
+  sim::AppendLog(state, {{"code", 121}, {"slot", 0}, {"data", "02"}});
+  EXPECT_EQ(sim::StateText(state), R"({
+  "serial": "S1",
+  "led": [
+    1
+  ],
+  "x": {
+    "y": true
+  },
+  "log_limit": 1,
+  "firmware_version": "VR-0205 V2.05",
+  "version_trailer": 0,
+  "atr": "3B6800000073C84013009000",
+  "apdu_responses": {},
+  "offline_file_name": "",
+  "offline_records": [
+    {
+      "type": 32,
+      "data": "AB"
+    }
+  ],
+  "firmware": {
+    "start": "",
+    "first": "",
+    "blocks": [],
+    "complete": ""
+  },
+  "buzzer": [],
+  "faults": [],
+  "link_ms_per_report": 0,
+  "log": [
+    {
+      "code": 121,
+      "slot": 0,
+      "data": "02"
+    }
+  ],
+  "log_dropped": 1
+}
+)");
 }
 
 // A close cuts the link's pacing short: the frame still on its way is lost.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ui/WindowHost.h"
-#include "ui/event_loop.h"
+#include "event_loop.h"
 
 namespace vantor::test {
 

@@ -12,7 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "history/history.h"
+#include "history/appender.h"
+#include "history/sha256.h"
 #include "test_util.h"
 
 namespace vantor::test {

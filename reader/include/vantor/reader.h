@@ -20,9 +20,14 @@
  *  - Threads: one handle is used by one thread at a time (one exchange,
  *    send + receive, at a time per handle); different handles may be used
  *    from different threads at once, so one program can drive several
- *    readers in parallel. The functions keep no state between calls apart
- *    from the process-wide last transport error and each thread's error
- *    text (DllGetErrorText), and take no locks.
+ *    readers in parallel. The last transport error and the error text
+ *    (DllGetErrorText) are kept per thread. Opening and closing a reader
+ *    take the library's internal mutexes for a moment (the table of open
+ *    emulated readers, the path of a reader found busy, on Windows the
+ *    table of device claims); the exchanges with an open reader take none.
+ *    An open reader is held against other programs and handles: flock on
+ *    the hidraw node, a named mutex per device on Windows, a lock file
+ *    beside an emulated reader's state file.
  *  - Several readers: each matching reader has a path (the hidraw node on
  *    Linux, the device interface path on Windows, the state file of an
  *    emulated reader). DllListReaders names them in search order;

@@ -1,6 +1,7 @@
-// A minimal window thread for hosts without a window system (the console
-// and the scripted test host): operations that a worker hands to the window
-// thread queue up here and run when the window thread runs the loop.
+// A minimal window thread for hosts without a window system (the scripted
+// test host, in the tests and the benchmarks): operations that a worker
+// hands to the window thread queue up here and run when the window thread
+// runs the loop.
 #pragma once
 
 #include <condition_variable>
