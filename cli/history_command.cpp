@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "hex.h"
 #include "history.h"
 #include "terminal.h"
 
@@ -45,8 +46,8 @@ struct Attempt {
     history::Record raw;
     const std::string_view rawJson = base().Value("raw");
     if (!rawJson.empty() && raw.Parse(std::string(rawJson))) {
-      const std::string bytes = history::FromHex(raw.Text(key));
-      if (!bytes.empty()) return cli::Shown(bytes);
+      std::string bytes;
+      if (text::FromHex(raw.Text(key), &bytes) && !bytes.empty()) return cli::Shown(bytes);
     }
     return cli::Shown(Text(key));
   }

@@ -23,6 +23,10 @@
 #endif
 
 namespace vantor::sim {
+
+using text::FromHex;
+using text::ToHex;
+
 namespace {
 
 // Longest byte string one response frame can carry (16-bit length field).

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "emulator/sim_state.h"
-#include "protocol/hex.h"
+#include "text/hex.h"
 
 // One scratch folder per process, removed at exit.
 struct Scratch {
@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool digits =
       size % 2 == 0 && text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
   Bytes bytes;
-  if (vantor::FromHex(text, &bytes) != digits) __builtin_trap();
+  if (vantor::text::FromHex(text, &bytes) != digits) __builtin_trap();
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (digits && vantor::ToHex(bytes) != text) __builtin_trap();
+  if (digits && vantor::text::ToHex(bytes) != text) __builtin_trap();
 
   static const Scratch scratch;
   const std::string in = scratch.dir + "/in.json", out = scratch.dir + "/out.json";
