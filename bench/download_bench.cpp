@@ -65,7 +65,7 @@ std::string Script() {
     for (int b = 0; b < 14; ++b) {
       seed = seed * 1103515245u + 12345u;
       const auto value = static_cast<std::uint8_t>(seed >> 16);
-      line += ' ' + vantor::ToHex(&value, 1);
+      line += ' ' + vantor::text::ToHex(&value, 1);
     }
     text += line + "\r\n";
   }

@@ -47,7 +47,7 @@ class ScriptFile {
       for (int b = 0; b < extra; ++b) {
         seed = seed * 1103515245u + 12345u;
         const auto value = static_cast<std::uint8_t>(seed >> 16);
-        std::string digits = vantor::ToHex(&value, 1);
+        std::string digits = vantor::text::ToHex(&value, 1);
         if (lower) digits = {char(std::tolower(digits[0])), char(std::tolower(digits[1]))};
         line += ' ' + digits;
       }

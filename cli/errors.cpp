@@ -1,29 +1,13 @@
 #include "errors.h"
 
-#include <cstring>
-
+#include "os_error.h"
 #include "vantor/reader.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace vantor {
 
 std::string DescribeError(int code) {
-  if (code > 0) {
-#ifdef _WIN32
-    // Windows: the GetLastError code of the failed transfer.
-    char text[256] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) --n;
-    const std::string what = n > 0 ? std::string(text, n) : "system error";
-    return what + " (error " + std::to_string(code) + ")";
-#else
-    return std::string(std::strerror(code)) + " (errno " + std::to_string(code) + ")";
-#endif
-  }
+  // The errno (Linux) or GetLastError (Windows) code of a failed transfer.
+  if (code > 0) return text::OsErrorWithCode(code);
   const char* what = "unknown error";
   switch (code) {
     case VANTOR_OK: what = "success"; break;

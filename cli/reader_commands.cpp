@@ -1,6 +1,5 @@
 // Choosing and opening the reader, the list, and the reader-level
 // subcommands: straight calls of the exported functions.
-#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -17,6 +16,10 @@
 
 namespace vantor::cli {
 namespace {
+
+using text::FromHex;
+using text::HexDigit;
+using text::ToHex;
 
 // Opens the reader, runs one command, closes it, and reports failures. The
 // command's output is printed only when the reader also closed cleanly (the
@@ -170,7 +173,7 @@ int Apdu(const Selection& reader, const std::string& text, int slot) {
   std::string digits;
   for (char c : text) {
     if (c == ' ' || c == ':') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+    if (HexDigit(c) < 0) {
       std::fprintf(stderr, "vantor: APDU must be hex digits, got '%s'\n",
                    Shown(std::string(1, c)).c_str());
       return kExitUsage;

@@ -3,44 +3,34 @@
 
 #include <windows.h>
 
+#include "utf16_win32.h"
+
 namespace vantor::download {
 
 std::string AnsiCharset() { return "CP" + std::to_string(GetACP()); }
 
 bool AnsiCharsetKnown() { return true; }
 
-std::string ToAnsi(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int len = static_cast<int>(text.size());
-  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), len, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string(text.size(), '?');
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), len, &out[0], n, nullptr, nullptr);
-  return out;
+std::string ToAnsi(const std::wstring& wide) {
+  std::string out;
+  return text::FromUtf16(wide, text::CodePage::kAnsi, &out) ? out : std::string(wide.size(), '?');
 }
 
 std::wstring FromAnsi(const char* bytes, std::size_t n) {
   std::wstring out;
   n = TextLength(bytes, n);
   if (n == 0) return out;
-  const int whole =
-      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n), nullptr, 0);
-  if (whole > 0) {
-    out.resize(static_cast<std::size_t>(whole));
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n), &out[0], whole);
-    return out;
-  }
+  if (text::ToUtf16({bytes, n}, text::CodePage::kAnsi, /*strict=*/true, &out)) return out;
   // Some sequence is invalid: take one character at a time, trying the
   // shortest sequence first; a byte that starts none stands for itself.
   std::size_t i = 0;
+  std::wstring piece;
   while (i < n) {
     bool taken = false;
-    for (int len = 1; len <= 4 && i + static_cast<std::size_t>(len) <= n && !taken; ++len) {
-      wchar_t buf[4];
-      const int got = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes + i, len, buf, 4);
-      if (got > 0) {
-        out.append(buf, static_cast<std::size_t>(got));
-        i += static_cast<std::size_t>(len);
+    for (std::size_t len = 1; len <= 4 && i + len <= n && !taken; ++len) {
+      if (text::ToUtf16({bytes + i, len}, text::CodePage::kAnsi, /*strict=*/true, &piece)) {
+        out += piece;
+        i += len;
         taken = true;
       }
     }

@@ -3,16 +3,17 @@
 #include <cstring>
 
 #include "codepage.h"
+#include "hex.h"
 
 namespace vantor::download {
 
 namespace {
 
+// A hex digit's value; any other character gives its own code, of which
+// callers keep the low four bits only.
 unsigned HexDigit(char ch) {
-  const unsigned c = static_cast<unsigned char>(ch);
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return c;  // callers keep the low four bits only
+  const int value = text::HexDigit(ch);
+  return value >= 0 ? static_cast<unsigned>(value) : static_cast<unsigned char>(ch);
 }
 
 // The piece of line starting at pos, at most two characters long. A negative

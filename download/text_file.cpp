@@ -8,7 +8,8 @@
 
 #ifdef _WIN32
 #include <share.h>
-#include <windows.h>
+
+#include "utf16_win32.h"
 #endif
 
 namespace vantor::download {
@@ -58,12 +59,10 @@ bool TextFile::Open(const std::string& path) {
   // The path is UTF-8 (see app/local_path.h). Writers are shut out while the
   // file is read, so it cannot change between the check and the download.
   std::FILE* f = nullptr;
-  const int length = static_cast<int>(path.size());
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
-  if (n > 0) {
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), length, &wide[0], n);
-    if (wide.find(L'\0') == std::wstring::npos) f = _wfsopen(wide.c_str(), L"rb", _SH_DENYWR);
+  std::wstring wide;
+  if (text::ToUtf16(path, text::CodePage::kUtf8, /*strict=*/true, &wide) && !wide.empty() &&
+      wide.find(L'\0') == std::wstring::npos) {
+    f = _wfsopen(wide.c_str(), L"rb", _SH_DENYWR);
   }
   if (f == nullptr && errno == 0) errno = ENOENT;  // not a name Windows can take
 #else

@@ -3,6 +3,9 @@
 #include <algorithm>
 
 namespace vantor::sim {
+
+using text::ToHex;
+
 namespace {
 
 // Data length field of the oversize fault: one byte more than a response

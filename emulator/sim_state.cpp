@@ -21,6 +21,10 @@
 #endif
 
 namespace vantor::sim {
+
+using text::FromHex;
+using text::ToHex;
+
 namespace {
 
 // The temp files of saves that were killed before their rename: <name>.tmp

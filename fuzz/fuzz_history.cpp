@@ -21,12 +21,14 @@
 #include "cli/history_command.h"
 #include "history/record.h"
 #include "json_oracle.h"
+#include "text/hex.h"
+#include "text/utf8.h"
 
 namespace {
 
 void Check(bool ok, const char* what, const std::string& text) {
   if (ok) return;
-  std::fprintf(stderr, "fuzz_history: %s: %s\n", what, vantor::history::Hex(text).c_str());
+  std::fprintf(stderr, "fuzz_history: %s: %s\n", what, vantor::text::ToLowerHex(text).c_str());
   std::abort();
 }
 
@@ -36,7 +38,7 @@ void Check(bool ok, const char* what, const std::string& text) {
 void CheckShown(const std::string& table) {
   const auto* p = reinterpret_cast<const unsigned char*>(table.data());
   for (std::size_t i = 0; i < table.size();) {
-    const std::size_t n = vantor::history::Utf8Sequence(p + i, table.size() - i);
+    const std::size_t n = vantor::text::Utf8Sequence(p + i, table.size() - i);
     Check(n > 0, "a byte that is not UTF-8 in the table", table);
     std::uint32_t c = n == 1 ? p[i] : p[i] & (0x7F >> n);
     for (std::size_t k = 1; k < n; ++k) c = c << 6 | (p[i + k] & 0x3F);

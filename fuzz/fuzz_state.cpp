@@ -11,7 +11,7 @@
 #include <string>
 
 #include "emulator/sim_state.h"
-#include "protocol/hex.h"
+#include "text/hex.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vantor::sim;
@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool digits =
       size % 2 == 0 && text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
   Bytes bytes;
-  if (vantor::FromHex(text, &bytes) != digits) __builtin_trap();
+  if (vantor::text::FromHex(text, &bytes) != digits) __builtin_trap();
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (digits && vantor::ToHex(bytes) != text) __builtin_trap();
+  if (digits && vantor::text::ToHex(bytes) != text) __builtin_trap();
   return 0;
 }

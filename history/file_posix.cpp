@@ -12,8 +12,12 @@
 #include "appender.h"
 #include "place.h"
 #include "record.h"
+#include "os_error.h"
 
 namespace vantor::history {
+
+using text::OsErrorText;
+
 namespace {
 
 std::string Env(const char* name) {
@@ -165,30 +169,30 @@ bool Appender::Open(const Place& place, std::string* error) {
     if (::faccessat(AT_FDCWD, file_.c_str(), W_OK, AT_EACCESS) != 0) return Denied(error, errno);
     return true;
   }
-  if (errno != ENOENT) return Fail(error, SystemReason(errno));
+  if (errno != ENOENT) return Fail(error, OsErrorText(errno));
   // Not there yet: the nearest folder above that exists must take a new entry.
   for (std::string folder = FolderOf(file_);; folder = FolderOf(folder)) {
     if (::stat(folder.c_str(), &info) == 0) {
-      if (!S_ISDIR(info.st_mode)) return Fail(error, SystemReason(ENOTDIR));
+      if (!S_ISDIR(info.st_mode)) return Fail(error, OsErrorText(ENOTDIR));
       if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         return Denied(error, errno);
       }
       return true;
     }
-    if (errno != ENOENT) return Fail(error, SystemReason(errno));
+    if (errno != ENOENT) return Fail(error, OsErrorText(errno));
     if (folder == "/" || folder == ".") return true;
   }
 }
 
 bool Appender::Denied(std::string* error, int code) const {
-  if (code != EACCES && code != EPERM) return Fail(error, SystemReason(code));
-  return Fail(error, SystemReason(code) + OwnerHint(file_));
+  if (code != EACCES && code != EPERM) return Fail(error, OsErrorText(code));
+  return Fail(error, OsErrorText(code) + OwnerHint(file_));
 }
 
 bool Appender::OpenFile(std::string* error) {
-  if (file_.empty()) return Fail(error, SystemReason(EBADF));
+  if (file_.empty()) return Fail(error, OsErrorText(EBADF));
   if (const int failed = MakeParents(file_, privateFolders_ ? 0700 : 0777)) {
-    return Fail(error, SystemReason(failed));
+    return Fail(error, OsErrorText(failed));
   }
   // Read access lets Append see whether the last line was ended.
   std::string refusal;
@@ -219,7 +223,7 @@ bool Appender::Append(const std::vector<std::string>& lines, std::string* error,
   if (handle_ < 0 && !OpenFile(error)) return false;
   const int fd = static_cast<int>(handle_);
   while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return Fail(error, SystemReason(errno));
+    if (errno != EINTR) return Fail(error, OsErrorText(errno));
   }
   std::string text;
   struct stat info {};
@@ -244,7 +248,7 @@ bool Appender::Append(const std::vector<std::string>& lines, std::string* error,
     }
   }
   ::flock(fd, LOCK_UN);
-  return failed == 0 || Fail(error, SystemReason(failed));
+  return failed == 0 || Fail(error, OsErrorText(failed));
 }
 
 std::FILE* OpenForReading(const std::string& path, std::string* refusal) {
@@ -254,8 +258,6 @@ std::FILE* OpenForReading(const std::string& path, std::string* refusal) {
   if (file == nullptr) ::close(fd);
   return file;
 }
-
-std::string SystemReason(int code) { return std::strerror(code); }
 
 std::string HostName() {
   char name[256] = {};

@@ -8,37 +8,23 @@
 #include <cstdlib>
 
 #include "appender.h"
+#include "os_error.h"
 #include "place.h"
 #include "record.h"
+#include "utf16_win32.h"
 
 namespace vantor::history {
+
+using text::OsErrorWithCode;
+using text::Utf16FromUtf8;
+using text::Utf8FromUtf16;
+
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  if (n > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  }
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(n), '\0');
-  if (n > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n,
-                        nullptr, nullptr);
-  }
-  return utf8;
-}
 
 std::string Env(const wchar_t* name) {
   wchar_t value[32768];
   const DWORD n = GetEnvironmentVariableW(name, value, 32768);
-  return n > 0 && n < 32768 ? Utf8(std::wstring(value, n)) : "";
+  return n > 0 && n < 32768 ? Utf8FromUtf16(std::wstring_view(value, n)) : "";
 }
 
 // Makes the missing folders above path; what fails shows when the file is
@@ -110,13 +96,13 @@ bool Appender::Open(const Place& place, std::string* error) {
   // Only looked at: the file and its folders are made by the first record.
   // What is there is opened as it is (never created) to see what it is.
   const HANDLE file =
-      CreateFileW(Wide(file_).c_str(), FILE_APPEND_DATA | GENERIC_READ,
+      CreateFileW(Utf16FromUtf8(file_).c_str(), FILE_APPEND_DATA | GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
-    return Fail(error, SystemReason(static_cast<int>(code)));
+    return Fail(error, OsErrorWithCode(static_cast<int>(code)));
   }
   const std::string refusal = NotRegular(file);
   CloseHandle(file);
@@ -124,8 +110,8 @@ bool Appender::Open(const Place& place, std::string* error) {
 }
 
 bool Appender::OpenFile(std::string* error) {
-  if (file_.empty()) return Fail(error, SystemReason(ERROR_INVALID_HANDLE));
-  const std::wstring path = Wide(file_);
+  if (file_.empty()) return Fail(error, OsErrorWithCode(ERROR_INVALID_HANDLE));
+  const std::wstring path = Utf16FromUtf8(file_);
   MakeParents(path);
   // Without FILE_WRITE_DATA every write goes to the end of the file; read
   // access lets LockFileEx lock it and Append see whether the last line
@@ -135,7 +121,7 @@ bool Appender::OpenFile(std::string* error) {
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    return Fail(error, SystemReason(static_cast<int>(GetLastError())));
+    return Fail(error, OsErrorWithCode(static_cast<int>(GetLastError())));
   }
   if (const std::string refusal = NotRegular(file); !refusal.empty()) {
     CloseHandle(file);
@@ -155,7 +141,7 @@ bool Appender::Append(const std::vector<std::string>& lines, std::string* error,
   const HANDLE file = Handle(handle_);
   OVERLAPPED whole{};
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-    return Fail(error, SystemReason(static_cast<int>(GetLastError())));
+    return Fail(error, OsErrorWithCode(static_cast<int>(GetLastError())));
   }
   std::string text;
   LARGE_INTEGER size{};
@@ -180,14 +166,15 @@ bool Appender::Append(const std::vector<std::string>& lines, std::string* error,
   }
   UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
   if (failed == 0 && sync && !FlushFileBuffers(file)) failed = GetLastError();
-  return failed == 0 || Fail(error, SystemReason(static_cast<int>(failed)));
+  return failed == 0 || Fail(error, OsErrorWithCode(static_cast<int>(failed)));
 }
 
 std::FILE* OpenForReading(const std::string& path, std::string* refusal) {
   refusal->clear();
-  const HANDLE file = CreateFileW(
-      Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE file =
+      CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     errno = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
@@ -207,19 +194,10 @@ std::FILE* OpenForReading(const std::string& path, std::string* refusal) {
   return stream;
 }
 
-std::string SystemReason(int code) {
-  wchar_t text[512] = {};
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           static_cast<DWORD>(code), 0, text, 512, nullptr);
-  while (n > 0 && (text[n - 1] == L'\n' || text[n - 1] == L'\r' || text[n - 1] == L'.')) --n;
-  const std::string what = n > 0 ? Utf8(std::wstring(text, n)) : "system error";
-  return what + " (error " + std::to_string(code) + ")";
-}
-
 std::string HostName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
-  return GetComputerNameW(name, &n) ? Utf8(std::wstring(name, n)) : "";
+  return GetComputerNameW(name, &n) ? Utf8FromUtf16(std::wstring_view(name, n)) : "";
 }
 
 }  // namespace vantor::history

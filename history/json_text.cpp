@@ -4,62 +4,13 @@
 #include <type_traits>
 
 #include "record.h"
+#include "utf8.h"
 
 namespace vantor::history {
 
-std::size_t Utf8Sequence(const unsigned char* p, std::size_t n) {
-  const unsigned char b = p[0];
-  if (b < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (b >= 0xC2 && b <= 0xDF) {
-    length = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    length = 3;
-    if (b == 0xE0) low = 0xA0;
-    if (b == 0xED) high = 0x9F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    length = 4;
-    if (b == 0xF0) low = 0x90;
-    if (b == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (n < length || p[1] < low || p[1] > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
 namespace {
 
-void AppendUtf8(std::string* out, unsigned code) {
-  if (code < 0x80) {
-    *out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out += static_cast<char>(0xC0 | (code >> 6));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out += static_cast<char>(0xE0 | (code >> 12));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (code >> 18));
-    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexDigit(char c) {
-  if (IsDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Checks JSON text; members, when given, receives the spans of the top
 // level object's keys (without quotes) and values.
@@ -102,13 +53,14 @@ class Scanner {
         const char escape = *p_++;
         if (escape == 'u') {
           for (int i = 0; i < 4; ++i) {
-            if (p_ == end_ || HexDigit(*p_++) < 0) return false;
+            if (p_ == end_ || text::HexDigit(*p_++) < 0) return false;
           }
         } else if (escape == '\0' || !std::strchr("\"\\/bfnrt", escape)) {
           return false;
         }
       } else {
-        const std::size_t n = Utf8Sequence(reinterpret_cast<const unsigned char*>(p_), end_ - p_);
+        const std::size_t n =
+            text::Utf8Sequence(reinterpret_cast<const unsigned char*>(p_), end_ - p_);
         if (n == 0) return false;
         p_ += n;
       }
@@ -199,39 +151,17 @@ std::string JsonString(const std::string& bytes, bool* wasRaw) {
   bool raw = false;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t n = Utf8Sequence(p + i, bytes.size() - i);
+    const std::size_t n = text::Utf8Sequence(p + i, bytes.size() - i);
     if (n > 0) {
       out.append(bytes, i, n);
       i += n;
     } else {
-      AppendUtf8(&out, p[i]);  // U+0080..U+00FF
+      text::AppendUtf8(&out, p[i]);  // U+0080..U+00FF
       raw = true;
       ++i;
     }
   }
   if (wasRaw) *wasRaw = raw;
-  return out;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0xF];
-  }
-  return out;
-}
-
-std::string FromHex(std::string_view hex) {
-  std::string out;
-  if (hex.size() % 2 != 0) return out;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = HexDigit(hex[i]), low = HexDigit(hex[i + 1]);
-    if (high < 0 || low < 0) return "";
-    out += static_cast<char>(high * 16 + low);
-  }
   return out;
 }
 
@@ -269,7 +199,7 @@ std::string Record::Text(std::string_view key) const {
     }
     const auto hex4 = [&](std::size_t at) {
       unsigned code = 0;
-      for (std::size_t k = at; k < at + 4; ++k) code = code * 16 + HexDigit(value[k]);
+      for (std::size_t k = at; k < at + 4; ++k) code = code * 16 + text::HexDigit(value[k]);
       return code;
     };
     unsigned code = hex4(i + 1);
@@ -282,7 +212,7 @@ std::string Record::Text(std::string_view key) const {
         i += 6;
       }
     }
-    AppendUtf8(&out, code >= 0xD800 && code < 0xE000 ? 0xFFFD : code);  // a lone surrogate
+    text::AppendUtf8(&out, code >= 0xD800 && code < 0xE000 ? 0xFFFD : code);  // a lone surrogate
   }
   return out;
 }

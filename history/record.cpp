@@ -4,6 +4,7 @@
 #include <ctime>
 #include <random>
 
+#include "hex.h"
 #include "record.h"
 #include "vantor_version.h"
 
@@ -46,10 +47,7 @@ nlohmann::ordered_json Common(const char* event, const Facts& facts) {
   record["file_size"] = facts.fileSize;
   record["sha256"] = facts.sha256;
   record["kind"] = KindText(facts.kind);
-  char header[8];
-  std::snprintf(header, sizeof header, "%02X%02X%02X", facts.header[0], facts.header[1],
-                facts.header[2]);
-  record["header"] = header;
+  record["header"] = text::ToHex(facts.header, sizeof facts.header);
   record["lines"] = facts.lines;
   return record;
 }

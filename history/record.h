@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hex.h"
+
 namespace vantor::history {
 
 // ---- Building records.
@@ -60,23 +62,15 @@ std::string FinishedRecord(const Facts& facts, const End& end);
 // other byte becomes the character of the same value, U+0080..U+00FF (its
 // Latin-1 reading). *wasRaw tells whether any byte was replaced.
 std::string JsonString(const std::string& bytes, bool* wasRaw = nullptr);
-// Lower-case hex of the bytes.
-std::string Hex(const std::string& bytes);
-// The bytes of hex digits (either case); "" when hex is not whole pairs of them.
-std::string FromHex(std::string_view hex);
-// The length of the valid UTF-8 sequence at p[0..n) (n > 0), 0 when there
-// is none: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t Utf8Sequence(const unsigned char* p, std::size_t n);
-// The OS's text for an errno (Linux) or GetLastError() (Windows) code.
-std::string SystemReason(int code);
 
 // object[field] = JsonString(bytes); when bytes are not valid UTF-8 also
-// object["raw"][field] = Hex(bytes), from which a reader gets the bytes back.
+// object["raw"][field] = the bytes in lower-case hex, from which a reader
+// gets them back.
 template <class Json>
 void SetString(Json& object, const std::string& field, const std::string& bytes) {
   bool raw = false;
   object[field] = JsonString(bytes, &raw);
-  if (raw) object["raw"][field] = Hex(bytes);
+  if (raw) object["raw"][field] = text::ToLowerHex(bytes);
 }
 
 // dump() that cannot throw: a string left with invalid UTF-8 (one not set

@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "record.h"
+#include "hex.h"
 #include "sha256.h"
 
 namespace vantor::history {
@@ -48,7 +48,7 @@ std::string Sha256::Final() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_DigestFinal_ex(state_->context, digest, &length);
-  return Hex(std::string(reinterpret_cast<char*>(digest), length));
+  return text::ToLowerHex(std::string(reinterpret_cast<char*>(digest), length));
 }
 
 }  // namespace vantor::history

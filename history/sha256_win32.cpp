@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "record.h"
+#include "hex.h"
 #include "sha256.h"
 
 namespace vantor::history {
@@ -52,7 +52,7 @@ void Sha256::Update(const char* data, std::size_t size) {
 std::string Sha256::Final() {
   unsigned char digest[32];
   if (BCryptFinishHash(state_->hash, digest, sizeof digest, 0) != 0) return "";
-  return Hex(std::string(reinterpret_cast<char*>(digest), sizeof digest));
+  return text::ToLowerHex(std::string(reinterpret_cast<char*>(digest), sizeof digest));
 }
 
 }  // namespace vantor::history

@@ -16,6 +16,7 @@
 
 #include "hid_search_win32.h"
 #include "os.h"
+#include "utf16_win32.h"
 #include "vantor/reader.h"
 
 namespace vantor::os {
@@ -110,14 +111,8 @@ class DeviceIo : public ReaderIo {
   std::atomic<HANDLE> claim_;
 };
 
-std::string Utf8(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-  out.resize(static_cast<std::size_t>(n - 1));
-  return out;
-}
+// A string from the HID stack as UTF-8, up to its first NUL.
+std::string Utf8(const std::wstring& wide) { return text::Utf8FromUtf16(wide.c_str()); }
 
 // A found reader's io, holding its claim until it closes; null when none
 // was found or it cannot be kept.
@@ -167,10 +162,11 @@ std::vector<ReaderDevice> ListDevices(bool probe) {
 
 std::unique_ptr<ReaderIo> OpenDevice(const std::string& path, bool* inUse) {
   *inUse = false;
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
-  if (n <= 1) return nullptr;
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], n);
+  // Up to the path's first NUL; a path that is not UTF-8 names no reader.
+  std::wstring wide;
+  if (!text::ToUtf16(path.c_str(), text::CodePage::kUtf8, /*strict=*/true, &wide) || wide.empty()) {
+    return nullptr;
+  }
   win32::SearchFor what;
   what.onlyPath = wide.c_str();
   const win32::FoundReader found = win32::FindAttachedReader(what);

@@ -177,7 +177,7 @@ TEST_F(Cli, PathsAreBytes) {
     const CliRun run = Vantor(args, utf8);
     ASSERT_EQ(run.exitCode, 0) << args << run.err;
     EXPECT_NE(run.out.find("r\u00ff.json"), npos) << args << run.out;
-    EXPECT_NE(run.out.find(history::Hex(F("r\xFF.json"))), npos) << args << run.out;
+    EXPECT_NE(run.out.find(text::ToLowerHex(F("r\xFF.json"))), npos) << args << run.out;
   }
 
   // The --all table's columns line up on a terminal: a name's width is its

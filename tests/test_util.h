@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "protocol/hex.h"
+#include "text/hex.h"
 
 namespace vantor::test {
+
+using text::FromHex;
+using text::ToHex;
 
 class TempDir {
  public:
