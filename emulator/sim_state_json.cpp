@@ -7,10 +7,14 @@
 #include <string>
 #include <utility>
 
+#include "hex.h"
 #include "sim_state.h"
 
 namespace vantor::sim {
 namespace {
+
+using text::FromHex;
+using text::ToHex;
 
 // Longest byte string one response frame can carry (16-bit length field).
 constexpr std::size_t kMaxAnswer = 0xFFFF;

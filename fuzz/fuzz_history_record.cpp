@@ -16,12 +16,13 @@
 
 #include "history/record.h"
 #include "json_oracle.h"
+#include "text/hex.h"
 
 namespace {
 
 void Check(bool ok, const char* what, const std::string& line) {
   if (ok) return;
-  std::fprintf(stderr, "fuzz_history_record: %s: %s\n", what, vantor::history::Hex(line).c_str());
+  std::fprintf(stderr, "fuzz_history_record: %s: %s\n", what, vantor::text::ToLowerHex(line).c_str());
   std::abort();
 }
 

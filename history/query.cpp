@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "hex.h"
+
 namespace vantor::history {
 namespace {
 
@@ -34,8 +36,8 @@ std::string Attempt::Bytes(std::string_view key) const {
   Record raw;
   const std::string_view rawJson = base().Value("raw");
   if (!rawJson.empty() && raw.Parse(std::string(rawJson))) {
-    std::string bytes = FromHex(raw.Text(key));
-    if (!bytes.empty()) return bytes;
+    std::string bytes;
+    if (text::FromHex(raw.Text(key), &bytes) && !bytes.empty()) return bytes;
   }
   return Text(key);
 }
