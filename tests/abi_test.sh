@@ -40,7 +40,7 @@ if [ "$status" -ne 0 ]; then
   cat "$work/report"
   if [ $((status & 3)) -ne 0 ]; then echo "abi_test: abidiff failed ($status)"
   elif [ $((status & 8)) -ne 0 ]; then echo "abi_test: the ABI changed incompatibly: programs built against it break"
-  else echo "abi_test: the ABI changed: rewrite $kept if that is meant"
+  else echo "abi_test: the ABI changed: if that is meant, rewrite $kept (docs/library.md, changing the interface)"
   fi
   exit 1
 fi
