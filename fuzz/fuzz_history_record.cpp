@@ -22,7 +22,8 @@ namespace {
 
 void Check(bool ok, const char* what, const std::string& line) {
   if (ok) return;
-  std::fprintf(stderr, "fuzz_history_record: %s: %s\n", what, vantor::text::ToLowerHex(line).c_str());
+  std::fprintf(stderr, "fuzz_history_record: %s: %s\n", what,
+               vantor::text::ToLowerHex(line).c_str());
   std::abort();
 }
 

@@ -48,9 +48,9 @@
  *    transport error and error text (DllGetErrorText), the reader that
  *    the last failed DllOpenReader found held, and which handles are open.
  *  - Locks: the library guards those tables (the open handles with
- *    their io, the reader found held) with mutexes of its own, each held only to read or change an entry:
- *    never while it waits for a reader, reads or writes a report, or runs
- *    code of the caller. An open reader is held against other programs
+ *    their io, the reader found held) with mutexes of its own, each held
+ *    only to read or change an entry: never while it waits for a reader,
+ *    reads or writes a report, or runs code of the caller. An open reader is held against other programs
  *    and other handles: on Linux by flock(LOCK_EX | LOCK_NB) on the hidraw
  *    node, on Windows by a named mutex derived from the device path, for
  *    an emulated reader by flock (Windows: an unshared open) of the lock
