@@ -50,14 +50,15 @@
  *  - Locks: the library guards those tables (the open handles with
  *    their io, the reader found held) with mutexes of its own, each held
  *    only to read or change an entry: never while it waits for a reader,
- *    reads or writes a report, or runs code of the caller. An open reader is held against other programs
- *    and other handles: on Linux by flock(LOCK_EX | LOCK_NB) on the hidraw
- *    node, on Windows by a named mutex derived from the device path, for
- *    an emulated reader by flock (Windows: an unshared open) of the lock
- *    file STATE.lock beside its state file. These are tried, never waited
- *    for: a reader held elsewhere fails the open at once. So no call
- *    blocks on a lock a caller holds, and a caller's own locks cannot
- *    deadlock with the library's.
+ *    reads or writes a report, or runs code of the caller. An open reader
+ *    is held against other programs and other handles: on Linux by
+ *    flock(LOCK_EX | LOCK_NB) on the hidraw node, on Windows by a named
+ *    mutex derived from the device path, for an emulated reader by flock
+ *    (Windows: an unshared open) of the lock file STATE.lock beside its
+ *    state file. These are tried, never waited for: a reader held
+ *    elsewhere fails the open at once. So no call blocks on a lock a
+ *    caller holds, and a caller's own locks cannot deadlock with the
+ *    library's.
  *  - Environment: VANTOR_READER_SIM (the emulated readers' state files) is
  *    read by each call that finds, lists or opens readers, and
  *    VANTOR_READ_TIMEOUT_MS by each wait for an answer report; a program
