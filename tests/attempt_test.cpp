@@ -121,94 +121,53 @@ const std::string kFault = R"({"faults":[{"code":125,"nth":2,"action":"status","
 // One reader, each way an attempt ends: the events in order, the reader's
 // exit code and the history's records.
 TEST_F(Attempt, OneReader) {
-  const std::string loading = "r0 status Loading...|";
+  const std::string start = "r0 started", load = "r0 status Loading...|", sent1 = "r0 sent 1/2 50%",
+                    sent2 = "r0 sent 2/2 100%", done = "r0 status x.bin||Download SUCCESS!|";
+  const std::vector<std::string> both = {"started", "finished success null 0"},
+                                 stopped = {"started", "finished interrupted null 143"};
   struct Row {
-    const char* what;
-    std::string state;
-    std::string history;  // VANTOR_HISTORY
-    int stopAt;           // -1: no stop; 0: before the run; 1: at the first record sent
-    bool finishedFails;
+    std::string what, state;
+    int exitCode;  // -1: no reader ran
     Events events;
-    int exitCode;
     std::vector<std::string> records;
   } rows[] = {
-      {"success",
-       "{}",
-       "h.jsonl",
-       -1,
-       false,
-       {"r0 started", loading, "r0 sent 1/2 50%", "r0 sent 2/2 100%",
-        "r0 status x.bin||Download SUCCESS!|", "r0 ended success sent=2"},
-       0,
-       {"started", "finished success null 0"}},
+      {"success", "{}", 0, {start, load, sent1, sent2, done, "r0 ended success sent=2"}, both},
       {"step fails",
        kFault,
-       "h.jsonl",
-       -1,
-       false,
-       {"r0 started", loading, "r0 status Loading...|00Loading Error!|",
+       1,
+       {start, load, "r0 status Loading...|00Loading Error!|",
         "r0 ended failed sent=0 step=00Loading Error!"},
-       1,
        {"started", R"(finished failed "00Loading Error!" 1)"}},
-      {"no reader",
-       "not a reader",
-       "h.jsonl",
-       -1,
-       false,
-       {"r0 started", "r0 no reader", "r0 ended no-reader sent=0"},
-       -1,
-       {}},
-      {"stop before erase",
-       "{}",
-       "h.jsonl",
-       0,
-       false,
-       {"r0 started", loading, "r0 ended failed stopped sent=0"},
-       143,
-       {"started", "finished interrupted null 143"}},
-      {"stop mid-way",
-       "{}",
-       "h.jsonl",
-       1,
-       false,
-       {"r0 started", loading, "r0 sent 1/2 50%", "r0 ended failed stopped sent=1"},
-       143,
-       {"started", "finished interrupted null 143"}},
-      {"history refused",
-       "{}",
-       "x.bin/h.jsonl",
-       -1,
-       false,
-       {"r0 started", "r0 ended failed sent=0 history-error"},
-       -1,
-       {}},
+      {"no reader", "not a reader", -1, {start, "r0 no reader", "r0 ended no-reader sent=0"}, {}},
+      {"stopped before", "{}", 143, {start, load, "r0 ended failed stopped sent=0"}, stopped},
+      {"stopped later", "{}", 143, {start, load, sent1, "r0 ended failed stopped sent=1"}, stopped},
+      {"history refused", "{}", -1, {start, "r0 ended failed sent=0 history-error"}, {}},
       {"finished not written",
        "{}",
-       "h.jsonl",
-       -1,
-       true,
-       {"r0 started", loading, "r0 sent 1/2 50%", "r0 sent 2/2 100%",
-        "r0 status x.bin||Download SUCCESS!|", "r0 ended success sent=2 history-error"},
        0,
+       {start, load, sent1, sent2, done, "r0 ended success sent=2 history-error"},
        {"started"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
+    const int stopAt = row.what == "stopped before" ? 0 : row.what == "stopped later" ? 1 : -1;
+    const bool refused = row.what == "history refused";
+    const bool finishedFails = row.what == "finished not written";
     std::filesystem::remove(dir_.File("h.jsonl"));
     // A history larger than the reader's state, so that only the history
     // meets the size limit below.
-    if (row.finishedFails) dir_.Write("h.jsonl", std::string(100000, 'x') + "\n");
+    if (finishedFails) dir_.Write("h.jsonl", std::string(100000, 'x') + "\n");
     SetState("r.json", row.state);
     const app::DownloadFile file = Load("x.bin", "00\n11\n");
-    std::atomic<bool> stop{row.stopAt == 0};
+    std::atomic<bool> stop{stopAt == 0};
     Recorder recorder;
     rlimit unlimited{};
     ::getrlimit(RLIMIT_FSIZE, &unlimited);
     const auto oldXfsz = std::signal(SIGXFSZ, SIG_IGN);
     recorder.hook = [&](const DownloadEvent& e) {
-      if (row.stopAt == 1 && e.kind == DownloadEvent::Kind::kSent) stop = true;
+      if (stopAt == 1 && e.kind == DownloadEvent::Kind::kSent) stop = true;
       // The started record is in: the history takes no more bytes.
-      if (row.finishedFails && e.kind == DownloadEvent::Kind::kStatus && e.pane.size() < 15) {
+      if (finishedFails && e.kind == DownloadEvent::Kind::kStatus && e.pane.size() < 15) {
         rlimit full = unlimited;
         full.rlim_cur = std::filesystem::file_size(dir_.File("h.jsonl"));
         ::setrlimit(RLIMIT_FSIZE, &full);
@@ -217,7 +176,7 @@ TEST_F(Attempt, OneReader) {
     };
     app::AttemptSetup setup;
     setup.place = history::Locate(false, false);
-    setup.place.file = dir_.File(row.history);
+    setup.place.file = dir_.File(refused ? "x.bin/h.jsonl" : "h.jsonl");
     setup.stop = &stop;
     setup.stopSignal = [] { return 15; };
     const app::AttemptResult result = app::RunAttempt(file, std::move(setup), recorder);
@@ -226,16 +185,12 @@ TEST_F(Attempt, OneReader) {
     EXPECT_EQ(result.readers.empty() ? -1 : result.readers[0].exitCode, row.exitCode);
     EXPECT_EQ(Records(), row.records);
     EXPECT_EQ(result.noReader, row.state == "not a reader");
-    EXPECT_EQ(!result.historyError.empty(), row.history != "h.jsonl");
-    EXPECT_EQ(!result.finishedError.empty(), row.finishedFails);
+    EXPECT_EQ(!result.historyError.empty(), refused);
+    EXPECT_EQ(!result.finishedError.empty(), finishedFails);
     // Nothing reaches a reader the history cannot account for.
-    if (row.history != "h.jsonl") {
-      EXPECT_EQ(State("r.json").count("log"), 0u);
-    }
+    if (refused) EXPECT_EQ(State("r.json").count("log"), 0u);
     // Stopped before the erase: the failure buzzer is all the reader hears.
-    if (row.stopAt == 0) {
-      EXPECT_EQ(State("r.json")["log"].size(), 1u);
-    }
+    if (stopAt == 0) EXPECT_EQ(State("r.json")["log"].size(), 1u);
   }
 }
 
@@ -260,8 +215,8 @@ TEST_F(Attempt, AllReaders) {
   held->Close();
 
   ASSERT_EQ(result.leftOut.size(), 2u);
-  EXPECT_EQ(result.leftOut[0].path + "|" + result.leftOut[0].duplicateOf,
-            dir_.File("held.json") + "|");
+  EXPECT_EQ(result.leftOut[0].path, dir_.File("held.json"));
+  EXPECT_EQ(result.leftOut[0].duplicateOf, "");
   EXPECT_EQ(result.leftOut[1].duplicateOf, dir_.File("a.json"));
   ASSERT_EQ(result.readers.size(), 2u);
   EXPECT_EQ(result.readers[0].path, dir_.File("a.json"));
@@ -281,29 +236,61 @@ TEST_F(Attempt, AllReaders) {
   EXPECT_TRUE(State("held.json").value("offline_records", json::array()).empty());
 }
 
-// The job on its own: it opens a reader that is not open, and tells no
-// start of its own.
+// The job on its own: it opens a reader that is not open and tells no start
+// of its own; a failing step ends it with the step's text, and nothing but the
+// failure buzzer, if that gets through, reaches the reader after it.
 TEST_F(Attempt, Job) {
+  const auto fault = [](int code, int nth, const char* action) {
+    return json{{"faults", {{{"code", code}, {"nth", nth}, {"action", action}, {"status", 4}}}}}
+        .dump();
+  };
+  const auto failed = [](const std::string& text, int sent) {
+    std::string step = text;
+    if (step.back() == ' ') step.pop_back();
+    return Events{"r2 status Loading...|" + text + "|",
+                  "r2 ended failed sent=" + std::to_string(sent) + " step=" + step};
+  };
   const struct {
     std::string state, content;
-    Events events;
+    Events last;     // the events that end the job
+    int failedCode;  // the command code of the failing frame, 0: none
+    bool buzzerReaches;
   } rows[] = {
-      {"{}", ";=E0\n00\n", {"r2 status Loading...|", "r2 ended nothing-sent sent=0"}},
-      {"not a reader", "00\n", {"r2 no reader", "r2 ended no-reader sent=0"}},
-      {R"({"faults":[{"code":124,"nth":1,"action":"status","status":4}]})",
-       "00\n",
-       {"r2 status Loading...|", "r2 status Loading...|Erase Offline File Flash Error! |",
-        "r2 ended failed sent=0 step=Erase Offline File Flash Error!"}},
+      {"{}", ";=E0\n00\n", {"r2 status Loading...|", "r2 ended nothing-sent sent=0"}, 0, false},
+      {"not a reader", "00\n", {"r2 no reader", "r2 ended no-reader sent=0"}, 0, false},
+      {fault(0x7C, 1, "status"), "00\n", failed("Erase Offline File Flash Error! ", 0), 0x7C, true},
+      {fault(0x7D, 1, "status"), "00\n", failed("Loading COMMAND_START Error!", 0), 0x7D, true},
+      {fault(0x7D, 4, "status"), ";h\n01\n02\nC-APDU 03 04\n05\n", failed("0304Loading Error!", 2),
+       0x7D, true},
+      {fault(0x7D, 3, "bad_checksum"), "01\nRESET\n", failed("Loading Error!", 1), 0x7D, true},
+      {fault(0x7D, 4, "no_answer"), "01\n02\n", failed("Loading COMMAND_END Error!", 2), 0x7D,
+       true},
+      {fault(0x7B, 1, "status"), "01\n", failed("Set Offline File Name Error!", 1), 0x7B, true},
+      {fault(0x7D, 2, "disconnect"), "01\n", failed("01Loading Error!", 0), 0x7D, false},
+      {fault(0x8A, 1, "status"), ";=F1\n0102\n", failed("Erase Vantor File Flash Error! ", 0), 0x8A,
+       true},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(row.content);
     SetState("r.json", row.state);
     const app::DownloadFile file = Load("j.bin", row.content);
     app::ReaderSlot slot(dir_.File("r.json"));
     std::wstring status = L"old";
     Recorder recorder;
     app::DownloadJob(file, slot, status, recorder, nullptr, 2).Run();
-    EXPECT_EQ(recorder.events, row.events) << row.content;
+    ASSERT_GE(recorder.events.size(), 2u);
+    // Of a failing step its last two, of the others every event.
+    EXPECT_EQ(
+        row.failedCode ? Events(recorder.events.end() - 2, recorder.events.end()) : recorder.events,
+        row.last);
     EXPECT_EQ(slot.IsOpen(), false);
+    if (!row.failedCode) continue;
+    const json state = State("r.json");
+    std::vector<int> codes;
+    for (const auto& entry : state["log"]) codes.push_back(entry["code"]);
+    EXPECT_EQ(codes.at(codes.size() - 1 - row.buzzerReaches), row.failedCode);
+    EXPECT_EQ(codes.back(), row.buzzerReaches ? 0x79 : row.failedCode);
+    EXPECT_EQ(state["buzzer"], json::parse(row.buzzerReaches ? "[1]" : "[]"));
   }
 }
 
