@@ -1,8 +1,6 @@
 // libFuzzer target: any bytes as the download history's contents, all in
-// memory. The line reader gives the lines a plain split on '\n' gives. The
-// record parser takes a line exactly when nlohmann's parser finds one JSON
-// object of at most 64 levels in it (json_oracle.h; fuzz_history_record
-// looks at single lines more closely). Then vantor history's query pairs the records
+// memory. The line reader gives the lines a plain split on '\n' gives; each
+// line passes json_oracle.h's CheckRecord. Then vantor history's query pairs the records
 // and renders the table and the --json array: the table holds no character
 // that drives a terminal or reorders its line and no byte that is not
 // UTF-8, the array's attempts are JSON objects with each key once, and both
@@ -21,16 +19,11 @@
 #include "cli/history_command.h"
 #include "history/record.h"
 #include "json_oracle.h"
-#include "text/hex.h"
 #include "text/utf8.h"
 
 namespace {
 
-void Check(bool ok, const char* what, const std::string& text) {
-  if (ok) return;
-  std::fprintf(stderr, "fuzz_history: %s: %s\n", what, vantor::text::ToLowerHex(text).c_str());
-  std::abort();
-}
+using vantor::fuzz::Check;
 
 // Each character a terminal acts on or that reorders a line: C0 (but the
 // rows' line breaks), DEL, C1, the bidirectional controls; and each byte
@@ -87,11 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fclose(in);
   Check(lines == split, "lines read differ from the split", text);
 
-  for (const auto& line : lines) {
-    vantor::history::Record record;
-    Check(record.Parse(line) == vantor::fuzz::Expected(line), "record parser and nlohmann disagree",
-          line);
-  }
+  for (const auto& line : lines) vantor::fuzz::CheckRecord(line);
 
   const std::string table = Render(text, false);
   CheckShown(table);

@@ -15,30 +15,28 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vantor::sim;
-  std::string text(reinterpret_cast<const char*>(data), size);
-
-  SimState state;
-  bool parsed = false;
-  try {
-    state = ParseState(text);
-    parsed = true;
-  } catch (const std::exception&) {
-  }
-  if (parsed) {
-    const std::string saved = StateText(state);
-    try {
-      // What was saved loads again, and saves the same.
-      if (StateText(ParseState(saved)) != saved) __builtin_trap();
-    } catch (const std::exception&) {
-      __builtin_trap();
-    }
-  }
+  const std::string text(reinterpret_cast<const char*>(data), size);
 
   const bool digits =
       size % 2 == 0 && text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
   Bytes bytes;
   if (vantor::text::FromHex(text, &bytes) != digits) __builtin_trap();
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (digits && vantor::text::ToHex(bytes) != text) __builtin_trap();
+  std::string upper = text;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (digits && vantor::text::ToHex(bytes) != upper) __builtin_trap();
+
+  SimState state;
+  try {
+    state = ParseState(text);
+  } catch (const std::exception&) {
+    return 0;
+  }
+  // What was saved loads again, and saves the same.
+  const std::string saved = StateText(state);
+  try {
+    if (StateText(ParseState(saved)) != saved) __builtin_trap();
+  } catch (const std::exception&) {
+    __builtin_trap();
+  }
   return 0;
 }

@@ -1,14 +1,19 @@
-// What nlohmann's parser says of a history line, for the fuzz targets that
-// check the history's own record parser against it.
+// What nlohmann's parser says of a history line, and the check of the
+// history's own record parser against it, for the fuzz targets.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <string_view>
+
+#include "history/record.h"
+#include "text/hex.h"
 
 namespace vantor::fuzz {
 
@@ -71,45 +76,62 @@ inline std::string Neutral(std::string line) {
   return line;
 }
 
-// Depth and the first value's kind, as nlohmann's SAX parser reports them.
-struct Shape : nlohmann::json_sax<nlohmann::json> {
-  int depth = 0, deepest = 0;
-  bool object = false, first = true;
-  bool Open(bool isObject) {
-    if (first) object = isObject;
-    first = false;
-    deepest = std::max(deepest, ++depth);
-    return true;
-  }
-  bool Value() { return first = false, true; }
-  bool null() override { return Value(); }
-  bool boolean(bool) override { return Value(); }
-  bool number_integer(number_integer_t) override { return Value(); }
-  bool number_unsigned(number_unsigned_t) override { return Value(); }
-  bool number_float(number_float_t, const string_t&) override { return Value(); }
-  bool string(string_t&) override { return Value(); }
-  bool binary(binary_t&) override { return Value(); }
-  bool start_object(std::size_t) override { return Open(true); }
-  bool key(string_t&) override { return true; }
-  bool end_object() override { return --depth, true; }
-  bool start_array(std::size_t) override { return Open(false); }
-  bool end_array() override { return --depth, true; }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
-  }
-};
-
 // Whether a history record parser must take line: one JSON object at most
 // 64 levels deep. A byte order mark, which nlohmann skips at the start, is
 // no part of a history line; nor is a NUL byte, which no JSON text holds
 // and which nlohmann takes for the end of the text outside a string.
 inline bool Expected(const std::string& line) {
   if (line.rfind("\xEF\xBB\xBF", 0) == 0 || line.find('\0') != std::string::npos) return false;
-  const std::string neutral = Neutral(line);
-  if (!nlohmann::json::accept(neutral)) return false;
-  Shape shape;
-  nlohmann::json::sax_parse(neutral, &shape);
-  return shape.object && shape.deepest <= 64;
+  int deepest = 0;
+  const auto value = nlohmann::json::parse(
+      Neutral(line),
+      [&](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+        using Event = nlohmann::json::parse_event_t;
+        if (event == Event::object_start || event == Event::array_start)
+          deepest = std::max(deepest, depth + 1);
+        return true;
+      },
+      false);
+  return value.is_object() && deepest <= 64;
+}
+
+// Stops the run on a broken promise, with the input in hex.
+inline void Check(bool ok, const char* what, const std::string& input) {
+  if (ok) return;
+  std::fprintf(stderr, "%s: %s\n", what, text::ToLowerHex(input).c_str());
+  std::abort();
+}
+
+// The record parser takes line exactly when Expected says so, and then holds
+// what nlohmann reads: each value is one JSON value, the same as nlohmann's
+// for its key (the last one when a key repeats), and a string value
+// unescapes to nlohmann's string.
+inline void CheckRecord(const std::string& line) {
+  history::Record record;
+  const bool taken = record.Parse(line);
+  Check(taken == Expected(line), "record parser and nlohmann disagree", line);
+  if (!taken) return;
+  const nlohmann::json document = nlohmann::json::parse(Neutral(line));
+  std::set<std::string_view> keys;
+  bool plainKeys = true;  // keys are compared as written: escaped ones are left aside
+  for (std::size_t i = 0; i < record.size(); ++i) {
+    keys.insert(record.Key(i));
+    plainKeys = plainKeys && record.Key(i).find('\\') == std::string_view::npos;
+    Check(nlohmann::json::accept(Neutral(std::string(record.Value(i)))), "a value is no JSON",
+          line);
+  }
+  if (!plainKeys) return;
+  Check(keys.size() == document.size(), "the keys differ from nlohmann's", line);
+  for (const std::string_view key : keys) {
+    const auto it = document.find(std::string(key));
+    Check(it != document.end(), "a key nlohmann does not have", line);
+    const std::string value(record.Value(key));
+    Check(nlohmann::json::parse(Neutral(value)) == *it, "a value differs from nlohmann's", line);
+    // Text reads a lone escaped surrogate as U+FFFD, which nlohmann refuses.
+    if (it->is_string() && Neutral(value) == value) {
+      Check(record.Text(key) == it->get<std::string>(), "a string differs from nlohmann's", line);
+    }
+  }
 }
 
 }  // namespace vantor::fuzz

@@ -174,16 +174,6 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
 ]
 )");
 
-  // Each key once in every attempt --json prints.
-  std::istringstream printed(History("--json", dir.File("h")).out);
-  for (std::string line; std::getline(printed, line);) {
-    history::Record attempt;
-    if (!attempt.Parse(line.substr(0, line.find_last_of('}') + 1))) continue;
-    std::set<std::string_view> keys;
-    for (std::size_t i = 0; i < attempt.size(); ++i) keys.insert(attempt.Key(i));
-    EXPECT_EQ(keys.size(), attempt.size()) << line;
-  }
-
   // The options reach the query; the usage errors are the command's own.
   // "ARGUMENTS|the attempts --json prints, or the exit code"
   for (const char* c : {"--failed --limit 1|a3", "--serial S1 --since 2026-12-08|a3",
@@ -198,13 +188,6 @@ TEST(HistoryQuery, ShowsAttemptsNewestLastWithFilters) {
     EXPECT_EQ(ids, std::strchr(c, '|') + 1) << args;
     EXPECT_LT(run.err.size(), 200u) << run.err;  // no range of 309 digits
   }
-  // A duration too long for its column still ends its row.
-  dir.Write("long", R"({"event":"finished","attempt":"a1","duration_ms":1e99})"
-                    "\n");
-  const std::string rows = History("", dir.File("long")).out;
-  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 2) << rows;
-  EXPECT_EQ(rows.back(), '\n');
-
   // No history (a usage error), one that is no regular file (refused), one
   // not written yet.
   EXPECT_EQ(History("", "off").exitCode * 10 + History("", dir.path()).exitCode, 21);
@@ -233,11 +216,8 @@ TEST(HistoryQuery, PairsAndFilters) {
     std::rewind(file);
     return visited;
   };
-  const auto since = [](const char* text) {
-    history::Filter filter;
-    filter.since = history::NormalTime(text);
-    return filter;
-  };
+  history::Filter since;  // NormalTime's own cases are below
+  since.since = history::NormalTime("2026-12-07T08:00:00.005Z");
   const struct {
     history::Filter filter;
     const char* ids;
@@ -250,24 +230,10 @@ TEST(HistoryQuery, PairsAndFilters) {
       {{"", "", "", false, 2}, "a3 a4"},
       {{"", "", "", false, 0}, ""},
       {{"", "S2", "b1", false, 5}, "a2"},
-      {since("2026-12-08"), "a3 a4"},
-      {since("2026-12-07T08:00:00.005Z"), "a2 a3 a4"},
-      {since("2026-12-07 08:00"), "a1 a2 a3 a4"},
+      {since, "a2 a3 a4"},
   };
   for (const auto& c : cases) EXPECT_EQ(ids(c.filter), c.ids) << c.ids;
 
-  // An attempt with no end: its start, and the unended result.
-  history::Query query({"", "S1"});
-  query.Measure(file, [](const history::Attempt&) {});
-  std::vector<std::pair<std::string, std::string>> seen;  // time, result
-  query.Visit(file, [&](const history::Attempt& attempt) {
-    seen.emplace_back(attempt.Time(), attempt.Result());
-  });
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].first, "2026-12-07T08:00:00.000Z");
-  EXPECT_EQ(seen[0].second, "success");
-  EXPECT_EQ(seen[1].first, "2026-12-08T09:00:00.000Z");
-  EXPECT_EQ(seen[1].second, history::kUnended);
   std::fclose(file);
 }
 
