@@ -188,9 +188,13 @@ TEST_F(Attempt, OneReader) {
     EXPECT_EQ(!result.historyError.empty(), refused);
     EXPECT_EQ(!result.finishedError.empty(), finishedFails);
     // Nothing reaches a reader the history cannot account for.
-    if (refused) EXPECT_EQ(State("r.json").count("log"), 0u);
+    if (refused) {
+      EXPECT_EQ(State("r.json").count("log"), 0u);
+    }
     // Stopped before the erase: the failure buzzer is all the reader hears.
-    if (stopAt == 0) EXPECT_EQ(State("r.json")["log"].size(), 1u);
+    if (stopAt == 0) {
+      EXPECT_EQ(State("r.json")["log"].size(), 1u);
+    }
   }
 }
 
