@@ -6,8 +6,11 @@ namespace vantor::cli {
 namespace {
 
 std::atomic<std::atomic<bool>*> g_stop{nullptr};
-volatile std::sig_atomic_t g_signal = 0;
-static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set by signal handlers");
+// Read by the download threads as each one ends, so an atomic rather than
+// a sig_atomic_t, which only the handler's own thread may read safely.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the stop flag and the signal are set by signal handlers");
 
 #ifdef _WIN32
 const int kStopSignals[] = {SIGINT, SIGTERM};
@@ -16,12 +19,12 @@ const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 #endif
 
 extern "C" void OnStopSignal(int signal) {
-  if (g_signal != 0) {
+  if (g_signal.load() != 0) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
-  g_signal = signal;
+  g_signal.store(signal);
   if (std::atomic<bool>* stop = g_stop.load()) stop->store(true, std::memory_order_relaxed);
 #ifdef _WIN32
   std::signal(signal, OnStopSignal);  // Windows resets the handler before the call
@@ -40,6 +43,6 @@ StopOnSignals::~StopOnSignals() {
   g_stop.store(nullptr);
 }
 
-int StopOnSignals::Caught() { return g_signal; }
+int StopOnSignals::Caught() { return g_signal.load(); }
 
 }  // namespace vantor::cli

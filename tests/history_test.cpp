@@ -240,6 +240,7 @@ TEST(HistoryQuery, PairsAndFilters) {
 TEST(HistoryQuery, NormalTimeTakesOnlyRealUtcTimes) {
   const std::pair<const char*, const char*> cases[] = {
       {"2026-12-08", "2026-12-08T00:00:00.000Z"},
+      {"2027-01-01T23:59", "2027-01-01T23:59:00.000Z"},
       {"2026-12-07T08:00:00.005Z", "2026-12-07T08:00:00.005Z"},
       {"2026-12-07 08:00", "2026-12-07T08:00:00.000Z"},
       {"2026-12-07T08:00:09.5", "2026-12-07T08:00:09.500Z"},
