@@ -29,11 +29,6 @@ history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPa
   return facts;
 }
 
-history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
-                            const std::string& readerPath) {
-  return AttemptFacts(file, localPath, ListedReader(readerPath));
-}
-
 history::End AttemptEnd(const DownloadEnd& end, long long durationMs, bool ok,
                         const std::string& failedStep, int exitCode) {
   history::End out;

@@ -15,9 +15,6 @@ namespace vantor::app {
 // listed.
 history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
                             const os::ReaderDevice& reader);
-// The same for the reader at readerPath, looked up in a listing of its own.
-history::Facts AttemptFacts(const DownloadFile& file, const std::string& localPath,
-                            const std::string& readerPath);
 // How the attempt ended; failedStep is the summary's word on a failure,
 // exitCode the attempt's exit code.
 history::End AttemptEnd(const DownloadEnd& end, long long durationMs, bool ok,
