@@ -1,0 +1,39 @@
+// Readers coming and going, for a program that serves each reader as it is
+// plugged in. The attached readers are watched through the OS's own device
+// notifications (Linux: a udev monitor on hidraw; Windows: device interface
+// arrival and removal for the HID class); the emulated ones, when
+// VANTOR_READER_SIM is set, through its entries: a state file is a reader
+// attached for the whole watch, a folder holds one reader per regular *.json
+// file in it, which is plugged in when the file appears and unplugged when
+// it goes.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+struct PlugEvent {
+  enum class Kind { kAttached, kDetached };
+  Kind kind = Kind::kAttached;
+  std::string path;  // the reader as ListReaders names it
+};
+
+class ReaderWatch {
+ public:
+  virtual ~ReaderWatch() = default;
+  // Waits at most timeoutMs for readers plugged in or unplugged and appends
+  // what it saw, in the order it happened; the first call reports every
+  // matching reader attached when the watch began. A reader is reported
+  // attached only when it was not (a file rewritten in place is no plug).
+  // false when the watch cannot go on, with *error saying why (the folder
+  // of state files is gone).
+  virtual bool Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string* error) = 0;
+};
+
+// Watches the emulated readers when VANTOR_READER_SIM is set, the attached
+// ones otherwise; null, with *error, when it cannot.
+std::unique_ptr<ReaderWatch> WatchReaders(std::string* error);
+
+}  // namespace vantor
