@@ -123,7 +123,10 @@ bool Attempt::TakeOne() {
   const os::ReaderDevice device = ListedReader(run->slot->OpenedPath());
   result_.readers.push_back(Listed(device));
   run->facts = AttemptFacts(file_, ToLocalPath(file_.path), device);
+  run->facts.batch = setup_.batch;
   result_.readers.back().attempt = run->facts.attempt;
+  result_.readers.back().batch = setup_.batch;
+  result_.batch = setup_.batch;
   runs_.push_back(std::move(run));
   return true;
 }
@@ -134,7 +137,7 @@ bool Attempt::TakeOne() {
 // does not open is a failed reader of the attempt, never recorded.
 bool Attempt::TakeAll() {
   bool held = false;
-  const std::string batch = history::NewId();
+  const std::string batch = setup_.batch.empty() ? history::NewId() : setup_.batch;
   for (auto& device : ListReaders(false)) {
     if (!device.duplicateOf.empty()) {
       result_.leftOut.push_back({device.path, device.duplicateOf});

@@ -33,6 +33,9 @@ struct AttemptSetup {
   history::Place place;                     // where the history is, as the caller located it
   const std::atomic<bool>* stop = nullptr;  // set: the runs end after the exchange in flight
   std::function<int()> stopSignal;          // the signal that asked to stop, for the exit code
+  // The batch its readers join (a station's attempts share one); "": one
+  // reader is in none, all makes a new one.
+  std::string batch;
   // One reader: the caller's slot and status text (the window shows both);
   // null for the attempt's own.
   ReaderSlot* slot = nullptr;
@@ -67,7 +70,7 @@ struct AttemptResult {
   // open too (outcome kNoReader, never recorded).
   std::vector<ReaderResult> readers;
   std::vector<LeftOut> leftOut;
-  std::string batch;  // all: the batch id its readers share
+  std::string batch;  // the batch id its readers share: all's, or the one given
   // One reader that did not open: what the open returned and the reader it
   // concerned (the one held by another program, "" when none was found).
   bool noReader = false;  // also: all found no reader attached at all

@@ -53,5 +53,13 @@ struct DownloadOptions {
 };
 int Download(const Selection& readers, const std::string& file, const DownloadOptions& options);
 int Info(const Selection& readers, bool json);
+struct StationOptions {
+  bool assumeYes = false;
+  bool json = false;
+  bool noHistory = false;
+  bool skipDone = false;
+  long count = 0;  // end after this many successful downloads; 0: never
+};
+int Station(const std::string& file, const StationOptions& options);
 
 }  // namespace vantor::cli

@@ -116,12 +116,12 @@ class Watch : public app::DownloadSink {
   std::map<std::size_t, std::wstring> panes_;
 };
 
-// The file checked and loaded into *file; a code to end with when it
-// cannot be sent, with the reason said.
-std::optional<int> Load(const std::string& path, const DownloadOptions& options,
-                        app::DownloadFile* file) {
+}  // namespace
+
+std::optional<int> LoadToSend(const std::string& path, bool assumeYes, app::DownloadFile* file,
+                              std::string* why) {
   const app::LoadResult load = app::LoadDownloadFile(
-      FromLocalPath(path), [&] { return ConfirmFirmware(options.assumeYes); }, file);
+      FromLocalPath(path), [&] { return ConfirmFirmware(assumeYes); }, file);
   if (load.outcome == Outcome::kNone) return std::nullopt;
   std::string reason;
   if (!load.message.empty()) {
@@ -144,8 +144,11 @@ std::optional<int> Load(const std::string& path, const DownloadOptions& options,
   } else if (load.outcome == Outcome::kDeclined) {
     reason = "firmware download not confirmed";
   }
-  return EndEarly(ExitCodeFor(load.outcome), path, reason, options.json);
+  *why = reason;
+  return ExitCodeFor(load.outcome);
 }
+
+namespace {
 
 // After the readers were taken, or not: the readers left out said, and a
 // code to end with when no download starts.
@@ -258,7 +261,10 @@ int Download(const Selection& selection, const std::string& path, const Download
   // The file is checked and loaded once, and a firmware image confirmed
   // once, before any reader is touched.
   app::DownloadFile file;
-  if (const auto code = Load(path, options, &file)) return *code;
+  std::string why;
+  if (const auto code = LoadToSend(path, options.assumeYes, &file, &why)) {
+    return EndEarly(*code, path, why, options.json);
+  }
 
   // From here on a signal stops the downloads instead of the process.
   std::atomic<bool> stop{false};

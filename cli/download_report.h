@@ -4,12 +4,20 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "attempt.h"
 
 namespace vantor::cli {
+
+// The file checked and loaded into *file once, as download does: a firmware
+// image confirmed on the terminal or by assumeYes. The exit code to end
+// with when it cannot be sent, with the reason said on stderr and given in
+// *why (for JSON).
+std::optional<int> LoadToSend(const std::string& path, bool assumeYes, app::DownloadFile* file,
+                              std::string* why);
 
 // The summary's word on a reader: "Download SUCCESS!", the failing step's
 // text, what a stop left in the reader, ...; mode is the file's.

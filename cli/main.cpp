@@ -162,6 +162,18 @@ int Run(int argc, char** argv) {
   download->add_flag("--all", all, "Download into every attached reader at once");
   download->add_flag("--json", json, "Print the summary as JSON");
   download->add_flag("--no-history", noHistory, "Do not record this download in the history");
+  bool skipDone = false;
+  long count = 0;
+  auto* station = app.add_subcommand(
+      "station", "Download a file into every reader as it is plugged in, until stopped");
+  station->add_option("file", file, "The download file")->required();
+  station->add_flag("-y,--yes", yes, "Confirm a firmware download without asking");
+  station->add_flag("--json", json, "Print JSON Lines, one object per event");
+  station->add_option("--count", count, "End after N successful downloads")
+      ->check(CLI::Range(1L, 1000000000L));
+  station->add_flag("--skip-done", skipDone,
+                    "Skip a reader whose serial number has this file already (by the history)");
+  station->add_flag("--no-history", noHistory, "Do not record the downloads in the history");
   auto* info = app.add_subcommand(
       "info", "Show the firmware version and the stored offline file, as \"Get Device Info\"");
   info->add_flag("--json", json, "Print the result as JSON");
@@ -204,6 +216,11 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "vantor: no reader path given (%s is empty)\n", source);
     return kExitUsage;
   }
+  if (*station && !reader.empty()) {
+    std::fprintf(stderr, "vantor: station programs every reader; %s=%s names one\n", source,
+                 Shown(reader).c_str());
+    return kExitUsage;
+  }
   if (all && !reader.empty()) {
     std::fprintf(stderr, "vantor: --all and %s=%s name different readers; use one of them\n",
                  source, Shown(reader).c_str());
@@ -220,6 +237,7 @@ int Run(int argc, char** argv) {
   if (*check) return Check(file);
   if (*download) return Download(selection, file, {yes, json, noHistory});
   if (*info) return Info(selection, json);
+  if (*station) return Station(file, {yes, json, noHistory, skipDone, count});
   if (*history) return RunHistory(historyQuery);
   return kExitUsage;
 }

@@ -147,4 +147,22 @@ void Query::Visit(std::FILE* file, const Each& each) {
   skipped_ = skippedBefore;
 }
 
+bool FindDone(std::FILE* file, const std::string& serial, const std::string& sha256, Done* done,
+              bool* readFailed) {
+  bool found = false;
+  Query query{Filter{}};
+  *readFailed = !query.Measure(file, [&](const Attempt& attempt) {
+    const std::string result = attempt.Result();
+    if ((result != "success" && result != "nothing-sent") || attempt.Text("sha256") != sha256 ||
+        attempt.Bytes("serial") != serial) {
+      return;
+    }
+    const std::string time = attempt.Time();
+    if (found && time < done->time) return;
+    *done = {attempt.Text("attempt"), time};
+    found = true;
+  });
+  return found;
+}
+
 }  // namespace vantor::history

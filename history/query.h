@@ -88,4 +88,16 @@ class Query {
   std::uint64_t lines_ = 0, passed_ = 0, skipped_ = 0;
 };
 
+// An attempt that succeeded: the newest one of a reader with a file.
+struct Done {
+  std::string attempt, time;  // its id and start
+};
+
+// The newest attempt in the history file (from where it stands) that sent
+// the file of this SHA-256 into the reader with this serial number (its
+// bytes) and succeeded, in *done; false when there is none. *readFailed
+// (errno set) when the file could not be read.
+bool FindDone(std::FILE* file, const std::string& serial, const std::string& sha256, Done* done,
+              bool* readFailed);
+
 }  // namespace vantor::history

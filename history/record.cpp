@@ -19,15 +19,6 @@ const char* KindText(Kind kind) {
   }
 }
 
-const char* ResultText(Result result) {
-  switch (result) {
-    case Result::kSuccess: return "success";
-    case Result::kInterrupted: return "interrupted";
-    case Result::kNothingSent: return "nothing-sent";
-    default: return "failed";
-  }
-}
-
 // The fields both records carry, in the order of the format.
 nlohmann::ordered_json Common(const char* event, const Facts& facts) {
   nlohmann::ordered_json record;
@@ -63,6 +54,15 @@ std::string Finish(nlohmann::ordered_json& record) {
 }
 
 }  // namespace
+
+const char* ResultText(Result result) {
+  switch (result) {
+    case Result::kSuccess: return "success";
+    case Result::kInterrupted: return "interrupted";
+    case Result::kNothingSent: return "nothing-sent";
+    default: return "failed";
+  }
+}
 
 std::string NewId() {
   std::random_device random;

@@ -46,6 +46,8 @@ struct End {
   int exitCode = 1;        // 0 success, 1 failed, 128 + signal interrupted
 };
 
+// The word a "finished" record gives the result: "success", "failed", ...
+const char* ResultText(Result result);
 // 32 lower-case hex digits from 128 random bits (std::random_device).
 std::string NewId();
 // The current UTC time as "2026-12-07T08:00:00.123Z".
