@@ -11,6 +11,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -559,6 +560,159 @@ TEST_F(Cli, ProgramsRacingForAReader) {
   EXPECT_EQ(done + std::count(codes.begin(), codes.end(), '3'), 8) << codes;
   EXPECT_GE(done, 1);
   EXPECT_EQ(State(F("reader.json"))["led"].size(), std::size_t(done));
+}
+
+// vantor station with readers named by state files (attached all along):
+// JSON Lines that parse one by one, flushed as they come; the exit codes;
+// the plain lines; the two signals; the history's batch.
+TEST_F(Cli, Station) {
+  MakeReaders(R"("serial":"S1",)");
+  std::string slow = "; long\n";
+  for (int i = 0; i < 200; ++i) slow += "00 A4 04 00\n";
+  dir_.Write("long.bin", slow);
+  const std::string two = "VANTOR_READER_SIM=" + readers_[0] + ":" + readers_[1];
+  const std::string faulty = "VANTOR_READER_SIM=" + F("faulty.json") + ":" + readers_[1];
+  dir_.Write("faulty.json", "{" + kFault + "}");
+  struct Case {
+    std::string what, args;
+    int exitCode;
+    std::string summary;  // succeeded failed skipped, "" for no summary line
+  } cases[] = {
+      {"two readers", two + " timeout 20 %V station --json --count 2 script.bin", 0, "2 0 0"},
+      {"one fails, the next one succeeds",
+       faulty + " timeout 20 %V station --json --count 1 script.bin", 1, "1 1 0"},
+      {"skip-done: both hold the file now",
+       two + " timeout 2 %V station --json --skip-done script.bin", 124, "0 0 2"},
+      {"count 0", "%V station --json --count 0 script.bin", 2, ""},
+      {"a missing file", "%V station --json missing.bin", 2, "0 0 0"},
+      {"skip-done without the history", "%V station --skip-done --no-history script.bin", 2, ""},
+      {"a reader named", "VANTOR_READER=" + readers_[0] + " %V station script.bin", 2, ""},
+      {"a firmware image not confirmed", "%V station --json fw.bin", 4, "0 0 0"},
+      {"a history that cannot record", "VANTOR_HISTORY=" + F("script.bin/h") +
+       " %V station --json --count 1 script.bin", 1, "0 0 0"},
+      {"one signal: the download finishes", "", 0, "1 0 0"},
+      {"two signals: the download is interrupted", "", 143, "0 1 0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string command = c.args;
+    if (const std::size_t v = command.find("%V"); v != npos) {
+      command.replace(v, 2, VANTOR_CLI_PATH);
+    }
+    for (const char* name : {"script.bin", "missing.bin", "fw.bin"}) {
+      if (const std::size_t at = command.rfind(name); at != npos && at + std::strlen(name) == command.size())
+        command.replace(at, std::strlen(name), F(name));
+    }
+    CliRun run;
+    if (c.args.empty()) {
+      readers_ = {F("long-reader.json")};
+      dir_.Write("long-reader.json", R"({"link_ms_per_report": 3})");
+      sim_.emplace("VANTOR_READER_SIM", readers_[0].c_str());
+      run = RunShell("VANTOR_READER_SIM=" + readers_[0] + " " VANTOR_CLI_PATH " station --json " +
+                         F("long.bin") + " >" + F("out.jsonl") +
+                         " & while kill -0 $! && ! grep -qs started " + F("out.jsonl") +
+                         "; do sleep 0.005; done; kill -TERM $!; " +
+                         (c.exitCode == 143 ? "sleep 0.05; kill -TERM $!;" : "") +
+                         " wait $!; echo $? >" + F("rc") + "; cat " + F("out.jsonl"),
+                     F("err.txt"));
+      run.exitCode = std::stoi(ReadFile(F("rc")));
+    } else {
+      run = RunShell(command, F("err.txt"));
+    }
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+    // Every line is one JSON object; the summary comes last.
+    std::istringstream lines(run.out);
+    std::vector<json> events;
+    for (std::string line; std::getline(lines, line);) {
+      ASSERT_NO_THROW(events.push_back(json::parse(line))) << line;
+    }
+    if (c.summary.empty()) {
+      EXPECT_TRUE(events.empty()) << run.out;
+      continue;
+    }
+    ASSERT_FALSE(events.empty()) << run.err;
+    const json& summary = events.back();
+    EXPECT_EQ(summary["event"], "summary");
+    EXPECT_EQ(std::to_string(summary["succeeded"].get<int>()) + " " +
+                  std::to_string(summary["failed"].get<int>()) + " " +
+                  std::to_string(summary["skipped"].get<int>()),
+              c.summary);
+    int started = 0;
+    for (const json& event : events) {
+      if (event["event"] == "started") ++started;
+      if (event["event"] == "skipped") {
+        EXPECT_EQ(event["done_attempt"].get<std::string>().size(), 32u);
+      }
+      if (event["event"] != "finished") continue;
+      for (const char* key : {"ok", "result", "message", "failed_step", "seconds", "attempt", "batch",
+                              "path", "serial", "usb_path"}) {
+        EXPECT_TRUE(event.contains(key)) << key;
+      }
+      EXPECT_EQ(event["batch"], summary["batch"]);
+      if (c.exitCode == 143) {
+        EXPECT_EQ(event["result"], "interrupted");
+      }
+    }
+    // The shift in the history: its attempts, under the station's batch.
+    if (started > 0) {
+      const CliRun shift = Vantor("history --json --batch " + summary["batch"].get<std::string>());
+      EXPECT_EQ(json::parse(shift.out).size(), static_cast<std::size_t>(started));
+    }
+    if (c.what == "a history that cannot record") {
+      EXPECT_EQ(State(readers_[2]).count("log"), 0u);
+    }
+  }
+  // The plain lines: time, reader, serial, result, seconds; then the totals.
+  dir_.Write("plain.json", R"({"serial":"S1"})");
+  const CliRun plain = Vantor("station --count 1 " + F("script.bin"),
+                              "VANTOR_READER_SIM=" + F("plain.json") + " timeout 20");
+  EXPECT_TRUE(std::regex_match(plain.out, std::regex("20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ  " +
+                                                     F("plain.json") + "  S1  Download SUCCESS!  "
+                                                     "\\d+\\.\\d\\d s\n1 programmed, 0 failed, 0 "
+                                                     "skipped, [0-9.]+ s, batch [0-9a-f]{32}\n")))
+      << plain.out;
+}
+
+// vantor station on a folder of state files: a file put there is a reader
+// plugged in, one removed a reader unplugged; a folder that goes ends the
+// station (exit 3) naming it.
+TEST_F(Cli, StationFollowsTheReaderFolder) {
+  const std::string folder = F("readers");
+  std::filesystem::create_directory(folder);
+  dir_.Write("readers/probe.json", "{}");
+  sim_.emplace("VANTOR_READER_SIM", folder.c_str());
+  if (Vantor("list --json").out.find("probe.json") == npos) {
+    GTEST_SKIP() << "no reader folders in VANTOR_READER_SIM in this build";
+  }
+  std::filesystem::remove(folder + "/probe.json");
+  const std::string out = F("out.jsonl");
+  const auto until = [&](const std::string& count, const char* what) {
+    return " && until [ $(grep -c '\"event\":\"" + std::string(what) + "\"' " + out + ") -ge " +
+           count + " ]; do sleep 0.01; done";
+  };
+  const CliRun run = RunShell(
+      "(" VANTOR_CLI_PATH " station --json " + F("script.bin") + " >" + out + "; echo $? >" +
+          F("rc") + ") & timeout 20 sh -c 'sleep 0.2 && echo {} >" + folder + "/a.json" +
+          until("1", "finished") + " && rm " + folder + "/a.json" + until("1", "detached") +
+          " && echo {} >" + folder + "/a.json" + until("2", "finished") + " && rm " + folder + "/a.json" + until("2", "detached") +
+          " && rm -r " + folder +
+          "'; wait; cat " + out,
+      F("err.txt"));
+  EXPECT_EQ(ReadFile(F("rc")), "3\n") << run.err;
+  std::istringstream lines(run.out);
+  std::string events;
+  json summary;
+  for (std::string line; std::getline(lines, line);) {
+    summary = json::parse(line);
+    events += summary["event"].get<std::string>() + " ";
+    if (summary["event"] == "finished") {
+      EXPECT_EQ(summary["ok"], true);
+    }
+  }
+  EXPECT_EQ(events,
+            "attached started finished detached attached started finished detached summary ");
+  EXPECT_NE(summary.value("error", "").find(folder), npos) << summary;
+  EXPECT_NE(run.err.find(folder), npos) << run.err;
 }
 
 }  // namespace
