@@ -25,6 +25,8 @@ DownloadEvent Event(Kind kind, std::size_t reader, std::wstring pane = L"") {
   return event;
 }
 
+}  // namespace
+
 ReaderResult Listed(const os::ReaderDevice& device) {
   ReaderResult reader;
   reader.path = device.path;
@@ -32,8 +34,6 @@ ReaderResult Listed(const os::ReaderDevice& device) {
   reader.usbPath = device.usbPath;
   return reader;
 }
-
-}  // namespace
 
 // One reader of the attempt while it is taken and run.
 struct Attempt::Taken {

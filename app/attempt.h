@@ -16,6 +16,7 @@
 
 #include "download_job.h"
 #include "appender.h"
+#include "os.h"
 #include "place.h"
 #include "reader_slot.h"
 
@@ -58,6 +59,9 @@ struct ReaderResult {
   }
   bool Stopped() const { return end.stopPoint != StopPoint::kNone; }
 };
+
+// The reader as listed, before its attempt: path, serial number, USB port.
+ReaderResult Listed(const os::ReaderDevice& device);
 
 // A reader not taken: another program holds it (duplicateOf ""), or it is
 // another name of a reader taken (duplicateOf names that one).

@@ -28,14 +28,6 @@ class Quiet : public DownloadSink {
   void On(const DownloadEvent&) override {}
 };
 
-ReaderResult Identity(const os::ReaderDevice& device) {
-  ReaderResult reader;
-  reader.path = device.path;
-  reader.serial = device.serial;
-  reader.usbPath = device.usbPath;
-  return reader;
-}
-
 }  // namespace
 
 // How a reader's thread ended.
@@ -78,9 +70,7 @@ void Station::Tell(const StationEvent& event) {
   sink_.On(event);
 }
 
-bool Station::CountReached() const {
-  return setup_.count > 0 && result_.succeeded >= setup_.count;
-}
+bool Station::CountReached() const { return setup_.count > 0 && result_.succeeded >= setup_.count; }
 
 // The events of one wait, by reader: what a reader did in between (plugged
 // in and out a thousand times) comes down to whether it is attached at the
@@ -116,7 +106,7 @@ void Station::Apply(const std::vector<PlugEvent>& events) {
     if (out) {
       StationEvent event;
       event.kind = StationEvent::Kind::kDetached;
-      event.reader = Identity(reader->device);
+      event.reader = Listed(reader->device);
       Tell(event);
       reader->attached = false;
       if (reader->state != Reader::State::kRunning) {
@@ -148,7 +138,7 @@ void Station::Apply(const std::vector<PlugEvent>& events) {
     }
     StationEvent event;
     event.kind = StationEvent::Kind::kAttached;
-    event.reader = Identity(device);
+    event.reader = Listed(device);
     Tell(event);
   }
 }
@@ -182,7 +172,7 @@ void Station::Reap() {
         if (!reader.busyTold) {
           StationEvent event;
           event.kind = StationEvent::Kind::kBusy;
-          event.reader = Identity(reader.device);
+          event.reader = Listed(reader.device);
           Tell(event);
           reader.busyTold = true;
         }
@@ -242,7 +232,7 @@ void Station::Serve(Reader& reader) {
       std::fclose(history);
       if (done) {
         event.kind = StationEvent::Kind::kSkipped;
-        event.reader = Identity(device);
+        event.reader = Listed(device);
         Tell(event);
         reader.ending = Ending::kSkipped;
         return;
@@ -260,7 +250,7 @@ void Station::Serve(Reader& reader) {
   if (!attempt.Take()) {
     const AttemptResult& result = attempt.Result();
     reader.historyError = result.historyError;
-    reader.ending = !result.historyError.empty()        ? Ending::kHistoryRefused
+    reader.ending = !result.historyError.empty()           ? Ending::kHistoryRefused
                     : result.openResult == VANTOR_ERR_BUSY ? Ending::kBusy
                                                            : Ending::kNoReader;
     if (reader.ending != Ending::kNoReader) return;
@@ -268,7 +258,7 @@ void Station::Serve(Reader& reader) {
     // attempt, never recorded.
     StationEvent event;
     event.kind = StationEvent::Kind::kFinished;
-    event.reader = Identity(device);
+    event.reader = Listed(device);
     event.reader.end.outcome = Outcome::kNoReader;
     event.reader.exitCode = 3;
     Tell(event);

@@ -41,11 +41,11 @@ struct StationSetup {
 
 struct StationResult {
   int succeeded = 0, failed = 0, skipped = 0;
-  bool stopped = false;     // a stop cut a running download
-  int stopExitCode = 0;     // that download's exit code (128 + signal)
-  std::string batch;        // the station's attempts' batch
-  std::string watchError;   // the watch could not go on
-  std::string historyError; // the history could not record an attempt
+  bool stopped = false;      // a stop cut a running download
+  int stopExitCode = 0;      // that download's exit code (128 + signal)
+  std::string batch;         // the station's attempts' batch
+  std::string watchError;    // the watch could not go on
+  std::string historyError;  // the history could not record an attempt
   double seconds = 0;
 };
 

@@ -33,7 +33,7 @@ inline constexpr ExitStatus kExitStatuses[] = {
     {0, "ok"},
     {1, "a reader step failed"},
     {2, "usage or file error"},
-    {3, "no reader found or the reader is in use"},
+    {3, "no reader found or the reader is in use; station: the readers can no longer be watched"},
     {4, "firmware download not confirmed"},
 };
 

@@ -52,13 +52,10 @@ const char* ResultWord(const app::ReaderResult& run) {
 std::string Now() { return history::UtcNow().substr(0, 19) + "Z"; }
 
 Json SummaryJson(const std::string& file, const app::StationResult& result) {
-  Json summary = {{"event", "summary"},
-                            {"time", history::UtcNow()},
-                            {"succeeded", result.succeeded},
-                            {"failed", result.failed},
-                            {"skipped", result.skipped},
-                            {"interrupted", result.stopped},
-                            {"seconds", result.seconds}};
+  Json summary = {
+      {"event", "summary"},       {"time", history::UtcNow()}, {"succeeded", result.succeeded},
+      {"failed", result.failed},  {"skipped", result.skipped}, {"interrupted", result.stopped},
+      {"seconds", result.seconds}};
   history::SetString(summary, "file", file);
   summary["batch"] = result.batch.empty() ? Json() : Json(result.batch);
   const std::string& error = !result.watchError.empty() ? result.watchError : result.historyError;
@@ -72,7 +69,10 @@ Json SummaryJson(const std::string& file, const app::StationResult& result) {
 class Board : public app::StationSink {
  public:
   Board(std::string file, std::uint8_t mode, bool json, std::atomic<bool>& stopWatching)
-      : file_(std::move(file)), mode_(mode), json_(json), stopWatching_(stopWatching),
+      : file_(std::move(file)),
+        mode_(mode),
+        json_(json),
+        stopWatching_(stopWatching),
         live_(::isatty(STDERR_FILENO) != 0) {}
 
   bool OutputLost() const { return lost_; }
@@ -100,9 +100,7 @@ class Board : public app::StationSink {
     history::SetString(line, "path", reader.path);
     history::SetString(line, "serial", reader.serial);
     history::SetString(line, "usb_path", reader.usbPath);
-    const auto id = [](const std::string& text) {
-      return text.empty() ? Json() : Json(text);
-    };
+    const auto id = [](const std::string& text) { return text.empty() ? Json() : Json(text); };
     switch (event.kind) {
       case Kind::kStarted:
         line["attempt"] = id(reader.attempt);
@@ -144,15 +142,16 @@ class Board : public app::StationSink {
               event.done.time + ")");
         break;
       case Kind::kBusy:
-        std::fprintf(stderr, "vantor: reader %s is in use by another program; it is programmed "
-                             "when it is free\n",
+        std::fprintf(stderr,
+                     "vantor: reader %s is in use by another program; it is programmed "
+                     "when it is free\n",
                      Shown(reader.path).c_str());
         break;
       case Kind::kSummary: {
         const app::StationResult& s = event.summary;
         char line[160];
-        std::snprintf(line, sizeof line, "%d programmed, %d failed, %d skipped, %.2f s", s.succeeded,
-                      s.failed, s.skipped, s.seconds);
+        std::snprintf(line, sizeof line, "%d programmed, %d failed, %d skipped, %.2f s",
+                      s.succeeded, s.failed, s.skipped, s.seconds);
         Print(line + (s.batch.empty() ? "" : ", batch " + s.batch));
         break;
       }
@@ -252,7 +251,8 @@ int Station(const std::string& path, const StationOptions& options) {
   }
   if (result.stopped) return result.stopExitCode;
   if (!result.watchError.empty()) return kExitWatchFailed;
-  return result.failed > 0 || !result.historyError.empty() || board.OutputLost() ? kExitFailed : kExitOk;
+  return result.failed > 0 || !result.historyError.empty() || board.OutputLost() ? kExitFailed
+                                                                                 : kExitOk;
 }
 
 }  // namespace vantor::cli

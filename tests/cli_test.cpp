@@ -524,7 +524,7 @@ TEST_F(Cli, OneEscapingRuleOnTheTerminal) {
 // codes name exactly what vantor's help (made from the code's tables) does.
 TEST_F(Cli, DocumentationMatchesTheHelp) {
   std::string help;
-  for (const char* command : {"", "list", "download", "info", "apdu", "history"}) {
+  for (const char* command : {"", "list", "download", "info", "apdu", "history", "station"}) {
     help += Vantor(std::string(command) + " --help").out;
   }
   const auto words = [](const std::string& text, const char* pattern) {
@@ -588,8 +588,9 @@ TEST_F(Cli, Station) {
       {"skip-done without the history", "%V station --skip-done --no-history script.bin", 2, ""},
       {"a reader named", "VANTOR_READER=" + readers_[0] + " %V station script.bin", 2, ""},
       {"a firmware image not confirmed", "%V station --json fw.bin", 4, "0 0 0"},
-      {"a history that cannot record", "VANTOR_HISTORY=" + F("script.bin/h") +
-       " %V station --json --count 1 script.bin", 1, "0 0 0"},
+      {"a history that cannot record",
+       "VANTOR_HISTORY=" + F("script.bin/h") + " %V station --json --count 1 script.bin", 1,
+       "0 0 0"},
       {"one signal: the download finishes", "", 0, "1 0 0"},
       {"two signals: the download is interrupted", "", 143, "0 1 0"},
   };
@@ -600,7 +601,8 @@ TEST_F(Cli, Station) {
       command.replace(v, 2, VANTOR_CLI_PATH);
     }
     for (const char* name : {"script.bin", "missing.bin", "fw.bin"}) {
-      if (const std::size_t at = command.rfind(name); at != npos && at + std::strlen(name) == command.size())
+      if (const std::size_t at = command.rfind(name);
+          at != npos && at + std::strlen(name) == command.size())
         command.replace(at, std::strlen(name), F(name));
     }
     CliRun run;
@@ -644,8 +646,8 @@ TEST_F(Cli, Station) {
         EXPECT_EQ(event["done_attempt"].get<std::string>().size(), 32u);
       }
       if (event["event"] != "finished") continue;
-      for (const char* key : {"ok", "result", "message", "failed_step", "seconds", "attempt", "batch",
-                              "path", "serial", "usb_path"}) {
+      for (const char* key : {"ok", "result", "message", "failed_step", "seconds", "attempt",
+                              "batch", "path", "serial", "usb_path"}) {
         EXPECT_TRUE(event.contains(key)) << key;
       }
       EXPECT_EQ(event["batch"], summary["batch"]);
@@ -666,10 +668,11 @@ TEST_F(Cli, Station) {
   dir_.Write("plain.json", R"({"serial":"S1"})");
   const CliRun plain = Vantor("station --count 1 " + F("script.bin"),
                               "VANTOR_READER_SIM=" + F("plain.json") + " timeout 20");
-  EXPECT_TRUE(std::regex_match(plain.out, std::regex("20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ  " +
-                                                     F("plain.json") + "  S1  Download SUCCESS!  "
-                                                     "\\d+\\.\\d\\d s\n1 programmed, 0 failed, 0 "
-                                                     "skipped, [0-9.]+ s, batch [0-9a-f]{32}\n")))
+  EXPECT_TRUE(std::regex_match(
+      plain.out, std::regex("20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ  " + F("plain.json") +
+                            "  S1  Download SUCCESS!  "
+                            "\\d+\\.\\d\\d s\n1 programmed, 0 failed, 0 "
+                            "skipped, [0-9.]+ s, batch [0-9a-f]{32}\n")))
       << plain.out;
 }
 
@@ -694,9 +697,8 @@ TEST_F(Cli, StationFollowsTheReaderFolder) {
       "(" VANTOR_CLI_PATH " station --json " + F("script.bin") + " >" + out + "; echo $? >" +
           F("rc") + ") & timeout 20 sh -c 'sleep 0.2 && echo {} >" + folder + "/a.json" +
           until("1", "finished") + " && rm " + folder + "/a.json" + until("1", "detached") +
-          " && echo {} >" + folder + "/a.json" + until("2", "finished") + " && rm " + folder + "/a.json" + until("2", "detached") +
-          " && rm -r " + folder +
-          "'; wait; cat " + out,
+          " && echo {} >" + folder + "/a.json" + until("2", "finished") + " && rm " + folder +
+          "/a.json" + until("2", "detached") + " && rm -r " + folder + "'; wait; cat " + out,
       F("err.txt"));
   EXPECT_EQ(ReadFile(F("rc")), "3\n") << run.err;
   std::istringstream lines(run.out);

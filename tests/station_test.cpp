@@ -80,7 +80,8 @@ class Stage : public app::StationSink, public ReaderWatch {
         return true;
       }
       if (Clock::now() > started_ + std::chrono::seconds(20)) stop1 = stop2 = true;  // stuck
-    } while (Clock::now() < end && (std::this_thread::sleep_for(std::chrono::milliseconds(2)), true));
+    } while (Clock::now() < end &&
+             (std::this_thread::sleep_for(std::chrono::milliseconds(2)), true));
     return true;
   }
 
@@ -161,7 +162,8 @@ TEST(Station, ServesReadersAsTheyComeAndGo) {
   const std::string slow = R"({"link_ms_per_report": 15})";
   const std::string pulled =
       R"({"link_ms_per_report": 15, "faults": [{"code": 125, "nth": 4, "action": "disconnect"}]})";
-  const std::string fails = R"({"faults": [{"code": 124, "nth": 1, "action": "status", "status": 4}]})";
+  const std::string fails =
+      R"({"faults": [{"code": 124, "nth": 1, "action": "status", "status": 4}]})";
   const Events ran = {"attached", "started", "finished ok"};
   struct Row {
     std::string what;
@@ -181,8 +183,9 @@ TEST(Station, ServesReadersAsTheyComeAndGo) {
        {{"a", pulled}},
        {{"", "+a"}, {"started a", "-a"}, {"finished a", "heal +a"}, {"finished a#2", "stop1"}},
        0,
-       {{"a", {"attached", "started", "detached", "finished failed", "attached", "started",
-               "finished ok"}}},
+       {{"a",
+         {"attached", "started", "detached", "finished failed", "attached", "started",
+          "finished ok"}}},
        "1 ok 1 failed 0 skipped"},
       {"attached again while attached: one attempt",
        {{"a", slow}},
@@ -272,8 +275,8 @@ TEST(Station, ServesReadersAsTheyComeAndGo) {
       facts.sha256 = file.sha256;
       history::End end;
       end.result = history::Result::kSuccess;
-      std::string records = history::StartedRecord(facts) + "\n" +
-                            history::FinishedRecord(facts, end) + "\n";
+      std::string records =
+          history::StartedRecord(facts) + "\n" + history::FinishedRecord(facts, end) + "\n";
       facts.attempt = "0ther";
       facts.serial = "S2";
       facts.sha256 = std::string(64, '0');
