@@ -3,9 +3,10 @@
 # (#include "...") headers of its own and of the folders its row names, of
 # no other folder, and of each folder its row names; a row names only
 # folders above it, so no folders include each other, even by way of others.
-# A header is the file beside the including one, or else the table's file
-# whose path ends with the included name (X.h.in is the X.h made from it);
-# a name found in neither is a system header.
+# A header is the file beside the including one, or else the source tree's
+# file whose path ends with the included name (X.h.in is the X.h made from
+# it), in the table's folders or not; a name found in neither is a system
+# header.
 set -uo pipefail
 cd "${1:-$(dirname "$0")/..}" || exit 2
 declare -A allowed used
@@ -25,7 +26,8 @@ done < <(grep '^| `[a-z0-9_]*/` |' ARCHITECTURE.md)
 declare -A headers  # file name -> the headers of that name
 while read -r h; do
   headers[${h##*/}]+="$h "
-done < <(find "${folders[@]}" -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.h.in' \) | sed 's/\.in$//')
+done < <(find . \( -name '.git' -o -name 'build*' \) -prune -o -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.h.in' \) -print |
+  sed 's|^\./||; s/\.in$//')
 while read -r file; do
   own=${file%%/*}/
   while read -r name; do
