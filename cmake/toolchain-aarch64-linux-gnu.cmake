@@ -10,3 +10,9 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(PKG_CONFIG_EXECUTABLE aarch64-linux-gnu-pkg-config)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64-static)
+# Qt's arm64 libraries (qt6-base-dev:arm64) with the build machine's Qt
+# tools (moc, rcc, uic: qt6-base-dev-tools).
+execute_process(COMMAND dpkg-architecture -qDEB_BUILD_MULTIARCH
+  OUTPUT_VARIABLE build_multiarch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+set(QT_HOST_PATH /usr)
+set(QT_HOST_PATH_CMAKE_DIR /usr/lib/${build_multiarch}/cmake)
