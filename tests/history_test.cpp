@@ -106,6 +106,7 @@ TEST(HistoryRecords, CarryTheAgreedFieldsAndTheFileHash) {
   EXPECT_TRUE(std::regex_match(history::NewId(), std::regex("[0-9a-f]{32}")));
   EXPECT_TRUE(std::regex_match(finished["time"].get<std::string>(),
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+  EXPECT_GE(finished["time"].get<std::string>(), "2026") << "today's date, not a zeroed one";
   EXPECT_EQ(finished["file_name"], "d\u00e9mo.bin");
   EXPECT_EQ(finished["raw"].dump(),
             R"({"file_name":"64e96d6f2e62696e","file_path":"2f702f64e96d6f2e62696e"})");

@@ -54,6 +54,7 @@ TEST_F(Readers, ListAndErrorTextCapacities) {
   }
   char none = '#';
   EXPECT_EQ(DllCloseReader(DllOpenReaderPath(paths_[0].c_str())), VANTOR_OK);
+  EXPECT_EQ(DllGetErrorText(&none, 0) == 0 && none == '#', true) << "no text, no room: 0";
   EXPECT_EQ(DllGetErrorText(&none, 1) == 0 && none == '\0', true) << "no failure, no text";
   ScopedEnv empty("VANTOR_READER_SIM", (std::string(1, kSeparator)).c_str());
   EXPECT_EQ(DllListReaders(nullptr, 0), 0) << "no reader fits in no room";
