@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "os.h"
 #include "readers.h"
 #include "sim_link.h"
 
@@ -83,6 +84,23 @@ bool SimReaders::Relist(std::size_t i, std::vector<PlugEvent>* events, std::stri
   }
   folders_[i].present.Become(StateFilesIn(folders_[i].path), events);
   return true;
+}
+
+bool WatchBase::Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string* error) {
+  const std::size_t before = events->size();
+  if (failure_.empty() && !started_) {
+    started_ = true;
+    if (Start(events, &failure_) && events->size() != before) return true;
+  }
+  if (failure_.empty() && Changes(Deadline(timeoutMs), before, events, &failure_)) return true;
+  *error = failure_;
+  return false;
+}
+
+void ListAttached(Present* present, std::vector<PlugEvent>* events) {
+  std::vector<std::string> now;
+  for (const auto& device : os::ListDevices(false)) now.push_back(device.path);
+  present->Become(now, events);
 }
 
 std::string FolderError(const std::string& folder, const std::string& reason) {

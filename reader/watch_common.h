@@ -65,9 +65,6 @@ class SimReaders {
   std::vector<WatchedFolder> folders_;
 };
 
-// "folder PATH: REASON", the text a watch ends with when a folder goes.
-std::string FolderError(const std::string& folder, const std::string& reason);
-
 // What a Wait has left of its time-out.
 class Deadline {
  public:
@@ -79,5 +76,34 @@ class Deadline {
  private:
   std::chrono::steady_clock::time_point end_;
 };
+
+// A watch as both systems run it: the first Wait reports what Start finds,
+// each later one what Changes learns; once either fails, every Wait
+// fails with its text.
+class WatchBase : public ReaderWatch {
+ public:
+  bool Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string* error) final;
+
+ protected:
+  // Appends the readers present now; false with *failure set when it
+  // cannot.
+  virtual bool Start(std::vector<PlugEvent>* events, std::string* failure) = 0;
+  // Learns of changes until one was reported (events grew past before) or
+  // until the deadline; false with *failure set when the watch cannot go
+  // on.
+  virtual bool Changes(const Deadline& deadline, std::size_t before, std::vector<PlugEvent>* events,
+                       std::string* failure) = 0;
+
+ private:
+  bool started_ = false;
+  std::string failure_;
+};
+
+// The attached readers as the device search lists them now, reported as
+// the change from what present held.
+void ListAttached(Present* present, std::vector<PlugEvent>* events);
+
+// "folder PATH: REASON", the text a watch ends with when a folder goes.
+std::string FolderError(const std::string& folder, const std::string& reason);
 
 }  // namespace vantor::watch

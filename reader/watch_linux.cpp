@@ -16,7 +16,6 @@
 #include <memory>
 
 #include "discovery.h"
-#include "os.h"
 #include "os_error.h"
 #include "readers.h"
 #include "watch.h"
@@ -40,7 +39,7 @@ bool Readable(int fd, int timeoutMs, int* error) {
 }
 
 // The emulated readers, each folder watched by inotify.
-class FolderWatch : public ReaderWatch {
+class FolderWatch : public watch::WatchBase {
  public:
   explicit FolderWatch(const std::vector<std::string>& entries) : readers_(entries) {}
   ~FolderWatch() override {
@@ -69,35 +68,27 @@ class FolderWatch : public ReaderWatch {
     return true;
   }
 
-  bool Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string* error) override {
-    const std::size_t before = events->size();
-    if (!failure_.empty()) return Fail(error);
-    if (!started_) {
-      started_ = true;
-      if (!readers_.Start(events, &failure_)) return Fail(error);
-      if (events->size() != before) return true;
-    }
-    const Deadline deadline(timeoutMs);
+ private:
+  bool Start(std::vector<PlugEvent>* events, std::string* failure) override {
+    return readers_.Start(events, failure);
+  }
+
+  bool Changes(const Deadline& deadline, std::size_t before, std::vector<PlugEvent>* events,
+               std::string* failure) override {
     for (;;) {
       int pollError = 0;
       if (!Readable(fd_, deadline.LeftMs(), &pollError)) {
         if (pollError == 0) return true;
-        failure_ = "cannot watch the emulated readers' folders: " + text::OsErrorText(pollError);
-        return Fail(error);
+        *failure = "cannot watch the emulated readers' folders: " + text::OsErrorText(pollError);
+        return false;
       }
-      if (!Drain(events)) return Fail(error);
+      if (!Drain(events, failure)) return false;
       if (events->size() != before || deadline.LeftMs() == 0) return true;
     }
   }
 
- private:
-  bool Fail(std::string* error) {
-    *error = failure_;
-    return false;
-  }
-
   // Reads every notice queued; false when a folder went.
-  bool Drain(std::vector<PlugEvent>* events) {
+  bool Drain(std::vector<PlugEvent>* events, std::string* failure) {
     alignas(inotify_event) char buffer[16384];
     for (;;) {
       const ssize_t n = ::read(fd_, buffer, sizeof buffer);
@@ -106,15 +97,15 @@ class FolderWatch : public ReaderWatch {
       for (ssize_t at = 0; at < n;) {
         const auto* notice = reinterpret_cast<const inotify_event*>(buffer + at);
         at += static_cast<ssize_t>(sizeof(inotify_event) + notice->len);
-        if (!Handle(*notice, events)) return false;
+        if (!Handle(*notice, events, failure)) return false;
       }
     }
   }
 
-  bool Handle(const inotify_event& notice, std::vector<PlugEvent>* events) {
+  bool Handle(const inotify_event& notice, std::vector<PlugEvent>* events, std::string* failure) {
     if (notice.mask & IN_Q_OVERFLOW) {  // notices were lost: list every folder again
       for (std::size_t i = 0; i < readers_.FolderCount(); ++i) {
-        if (!readers_.Relist(i, events, &failure_)) return false;
+        if (!readers_.Relist(i, events, failure)) return false;
       }
       return true;
     }
@@ -127,7 +118,7 @@ class FolderWatch : public ReaderWatch {
                          : notice.mask & IN_IGNORED   ? "it is no longer watched"
                                                       : nullptr;
     if (reason) {
-      failure_ = watch::FolderError(readers_.Folder(i), reason);
+      *failure = watch::FolderError(readers_.Folder(i), reason);
       return false;
     }
     if (notice.len == 0 || (notice.mask & IN_ISDIR)) return true;
@@ -143,12 +134,10 @@ class FolderWatch : public ReaderWatch {
   watch::SimReaders readers_;
   int fd_ = -1;
   std::map<int, std::size_t> folderOf_;  // watch descriptor -> folder
-  bool started_ = false;
-  std::string failure_;  // once set, the watch has ended
 };
 
 // The attached readers, through a udev monitor.
-class DeviceWatch : public ReaderWatch {
+class DeviceWatch : public watch::WatchBase {
  public:
   ~DeviceWatch() override {
     if (monitor_) udev_monitor_unref(monitor_);
@@ -172,32 +161,24 @@ class DeviceWatch : public ReaderWatch {
     return true;
   }
 
-  bool Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string* error) override {
-    const std::size_t before = events->size();
-    if (!started_) {
-      started_ = true;
-      Resync(events);
-      if (events->size() != before) return true;
-    }
-    const Deadline deadline(timeoutMs);
+ private:
+  bool Start(std::vector<PlugEvent>* events, std::string*) override {
+    watch::ListAttached(&present_, events);
+    return true;
+  }
+
+  bool Changes(const Deadline& deadline, std::size_t before, std::vector<PlugEvent>* events,
+               std::string* failure) override {
     for (;;) {
       int pollError = 0;
       if (!Readable(udev_monitor_get_fd(monitor_), deadline.LeftMs(), &pollError)) {
         if (pollError == 0) return true;
-        *error = "cannot watch the attached readers: " + text::OsErrorText(pollError);
+        *failure = "cannot watch the attached readers: " + text::OsErrorText(pollError);
         return false;
       }
       Drain(events);
       if (events->size() != before || deadline.LeftMs() == 0) return true;
     }
-  }
-
- private:
-  // The attached readers as the listing finds them now.
-  void Resync(std::vector<PlugEvent>* events) {
-    std::vector<std::string> now;
-    for (const auto& device : os::ListDevices(false)) now.push_back(device.path);
-    present_.Become(now, events);
   }
 
   void Drain(std::vector<PlugEvent>* events) {
@@ -206,7 +187,7 @@ class DeviceWatch : public ReaderWatch {
       udev_device* device = udev_monitor_receive_device(monitor_);
       if (!device) {
         if (errno == ENOBUFS) {  // announcements were lost
-          Resync(events);
+          watch::ListAttached(&present_, events);
           continue;
         }
         return;  // none left (or one not for us)
@@ -214,6 +195,7 @@ class DeviceWatch : public ReaderWatch {
       const char* action = udev_device_get_action(device);
       const char* name = udev_device_get_sysname(device);
       if (action && name) {
+        // The node the kernel names, as the listing names it.
         const std::string path = std::string(kDevRoot) + "/" + name;
         HidrawNode node;
         if (std::string(action) == "remove") {
@@ -230,7 +212,6 @@ class DeviceWatch : public ReaderWatch {
   udev* udev_ = nullptr;
   udev_monitor* monitor_ = nullptr;
   watch::Present present_;
-  bool started_ = false;
 };
 
 }  // namespace

@@ -16,7 +16,6 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
-#include "os.h"
 #include "os_error.h"
 #include "readers.h"
 #include "watch.h"
@@ -30,54 +29,38 @@ using watch::Deadline;
 constexpr int kListEveryMs = 150;
 
 // The emulated readers, each folder listed again every kListEveryMs.
-class FolderWatch : public ReaderWatch {
+class FolderWatch : public watch::WatchBase {
  public:
   explicit FolderWatch(const std::vector<std::string>& entries) : readers_(entries) {}
 
-  bool Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string* error) override {
-    const std::size_t before = events->size();
-    if (!failure_.empty()) return Fail(error);
-    if (!started_) {
-      started_ = true;
-      if (!readers_.Start(events, &failure_)) return Fail(error);
-      if (events->size() != before) return true;
-    }
-    const Deadline deadline(timeoutMs);
+ private:
+  bool Start(std::vector<PlugEvent>* events, std::string* failure) override {
+    return readers_.Start(events, failure);
+  }
+
+  bool Changes(const Deadline& deadline, std::size_t before, std::vector<PlugEvent>* events,
+               std::string* failure) override {
     for (;;) {
       const int left = deadline.LeftMs();
       ::Sleep(static_cast<DWORD>(left < kListEveryMs ? left : kListEveryMs));
       for (std::size_t i = 0; i < readers_.FolderCount(); ++i) {
-        if (!readers_.Relist(i, events, &failure_)) return Fail(error);
+        if (!readers_.Relist(i, events, failure)) return false;
       }
       if (events->size() != before || deadline.LeftMs() == 0) return true;
     }
   }
 
- private:
-  bool Fail(std::string* error) {
-    *error = failure_;
-    return false;
-  }
-
   watch::SimReaders readers_;
-  bool started_ = false;
-  std::string failure_;
 };
 
 // The attached readers: a thread owns a message-only window that receives
 // the HID interfaces' arrival and removal notices and flags each one; a
 // Wait that finds the flag set runs the device search.
-class DeviceWatch : public ReaderWatch {
+class DeviceWatch : public watch::WatchBase {
  public:
-  ~DeviceWatch() override {
-    if (thread_.joinable()) {
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [this] { return window_ != nullptr || !threadError_.empty(); });
-      }
-      if (window_) ::PostMessageW(window_, WM_CLOSE, 0, 0);
-      thread_.join();
-    }
+  ~DeviceWatch() override {  // Begin has waited for the thread's window
+    if (window_) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+    if (thread_.joinable()) thread_.join();
   }
 
   bool Begin(std::string* error) {
@@ -88,14 +71,14 @@ class DeviceWatch : public ReaderWatch {
     return window_ != nullptr;
   }
 
-  bool Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string*) override {
-    const std::size_t before = events->size();
-    if (!started_) {
-      started_ = true;
-      Resync(events);
-      if (events->size() != before) return true;
-    }
-    const Deadline deadline(timeoutMs);
+ private:
+  bool Start(std::vector<PlugEvent>* events, std::string*) override {
+    watch::ListAttached(&present_, events);
+    return true;
+  }
+
+  bool Changes(const Deadline& deadline, std::size_t before, std::vector<PlugEvent>* events,
+               std::string*) override {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -104,12 +87,11 @@ class DeviceWatch : public ReaderWatch {
         if (!changed_) return true;
         changed_ = false;
       }
-      Resync(events);
+      watch::ListAttached(&present_, events);
       if (events->size() != before || deadline.LeftMs() == 0) return true;
     }
   }
 
- private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DEVICECHANGE &&
         (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)) {
@@ -143,6 +125,7 @@ class DeviceWatch : public ReaderWatch {
     HWND window = ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                     nullptr, instance, nullptr);
     HDEVNOTIFY notify = nullptr;
+    DWORD failure = ::GetLastError();
     if (window) {
       ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
       DEV_BROADCAST_DEVICEINTERFACE_W filter{};
@@ -150,14 +133,15 @@ class DeviceWatch : public ReaderWatch {
       filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
       HidD_GetHidGuid(&filter.dbcc_classguid);
       notify = ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+      failure = ::GetLastError();
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (notify) {
         window_ = window;
       } else {
-        threadError_ = "cannot watch the attached readers: " +
-                       text::OsErrorText(static_cast<int>(::GetLastError()));
+        threadError_ =
+            "cannot watch the attached readers: " + text::OsErrorText(static_cast<int>(failure));
       }
       ready_.notify_all();
     }
@@ -170,12 +154,6 @@ class DeviceWatch : public ReaderWatch {
     ::UnregisterDeviceNotification(notify);
   }
 
-  void Resync(std::vector<PlugEvent>* events) {
-    std::vector<std::string> now;
-    for (const auto& device : os::ListDevices(false)) now.push_back(device.path);
-    present_.Become(now, events);
-  }
-
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -183,7 +161,6 @@ class DeviceWatch : public ReaderWatch {
   std::string threadError_;  // or why it could not
   bool changed_ = false;     // a notice came since the last search
   watch::Present present_;
-  bool started_ = false;
 };
 
 }  // namespace
