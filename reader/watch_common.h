@@ -99,6 +99,19 @@ class WatchBase : public ReaderWatch {
   std::string failure_;
 };
 
+// The emulated readers' watch, less how it learns of a folder's changes.
+class SimWatch : public WatchBase {
+ public:
+  explicit SimWatch(const std::vector<std::string>& entries) : readers_(entries) {}
+
+ protected:
+  bool Start(std::vector<PlugEvent>* events, std::string* failure) override {
+    return readers_.Start(events, failure);
+  }
+
+  SimReaders readers_;
+};
+
 // The attached readers as the device search lists them now, reported as
 // the change from what present held.
 void ListAttached(Present* present, std::vector<PlugEvent>* events);

@@ -39,9 +39,9 @@ bool Readable(int fd, int timeoutMs, int* error) {
 }
 
 // The emulated readers, each folder watched by inotify.
-class FolderWatch : public watch::WatchBase {
+class FolderWatch : public watch::SimWatch {
  public:
-  explicit FolderWatch(const std::vector<std::string>& entries) : readers_(entries) {}
+  explicit FolderWatch(const std::vector<std::string>& entries) : SimWatch(entries) {}
   ~FolderWatch() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -69,10 +69,6 @@ class FolderWatch : public watch::WatchBase {
   }
 
  private:
-  bool Start(std::vector<PlugEvent>* events, std::string* failure) override {
-    return readers_.Start(events, failure);
-  }
-
   bool Changes(const Deadline& deadline, std::size_t before, std::vector<PlugEvent>* events,
                std::string* failure) override {
     for (;;) {
@@ -131,7 +127,6 @@ class FolderWatch : public watch::WatchBase {
     return true;
   }
 
-  watch::SimReaders readers_;
   int fd_ = -1;
   std::map<int, std::size_t> folderOf_;  // watch descriptor -> folder
 };

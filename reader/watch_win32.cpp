@@ -29,15 +29,11 @@ using watch::Deadline;
 constexpr int kListEveryMs = 150;
 
 // The emulated readers, each folder listed again every kListEveryMs.
-class FolderWatch : public watch::WatchBase {
+class FolderWatch : public watch::SimWatch {
  public:
-  explicit FolderWatch(const std::vector<std::string>& entries) : readers_(entries) {}
+  explicit FolderWatch(const std::vector<std::string>& entries) : SimWatch(entries) {}
 
  private:
-  bool Start(std::vector<PlugEvent>* events, std::string* failure) override {
-    return readers_.Start(events, failure);
-  }
-
   bool Changes(const Deadline& deadline, std::size_t before, std::vector<PlugEvent>* events,
                std::string* failure) override {
     for (;;) {
@@ -49,8 +45,6 @@ class FolderWatch : public watch::WatchBase {
       if (events->size() != before || deadline.LeftMs() == 0) return true;
     }
   }
-
-  watch::SimReaders readers_;
 };
 
 // The attached readers: a thread owns a message-only window that receives
