@@ -119,16 +119,33 @@ class FolderWatch : public watch::SimWatch {
     }
     if (notice.len == 0 || (notice.mask & IN_ISDIR)) return true;
     const std::string name(notice.name);
+    if (notice.mask & IN_MOVED_FROM) {
+      tempMoved_ = notice.cookie;
+      tempName_ = name;
+    }
     if (notice.mask & (IN_DELETE | IN_MOVED_FROM)) {
       readers_.Went(i, name, events);
-    } else {
+    } else if (!WrittenBack(notice, name)) {
       readers_.Appeared(i, name, events);
     }
     return true;
   }
 
+  // Whether the notice is the emulator writing a state file back as its
+  // link closes: the rename of NAME.tmpDIGITS onto NAME (the kernel queues
+  // the two halves of a rename one after the other). That is never a plug,
+  // also when the file was removed while the link was open: the reader was
+  // pulled, and its emulator's last write does not plug it back in.
+  bool WrittenBack(const inotify_event& notice, const std::string& name) const {
+    return (notice.mask & IN_MOVED_TO) && notice.cookie == tempMoved_ &&
+           tempName_.size() > name.size() + 4 && tempName_.compare(0, name.size(), name) == 0 &&
+           tempName_.compare(name.size(), 4, ".tmp") == 0;
+  }
+
   int fd_ = -1;
   std::map<int, std::size_t> folderOf_;  // watch descriptor -> folder
+  std::uint32_t tempMoved_ = 0;          // the last rename out of a name, and that name
+  std::string tempName_;
 };
 
 // The attached readers, through a udev monitor.

@@ -121,6 +121,7 @@ TEST_F(Watch, PlugsThroughTheFolder) {
   const auto move = [&](const std::string& from, const std::string& to) {
     fs::rename(dir_.File(from), dir_.File(to));
   };
+  int held = 0;
   const struct {
     std::function<void()> change;
     std::string seen;
@@ -130,6 +131,7 @@ TEST_F(Watch, PlugsThroughTheFolder) {
          const int a = DllOpenReaderPath((folder_ + "/a.json").c_str());
          DllLedControl(a, 1);
          DllCloseReader(a);
+         EXPECT_EQ(nlohmann::json::parse(ReadFile(folder_ + "/a.json"))["led"].dump(), "[1]");
        },
        ""},
       {[&] { move("r/b.json", "r/c.json"); }, "-b.json +c.json"},
@@ -142,6 +144,14 @@ TEST_F(Watch, PlugsThroughTheFolder) {
        },
        ""},
       {[&] { fs::remove(dir_.File("r/d.json")); }, "-d.json"},
+      // Pulled while open: the emulator's last write does not plug it back.
+      {[&] {
+         held = DllOpenReaderPath((folder_ + "/a.json").c_str());
+         fs::remove(dir_.File("r/a.json"));
+       },
+       "-a.json"},
+      {[&] { EXPECT_EQ(DllCloseReader(held), VANTOR_OK); }, ""},
+      {[&] { dir_.Write("r/a.json", "{}"); }, "+a.json"},
   };
   int n = 0;
   for (const auto& step : steps) {
@@ -150,7 +160,6 @@ TEST_F(Watch, PlugsThroughTheFolder) {
     EXPECT_EQ(Until(*watch, "z" + std::to_string(n++) + ".json"), step.seen) << n;
     EXPECT_LT(std::chrono::steady_clock::now() - at, std::chrono::milliseconds(500)) << n;
   }
-  ASSERT_EQ(nlohmann::json::parse(ReadFile(folder_ + "/a.json"))["led"].dump(), "[1]");
 
   fs::remove_all(folder_);
   std::vector<PlugEvent> last;
