@@ -13,7 +13,8 @@ struct Variable {
 inline constexpr Variable kEnvironment[] = {
     {"VANTOR_READER_SIM",
      "use the emulated reader kept in this state file (JSON) instead of hardware; several "
-     "files, separated by ':' (';' on Windows), are several readers"},
+     "files, separated by ':' (';' on Windows), are several readers; a folder holds one reader "
+     "per *.json file in it"},
     {"VANTOR_READER", "the reader every command uses, as --reader (the option wins)"},
     {"VANTOR_READ_TIMEOUT_MS",
      "the longest wait for one answer report: 1 to 3600000 milliseconds (default 10000)"},

@@ -25,6 +25,11 @@ struct HidrawNode {
 constexpr const char* kSysHidrawRoot = "/sys/class/hidraw";
 constexpr const char* kDevRoot = "/dev";
 
+// The hidraw node name (hidrawN) as ListHidrawNodes sees it; false when it
+// is no hidraw node or has no HID device (gone, or not yet there).
+bool ReadHidrawNode(const std::string& sysRoot, const std::string& devRoot, const std::string& name,
+                    bool tryOpen, HidrawNode* node);
+
 // Every hidraw node in enumeration order (hidraw0, hidraw1, ...). When
 // tryOpen is set, each reader node is opened once to learn whether this
 // user may use it and whether another program holds it.

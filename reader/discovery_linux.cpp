@@ -84,29 +84,36 @@ bool HeldElsewhere(int error) { return error == EWOULDBLOCK || error == EAGAIN; 
 
 }  // namespace
 
+bool ReadHidrawNode(const std::string& sysRoot, const std::string& devRoot, const std::string& name,
+                    bool tryOpen, HidrawNode* node) {
+  if (name.rfind("hidraw", 0) != 0) return false;
+  *node = HidrawNode{};
+  node->name = name;
+  node->devicePath = devRoot + "/" + name;
+  const fs::path device = fs::path(sysRoot) / name / "device";
+  if (!ReadHidId(device / "uevent", &node->vendor, &node->product)) return false;
+  ReadUsbDevice(device, node);
+  node->isReader = node->vendor == VANTOR_VENDOR_ID && node->product == VANTOR_PRODUCT_ID &&
+                   node->version == VANTOR_VERSION;
+  if (tryOpen && node->isReader) {
+    const int fd = OpenNode(node->devicePath);
+    const int error = fd < 0 ? errno : 0;
+    node->inUse = HeldElsewhere(error);
+    node->openError = node->inUse ? 0 : error;
+    if (fd >= 0) ::close(fd);
+  }
+  return true;
+}
+
 std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::string& devRoot,
                                         bool tryOpen) {
   std::vector<HidrawNode> nodes;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(sysRoot, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("hidraw", 0) != 0) continue;
     HidrawNode node;
-    node.name = name;
-    node.devicePath = devRoot + "/" + name;
-    const fs::path device = entry.path() / "device";
-    if (!ReadHidId(device / "uevent", &node.vendor, &node.product)) continue;
-    ReadUsbDevice(device, &node);
-    node.isReader = node.vendor == VANTOR_VENDOR_ID && node.product == VANTOR_PRODUCT_ID &&
-                    node.version == VANTOR_VERSION;
-    if (tryOpen && node.isReader) {
-      const int fd = OpenNode(node.devicePath);
-      const int error = fd < 0 ? errno : 0;
-      node.inUse = HeldElsewhere(error);
-      node.openError = node.inUse ? 0 : error;
-      if (fd >= 0) ::close(fd);
+    if (ReadHidrawNode(sysRoot, devRoot, entry.path().filename().string(), tryOpen, &node)) {
+      nodes.push_back(node);
     }
-    nodes.push_back(node);
   }
   std::sort(nodes.begin(), nodes.end(), [](const HidrawNode& a, const HidrawNode& b) {
     return NodeNumber(a.name) < NodeNumber(b.name);

@@ -2,16 +2,18 @@
 // search order (DllListReaders), a listed reader's serial number
 // (DllGetReaderSerial), DllOpenReaderPath, and why an emulated reader
 // failed (DllGetErrorText). This is the one place that chooses between the
-// emulated readers (when VANTOR_READER_SIM names their state files) and the
-// attached ones.
+// emulated readers (when VANTOR_READER_SIM names their state files or
+// their folders) and the attached ones.
 #include "readers.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <utility>
 
 #include "handles.h"
@@ -83,15 +85,64 @@ std::string HeldReader() {
   return TheHeldRecord().path;
 }
 
-bool EmulatedReaders(std::vector<std::string>* statePaths) {
-  statePaths->clear();
+bool EmulatedEntries(std::vector<std::string>* entries) {
+  entries->clear();
   const char* list = std::getenv("VANTOR_READER_SIM");
   if (!list || !*list) return false;
   for (const char* p = list; *p;) {
     const char* end = std::strchr(p, kPathListSeparator);
     if (!end) end = p + std::strlen(p);
-    if (end != p) statePaths->emplace_back(p, end);
+    if (end != p) entries->emplace_back(p, end);
     p = *end ? end + 1 : end;
+  }
+  return true;
+}
+
+bool IsReaderFolder(const std::string& entry) {
+  std::error_code ec;
+  return std::filesystem::is_directory(entry, ec);
+}
+
+bool IsStateFileName(const std::string& name) {
+  constexpr std::size_t kSuffix = 5;  // ".json"
+  return name.size() > kSuffix && name[0] != '.' &&
+         name.compare(name.size() - kSuffix, kSuffix, ".json") == 0;
+}
+
+std::string StateFileInFolder(const std::string& folder, const std::string& name) {
+  return (std::filesystem::path(folder) / name).string();
+}
+
+std::vector<std::string> StateFilesIn(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    try {
+      std::string name = it->path().filename().string();
+      std::error_code statError;  // a link that leads nowhere, or in a loop, is none
+      if (IsStateFileName(name) && fs::is_regular_file(it->status(statError))) {
+        names.push_back(std::move(name));
+      }
+    } catch (const std::system_error&) {
+      // A name the narrow strings cannot hold (Windows): no reader of ours.
+    }
+  }
+  std::sort(names.begin(), names.end());
+  for (auto& name : names) name = StateFileInFolder(folder, name);
+  return names;
+}
+
+bool EmulatedReaders(std::vector<std::string>* statePaths) {
+  statePaths->clear();
+  std::vector<std::string> entries;
+  if (!EmulatedEntries(&entries)) return false;
+  for (auto& entry : entries) {
+    if (!IsReaderFolder(entry)) {
+      statePaths->push_back(std::move(entry));
+      continue;
+    }
+    for (auto& path : StateFilesIn(entry)) statePaths->push_back(std::move(path));
   }
   return true;
 }

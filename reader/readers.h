@@ -1,6 +1,7 @@
 // Several readers: the matching readers in search order, each named by a
 // path, and opening one by its path. The emulated readers (one per state
-// file in VANTOR_READER_SIM) stand in for the attached ones.
+// file VANTOR_READER_SIM names or holds in a folder it names) stand in for
+// the attached ones.
 #pragma once
 
 #include <string>
@@ -32,9 +33,31 @@ int OpenReaderAt(const std::string& path);
 // DllGetErrorText).
 int OpenEmulatedReader(const std::string& statePath, bool* inUse = nullptr);
 
-// Whether VANTOR_READER_SIM is set (not empty): then its state files, in
-// the order given (separated by ':' on Linux, ';' on Windows; empty entries
-// name nothing), are the readers, and the attached ones are not looked at.
+// Whether VANTOR_READER_SIM is set (not empty): then its entries, as
+// written and in the order given (separated by ':' on Linux, ';' on
+// Windows; empty entries name nothing), are the readers, and the attached
+// ones are not looked at.
+bool EmulatedEntries(std::vector<std::string>* entries);
+
+// Whether an entry of VANTOR_READER_SIM names a folder of state files
+// (rather than one state file, which need not exist yet).
+bool IsReaderFolder(const std::string& entry);
+
+// Whether a file of that name in a folder of state files is a reader: it
+// ends in .json and is not hidden (so neither the emulator's temp files,
+// NAME.json.tmpDIGITS, nor its lock files, NAME.json.lock, are).
+bool IsStateFileName(const std::string& name);
+
+// The path of the state file name in folder, as the readers are named.
+std::string StateFileInFolder(const std::string& folder, const std::string& name);
+
+// The readers a folder holds: each regular file (or link to one) with a
+// state file's name, sorted by name; none when it cannot be read. Folders
+// in it are not looked into.
+std::vector<std::string> StateFilesIn(const std::string& folder);
+
+// EmulatedEntries with each folder replaced by the state files it holds:
+// the emulated readers' state files in search order.
 bool EmulatedReaders(std::vector<std::string>* statePaths);
 
 // After the last DllOpenReader of this process that found no free reader:

@@ -24,11 +24,15 @@ class ReaderWatch {
  public:
   virtual ~ReaderWatch() = default;
   // Waits at most timeoutMs for readers plugged in or unplugged and appends
-  // what it saw, in the order it happened; the first call reports every
-  // matching reader attached when the watch began. A reader is reported
-  // attached only when it was not (a file rewritten in place is no plug).
-  // false when the watch cannot go on, with *error saying why (the folder
-  // of state files is gone).
+  // what it saw, in the order it happened, returning as soon as there is
+  // something (0 only looks). The first call reports every matching reader
+  // attached when the watch began, at once. A reader is reported attached
+  // only when it was not (a file rewritten in place is no plug, nor the
+  // emulator writing back the state of a reader pulled while open),
+  // detached only when it was. false when the watch cannot go on, with *error
+  // saying why (a folder of state files is gone: "folder PATH: it was
+  // deleted"); what came before is still appended, and every later call
+  // fails alike. One thread at a time.
   virtual bool Wait(int timeoutMs, std::vector<PlugEvent>* events, std::string* error) = 0;
 };
 

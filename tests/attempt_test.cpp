@@ -204,9 +204,9 @@ TEST_F(Attempt, OneReader) {
 TEST_F(Attempt, AllReaders) {
   SetState("a.json", "{}");
   SetState("held.json", "{}");
-  std::filesystem::create_directory(dir_.File("dir.json"));
+  dir_.Write("bad.json", "{");
   ScopedEnv sim("VANTOR_READER_SIM", (dir_.File("a.json") + ":" + dir_.File("held.json") + ":" +
-                                      dir_.File("a.json") + ":" + dir_.File("dir.json"))
+                                      dir_.File("a.json") + ":" + dir_.File("bad.json"))
                                          .c_str());
   const auto held = sim::OpenLink(dir_.File("held.json").c_str());
   ASSERT_TRUE(held);

@@ -59,7 +59,8 @@
  *    elsewhere fails the open at once. So no call blocks on a lock a
  *    caller holds, and a caller's own locks cannot deadlock with the
  *    library's.
- *  - Environment: VANTOR_READER_SIM (the emulated readers' state files) is
+ *  - Environment: VANTOR_READER_SIM (the emulated readers' state files,
+ *    or folders whose regular *.json files are one reader each) is
  *    read by each call that finds, lists or opens readers, and
  *    VANTOR_READ_TIMEOUT_MS by each wait for an answer report; a program
  *    that changes them does so while no other thread is in the library.
@@ -149,9 +150,9 @@ extern "C" {
 /* ---- Opening and closing ---------------------------------------------- */
 
 /* Opens the first matching reader that opens and holds it for this handle:
- * with VANTOR_READER_SIM set its emulated readers in the order given (the
- * attached readers are not looked at then), else the attached readers in
- * search order.
+ * with VANTOR_READER_SIM set its emulated readers in the order given, a
+ * folder's by name (the attached readers are not looked at then), else the
+ * attached readers in search order.
  * Returns: the handle; VANTOR_ERR_NO_READER (-2) when no reader opens
  * (none attached, all held by other programs or handles, or out of
  * memory). Never blocks on a held reader.
@@ -191,7 +192,8 @@ VANTOR_API int DllGetReaderSerial(const char* path, char* serial, int capacity);
 
 /* Opens the reader at path and holds it for this handle. path as
  * DllListReaders names it; with VANTOR_READER_SIM set, one of its entries
- * exactly as written there.
+ * exactly as written there, or a state file in a folder it names as
+ * DllListReaders names it (FOLDER/NAME.json).
  * Returns: a handle as from DllOpenReader; VANTOR_ERR_NO_READER (-2) when
  * path is NULL or empty, no reader is attached there or it cannot be
  * opened; VANTOR_ERR_BUSY (-32) when another program or another open
