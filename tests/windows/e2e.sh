@@ -3,7 +3,8 @@
 # vantor.exe downloads the offline-data demo and reads it back (also from a
 # folder beyond the ANSI code page, by either separator); a C program linked
 # against the DLL works with the emulated reader; download --all programs
-# two emulated readers at once; vantor.exe history reads a history. Each
+# two emulated readers at once; vantor.exe station programs the readers of
+# a folder as they come; vantor.exe history reads a history. Each
 # program runs under the Wine of its architecture (scripts/wine-run).
 #   e2e.sh VANTOR_EXE SOURCE_DIR READ_VERSION_EXE VANTORREADER_DLL
 set -euo pipefail
@@ -83,6 +84,44 @@ out=$(VANTOR_HISTORY=$(winpath "$work/history.jsonl") "$run" "$cli" history 2>&1
   "$out" == *$'\n2026-12-07T09:00:00.000Z  interrupted (no end recorded)  R1  '*' -'* &&
   "$out" == *'1 line skipped'* ]] || fail "history printed: $out"
 
+# vantor.exe station on a folder of emulated readers: a file put there is
+# a reader plugged in and programmed once, one removed is unplugged, and
+# the folder going ends the station with exit 3.
+mkdir "$work/station"
+echo '{}' >"$work/station/a.json"
+VANTOR_READER_SIM=$(winpath "$work/station") "$run" "$cli" station offline-demo.bin --json \
+  >"$work/station.jsonl" 2>"$work/station.err" &
+station=$!
+# until COUNT EVENT: the station's output holds COUNT lines of EVENT (20 s at most).
+until_seen() {
+  for _ in $(seq 200); do
+    [ "$(grep -c "\"event\":\"$2\"" "$work/station.jsonl")" -ge "$1" ] && return 0
+    sleep 0.1
+  done
+  kill "$station" 2>/dev/null
+  fail "station: no $1 $2 events in 20 s: $(cat "$work/station.jsonl" "$work/station.err")"
+}
+until_seen 1 finished
+echo '{}' >"$work/station/b.json"
+until_seen 2 finished
+rm "$work/station/a.json"
+until_seen 1 detached
+rm -r "$work/station"
+rc=0
+wait "$station" || rc=$?
+[ "$rc" = 3 ] || fail "station exited $rc: $(cat "$work/station.err")"
+python3 - "$work/station.jsonl" <<'PY' || fail "station printed: $(cat "$work/station.jsonl")"
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+seen = [(e["event"], e.get("path", "")[-6:]) for e in events if e["event"] != "summary"]
+assert seen[:7] == [("attached", "a.json"), ("started", "a.json"), ("finished", "a.json"),
+                    ("attached", "b.json"), ("started", "b.json"), ("finished", "b.json"),
+                    ("detached", "a.json")], seen
+assert seen[7:] in ([], [("detached", "b.json")]), seen  # b.json may go before its folder
+assert all(e["ok"] for e in events if e["event"] == "finished"), events
+assert events[-1]["event"] == "summary" and events[-1]["succeeded"] == 2, events[-1]
+PY
+
 # The DLL as another program uses it.
 echo '{"firmware_version": "V9 %s", "offline_file_name": "612E62696E"}' >"$work/dll.json"
 out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirname "$dll")") \
@@ -90,4 +129,4 @@ out=$(VANTOR_READER_SIM=$(winpath "$work/dll.json") WINEPATH=$(winpath "$(dirnam
 [[ "$out" == "$(printf 'firmware: V9 %%s (trailer 0000)\noffline file: a.bin')" ]] ||
   fail "read_version printed: $out"
 
-echo "e2e: download, info, history and the DLL passed"
+echo "e2e: download, info, station, history and the DLL passed"
