@@ -567,7 +567,7 @@ TEST_F(Cli, Station) {
   std::string slow = "; long\n";
   for (int i = 0; i < 200; ++i) slow += "00 A4 04 00\n";
   dir_.Write("long.bin", slow);
-  dir_.Write("long-reader.json", R"({"link_ms_per_report": 3})");
+  dir_.Write("long-reader.json", R"({"link_ms_per_report": 5})");
   dir_.Write("faulty.json", "{" + kFault + "}");
   const std::string two = "VANTOR_READER_SIM=" + readers_[0] + ":" + readers_[1];
   const std::string script = " " + F("script.bin"), out = F("out.jsonl");
@@ -606,7 +606,7 @@ TEST_F(Cli, Station) {
       command = "VANTOR_READER_SIM=" + F("long-reader.json") +
                 " " VANTOR_CLI_PATH " station --json " + F("long.bin") + " >" + out +
                 " & p=$!; (sleep 60; kill -KILL $p) >/dev/null 2>&1 & w=$!; " + wait +
-                "kill -TERM $p; " + (c.signals > 1 ? "sleep 0.05; kill -TERM $p; " : "") +
+                "kill -TERM $p; " + (c.signals > 1 ? "sleep 0.3; kill -TERM $p; " : "") +
                 "wait $p; rc=$?; kill $w; cat " + out + "; exit $rc";
     }
     const CliRun run = RunShell(command, F("err.txt"));
