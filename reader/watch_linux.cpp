@@ -8,6 +8,7 @@
 #include <libudev.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -125,10 +126,20 @@ class FolderWatch : public watch::SimWatch {
     }
     if (notice.mask & (IN_DELETE | IN_MOVED_FROM)) {
       readers_.Went(i, name, events);
-    } else if (!WrittenBack(notice, name)) {
+    } else if (!WrittenBack(notice, name) &&
+               !BeingWritten(notice, readers_.Folder(i) + "/" + name)) {
       readers_.Appeared(i, name, events);
     }
     return true;
+  }
+
+  // Whether the notice is a file just made that its writer still holds
+  // open: it is plugged in when the writer closes it (IN_CLOSE_WRITE), not
+  // half written. A link made to a file is there at once.
+  static bool BeingWritten(const inotify_event& notice, const std::string& path) {
+    struct stat info {};
+    return (notice.mask & IN_CREATE) && ::lstat(path.c_str(), &info) == 0 &&
+           S_ISREG(info.st_mode) && info.st_nlink == 1;
   }
 
   // Whether the notice is the emulator writing a state file back as its

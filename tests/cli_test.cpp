@@ -603,7 +603,8 @@ TEST_F(Cli, Station) {
       // a station that outlives a minute.
       const std::string wait = "i=0; until grep -qs started " + out +
                                " || [ $i -ge 1500 ]; do i=$((i+1)); sleep 0.02; done; ";
-      command = "VANTOR_READER_SIM=" + F("long-reader.json") +
+      // The last case's output goes first: the wait must not see its "started".
+      command = "rm -f " + out + "; VANTOR_READER_SIM=" + F("long-reader.json") +
                 " " VANTOR_CLI_PATH " station --json " + F("long.bin") + " >" + out +
                 " & p=$!; (sleep 60; kill -KILL $p) >/dev/null 2>&1 & w=$!; " + wait +
                 "kill -TERM $p; " + (c.signals > 1 ? "sleep 0.3; kill -TERM $p; " : "") +

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -124,6 +125,7 @@ TEST_F(Watch, PlugsThroughTheFolder) {
     fs::rename(dir_.File(from), dir_.File(to));
   };
   int held = 0;
+  std::FILE* half = nullptr;
   const struct {
     std::function<void()> change;
     std::string seen;
@@ -146,6 +148,9 @@ TEST_F(Watch, PlugsThroughTheFolder) {
        },
        ""},
       {[&] { fs::remove(dir_.File("r/d.json")); }, "-d.json"},
+      // Made and still being written: plugged in when its writer closes it.
+      {[&] { half = std::fopen(dir_.File("r/g.json").c_str(), "w"); }, ""},
+      {[&] { std::fputs("{}", half), std::fclose(half); }, "+g.json"},
       // Pulled while open: the emulator's last write does not plug it back.
       {[&] {
          held = DllOpenReaderPath((folder_ + "/a.json").c_str());
